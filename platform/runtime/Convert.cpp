@@ -1,0 +1,121 @@
+#include "platform/runtime/Convert.h"
+
+#include "platform/runtime/Exception.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+std::optional<std::int64_t> TryStrToInt64(std::string_view s)
+{
+    size_t i = 0;
+    while (i < s.size() && s[i] == ' ')
+        ++i;
+    bool neg = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        neg = s[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (i < s.size() && s[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= s.size())
+        return std::nullopt;
+    unsigned long long v = 0;
+    const unsigned long long limit = neg ? 0x8000000000000000ull : 0x7FFFFFFFFFFFFFFFull;
+    for (; i < s.size(); ++i) {
+        char c = s[i];
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return std::nullopt;
+        if (v > (limit - static_cast<unsigned>(d)) / static_cast<unsigned>(base))
+            return std::nullopt;
+        v = v * static_cast<unsigned>(base) + static_cast<unsigned>(d);
+    }
+    if (neg)
+        return v == 0x8000000000000000ull ? std::numeric_limits<std::int64_t>::min()
+                                          : -static_cast<std::int64_t>(v);
+    return static_cast<std::int64_t>(v);
+}
+
+std::optional<int> TryStrToInt(std::string_view s)
+{
+    auto v = TryStrToInt64(s);
+    if (!v || *v < std::numeric_limits<int>::min() || *v > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return static_cast<int>(*v);
+}
+
+int StrToInt(std::string_view s)
+{
+    auto v = TryStrToInt(s);
+    if (!v)
+        throw EConvertError("'" + std::string(s) + "' is not a valid integer value");
+    return *v;
+}
+
+std::optional<double> TryStrToFloat(std::string_view s, char separator)
+{
+    size_t i = 0, n = s.size();
+    while (i < n && s[i] == ' ')
+        ++i;
+    while (n > i && s[n - 1] == ' ')
+        --n;
+    std::string canon; // the accepted text rewritten with '.' for strtod
+    if (i < n && (s[i] == '+' || s[i] == '-'))
+        canon += s[i++];
+    size_t mantissaChars = 0;
+    while (i < n && s[i] >= '0' && s[i] <= '9') {
+        canon += s[i++];
+        ++mantissaChars;
+    }
+    if (i < n && s[i] == separator) {
+        canon += '.';
+        ++i;
+        ++mantissaChars;
+        while (i < n && s[i] >= '0' && s[i] <= '9')
+            canon += s[i++];
+    }
+    if (mantissaChars == 0)
+        return std::nullopt;
+    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+        canon += 'e';
+        ++i;
+        if (i < n && (s[i] == '+' || s[i] == '-'))
+            canon += s[i++];
+        size_t digits = 0;
+        while (i < n && s[i] >= '0' && s[i] <= '9') {
+            canon += s[i++];
+            ++digits;
+        }
+        if (digits == 0)
+            return std::nullopt;
+    }
+    if (i != n)
+        return std::nullopt;
+    // A lone separator ("." or "-.") is accepted by the rule and reads as zero.
+    return std::strtod(canon.c_str(), nullptr);
+}
+
+std::string FormatFixed2(double value, char separator)
+{
+    char buf[400];
+    std::snprintf(buf, sizeof buf, "%.2f", value);
+    std::string r(buf);
+    for (char& c : r)
+        if (c == '.')
+            c = separator;
+    return r;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// System services the updater needs: files and folders, the settings-file reader, the
+// clock, the locale, the connection test and the system's error texts.
+
+#include "platform/runtime/DateTime.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+class System {
+public:
+    virtual ~System() = default;
+
+    // The folder of the running executable, with a trailing path separator.
+    virtual std::string ExeDir() = 0;
+    // The user's documents folder, without a guarantee of a trailing separator;
+    // nothing when the system has none.
+    virtual std::optional<std::string> DocumentsDir() = 0;
+    // The path separator of this system.
+    virtual char PathDelim() const = 0;
+    // The locale's decimal separator, read once at process start ('.' when none).
+    virtual char DecimalSeparator() = 0;
+    // Whether the machine has a network connection; answers at once.
+    virtual bool IsConnected() = 0;
+
+    // The whole file, opened with other readers allowed. Throws EFOpenError
+    // "Cannot open file "<path>". <system text>".
+    virtual std::string ReadFile(const std::string& path) = 0;
+    // Creates or replaces the file. Throws EFCreateError "Cannot create file "<path>". <text>".
+    virtual void WriteFile(const std::string& path, std::string_view bytes) = 0;
+    virtual bool FileExists(const std::string& path) = 0;
+    virtual bool DirectoryExists(const std::string& path) = 0;
+    // Creates one folder level; false on failure.
+    virtual bool CreateDir(const std::string& path) = 0;
+
+    // The private-profile read: section and key match without regard to case; the default
+    // when the file, section or key is absent; values cut to 2047 characters.
+    virtual std::string GetProfileString(const std::string& path, const std::string& section,
+                                         const std::string& key, const std::string& def) = 0;
+
+    // Local date and time, millisecond resolution.
+    virtual TDateTime Now() = 0;
+    // Minutes to add to local time to get UTC (the bias of the time zone).
+    virtual int UtcBiasMinutes() = 0;
+    virtual void Sleep(int ms) = 0;
+
+    // The system's text for an error number, without trailing blanks, controls or periods.
+    virtual std::string ErrorText(int code) = 0;
+    virtual int LastError() = 0;
+};
+
+} // namespace platform
