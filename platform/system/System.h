@@ -19,6 +19,10 @@ public:
     // The user's documents folder, without a guarantee of a trailing separator;
     // nothing when the system has none.
     virtual std::optional<std::string> DocumentsDir() = 0;
+    // The folder used for the update folder when there is no documents folder, with a
+    // trailing separator: the root of the system drive ("/" on Linux). Nothing is created
+    // there.
+    virtual std::string FallbackFolder() = 0;
     // The path separator of this system.
     virtual char PathDelim() const = 0;
     // The locale's decimal separator, read once at process start ('.' when none).

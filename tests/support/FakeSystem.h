@@ -1,6 +1,8 @@
 #pragma once
 // An in-memory system for tests: files and folders in maps, a settable clock, locale
-// separator, connection state and documents folder.
+// separator, connection state and documents folder. Folder paths are compared as POSIX
+// does: repeated separators count as one and a trailing separator is ignored, so
+// "/home/user/Documents//Update/" names the folder "/home/user/Documents/Update".
 
 #include "platform/runtime/Exception.h"
 #include "platform/system/ProfileParser.h"
@@ -9,11 +11,13 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 class FakeSystem : public platform::System {
 public:
     std::string exeDir = "/opt/app/";
     std::optional<std::string> documents = std::string("/home/user/Documents");
+    std::string fallback = "/";
     char separator = '.';
     bool connected = true;
     std::map<std::string, std::string> files;
@@ -24,9 +28,11 @@ public:
     int biasMinutes = 0;
     int sleptMs = 0;
     int connectionTests = 0;
+    std::vector<std::string> createdDirs; // CreateDir calls that succeeded, as given
 
     std::string ExeDir() override { return exeDir; }
     std::optional<std::string> DocumentsDir() override { return documents; }
+    std::string FallbackFolder() override { return fallback; }
     char PathDelim() const override { return '/'; }
     char DecimalSeparator() override { return separator; }
     bool IsConnected() override
@@ -43,21 +49,20 @@ public:
     }
     void WriteFile(const std::string& path, std::string_view bytes) override
     {
-        auto slash = path.rfind('/');
-        if (unwritable.count(path) || (slash != std::string::npos && slash > 0 && !dirs.count(path.substr(0, slash))))
+        if (unwritable.count(path) || !ParentExists(path))
             throw EFCreateError("Cannot create file \"" + path + "\". No such file or directory");
         files[path] = std::string(bytes);
     }
     bool FileExists(const std::string& path) override { return files.count(path) > 0; }
-    bool DirectoryExists(const std::string& path) override { return dirs.count(path) > 0; }
+    bool DirectoryExists(const std::string& path) override { return dirs.count(Normal(path)) > 0; }
     bool CreateDir(const std::string& path) override
     {
-        if (unwritable.count(path))
+        const std::string dir = Normal(path);
+        if (unwritable.count(path) || unwritable.count(dir) || dirs.count(dir) || files.count(dir) ||
+            !ParentExists(dir))
             return false;
-        auto slash = path.rfind('/');
-        if (slash != std::string::npos && slash > 0 && !dirs.count(path.substr(0, slash)))
-            return false;
-        dirs.insert(path);
+        dirs.insert(dir);
+        createdDirs.push_back(path);
         return true;
     }
     std::string GetProfileString(const std::string& path, const std::string& section, const std::string& key,
@@ -71,4 +76,24 @@ public:
     void Sleep(int ms) override { sleptMs += ms; }
     std::string ErrorText(int code) override { return "error " + std::to_string(code); }
     int LastError() override { return 0; }
+
+    // The folder path with runs of '/' made one and a trailing '/' removed (except "/").
+    static std::string Normal(const std::string& path)
+    {
+        std::string r;
+        for (char c : path)
+            if (c != '/' || r.empty() || r.back() != '/')
+                r += c;
+        if (r.size() > 1 && r.back() == '/')
+            r.pop_back();
+        return r;
+    }
+
+private:
+    bool ParentExists(const std::string& path) const
+    {
+        const std::string p = Normal(path);
+        auto slash = p.rfind('/');
+        return slash == std::string::npos || dirs.count(slash == 0 ? "/" : p.substr(0, slash)) > 0;
+    }
 };
