@@ -1,0 +1,37 @@
+#include "update/Settings.h"
+
+#include "platform/system/System.h"
+#include "update/SettingsFile.h"
+
+InstalledSettings ReadInstalledSettings(platform::System& sys, const std::string& builtInUpdateServer,
+                                        const std::string& builtInHomePage)
+{
+    TSettingsFile ini(sys, sys.ExeDir() + kInstalledSettingsFile);
+    InstalledSettings s;
+    s.LocalVersion = ini.ReadString(kInstalledSection, "Version", "1.0");
+    s.LocalBuild = ini.ReadFloat(kInstalledSection, "buildId", 2012);
+    s.AppName = ini.ReadString(kInstalledSection, "AppName", "");
+
+    s.UpdateServer = ini.ReadString(kInstalledSection, "UpdateServer", "");
+    if (s.UpdateServer.empty())
+        s.UpdateServer = builtInUpdateServer;
+    else if (s.UpdateServer.back() != '/')
+        s.UpdateServer += '/';
+    s.HomePage = ini.ReadString(kInstalledSection, "HomePage", "");
+    if (s.HomePage.empty())
+        s.HomePage = builtInHomePage;
+    return s;
+}
+
+std::string OfferedSettingsPath(const std::string& updateFolder) { return updateFolder + kOfferedSettingsFile; }
+
+OfferedSettings ReadOfferedSettings(platform::System& sys, const std::string& updateFolder)
+{
+    TSettingsFile ini(sys, OfferedSettingsPath(updateFolder));
+    OfferedSettings s;
+    s.WebBuild = ini.ReadFloat(kOfferedSection, "buildId", 0);
+    s.WebVersion = ini.ReadString(kOfferedSection, "version", "0.0");
+    s.WhatNews = ini.ReadString(kOfferedSection, "whatnews", "");
+    s.SetupPath = ini.ReadString(kOfferedSection, "SetupPath", "");
+    return s;
+}
