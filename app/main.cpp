@@ -1,0 +1,44 @@
+// The updater's process entry: scans the command line, creates the message-only main form
+// and then the update window, and runs the message loop until the update run asks the
+// application to end.
+
+#include "app/Form85.h"
+#include "platform/posix/PosixSystem.h"
+#include "platform/qt/QtApplication.h"
+#include "platform/qt/QtUiBackend.h"
+#include "update/StartupSwitches.h"
+#include "update/UpdateFrm.h"
+
+#include <QApplication>
+
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    // The parameters as given, before the toolkit takes out the options it knows.
+    const std::vector<std::string> params(argv, argv + argc);
+
+    QApplication qapp(argc, argv);
+    platform::QtApplication app(qapp);
+    platform::QtUiBackend ui(app);
+    platform::PosixSystem sys;
+
+    if (ScanStartupSwitches(params).Hidden)
+        app.SetShowMainForm(false);
+
+    TForm85 mainForm;
+    ui.AttachPeers(mainForm);
+    mainForm.DoCreate();
+
+    UpdaterEnvironment env{app, sys, params, UPDATER_UPDATE_SERVER, UPDATER_HOME_PAGE};
+    TUpdateFrm updateFrm(env);
+    ui.AttachPeers(updateFrm);
+    app.Guard([&] { updateFrm.DoCreate(); });
+
+    // Showing the message-only main form puts nothing on screen.
+    if (app.ShowMainForm())
+        mainForm.Show();
+    app.Run();
+    return 0;
+}

@@ -1,0 +1,143 @@
+#include "update/UpdateFrm.h"
+
+#include "platform/runtime/Format.h"
+#include "platform/system/System.h"
+#include "platform/ui/Application.h"
+#include "update/StartupSwitches.h"
+
+using namespace platform;
+
+namespace {
+
+TFont OwnFont(int color, unsigned style, int charset)
+{
+    TFont f;
+    f.Name = "MS Sans Serif";
+    f.Height = -11;
+    f.Charset = charset;
+    f.Color = color;
+    f.Style = style;
+    return f;
+}
+
+} // namespace
+
+TUpdateFrm::TUpdateFrm(const UpdaterEnvironment& env, TComponent* owner)
+    : TForm(owner, "UpdateFrm"), env_(env)
+{
+    // The window as designed; the creation handler relabels and shows it.
+    SetCaption("Mise a jour");
+    ClientWidth = 362;
+    ClientHeight = 150;
+    SetBounds(0, 0, 362, 150);
+    Position = TPosition::poDesktopCenter;
+    BorderStyle = TBorderStyle::bsSingle;
+    BorderIcons = biSystemMenu | biMinimize;
+    FormStyle = TFormStyle::fsStayOnTop;
+    SetColor(clBtnFace);
+    SetFont(OwnFont(clWindowText, 0, DEFAULT_CHARSET));
+
+    Label1 = new TLabel(this, "Label1");
+    Label1->SetBounds(8, 24, 107, 13);
+    Label1->SetCaption("Initialisation en cours...");
+    Label1->SetParentFont(false);
+    Label1->SetFont(OwnFont(clWindowText, 0, ANSI_CHARSET));
+
+    Label2 = new TLabel(this, "Label2");
+    Label2->SetBounds(184, 64, 166, 13);
+    Label2->SetCaption("Vitesse de téléchargement : 0 Ko/s");
+    Label2->SetVisible(false);
+
+    Label3 = new TLabel(this, "Label3");
+    Label3->SetBounds(8, 128, 194, 13);
+    Label3->SetCaption("Visiter le site web pour plus d'informations");
+    Label3->SetCursor(TCursor::crHandPoint);
+    Label3->SetParentFont(false);
+    Label3->SetFont(OwnFont(clBlue, fsUnderline, DEFAULT_CHARSET));
+
+    Memo = new TMemo(this, "Memo");
+    Memo->SetBounds(8, 88, 345, 33);
+    Memo->Border = false;
+    Memo->SetColor(clBtnFace);
+    Memo->ReadOnly = true;
+    Memo->SetTabOrder(1);
+
+    ProgressBar = new TProgressBar(this, "ProgressBar");
+    ProgressBar->SetBounds(8, 48, 345, 17);
+    ProgressBar->SetVisible(false);
+    ProgressBar->SetTabOrder(2);
+
+    cancelBt = new TButton(this, "cancelBt");
+    cancelBt->SetBounds(280, 120, 75, 25);
+    cancelBt->SetCaption("Annuler");
+    cancelBt->Default = true;
+    cancelBt->SetTabOrder(0);
+    cancelBt->OnClick = [this](TComponent* s) { cancelBtClick(s); };
+
+    Timer1 = new TTimer(this, "Timer1");
+
+    OnCreate = [this](TComponent* s) { FormCreate(s); };
+    OnCloseQuery = [this](TComponent* s, bool& canClose) { FormCloseQuery(s, canClose); };
+}
+
+TUpdateFrm::~TUpdateFrm() = default;
+
+void TUpdateFrm::FormCreate(TComponent*)
+{
+    hiddenMode_ = false;
+    Timer1->SetEnabled(false);
+    langId_ = 0;
+
+    const StartupSwitches sw = ScanStartupSwitches(env_.Params);
+    if (sw.Hidden) {
+        SetVisible(false);
+        hiddenMode_ = true;
+    }
+    if (sw.LangId)
+        langId_ = *sw.LangId;
+    updateFolder_ = env_.Sys.FallbackFolder();
+
+    engine_ = std::make_unique<TLocEngine>(env_.Sys);
+    const char d = env_.Sys.PathDelim();
+    const std::string languages = env_.Sys.ExeDir() + "Languages" + d;
+    if (langId_ == 0)
+        engine_->LoadLanguageFile(languages + "french.lng");
+    else if (langId_ == 1)
+        engine_->LoadLanguageFile(languages + "english.lng");
+    catalogue_.Load(*engine_);
+    engine_->TranslateForm(*this);
+
+    if (!hiddenMode_)
+        SetVisible(true);
+
+    installed_ = ReadInstalledSettings(env_.Sys, env_.UpdateServer, env_.HomePage);
+    updateServer_ = installed_.UpdateServer;
+    homePage_ = installed_.HomePage;
+    updateFolder_ = FormUpdateFolder(env_.Sys, installed_.AppName);
+
+    const std::string title = Format(Entry(51), {installed_.AppName});
+    env_.App.SetTitle(title);
+    SetCaption(title);
+
+    Label1->SetCaption(env_.Sys.IsConnected() ? Entry(49) : Entry(50));
+
+    updateState_ = usWaiting;
+    Timer1->SetEnabled(true);
+}
+
+void TUpdateFrm::FormCloseQuery(TComponent*, bool& CanClose)
+{
+    if (updateState_ != usWaiting) {
+        // Asked even in hidden mode: the user closing the window must confirm a running update.
+        CanClose = env_.App.MessageBox(nullptr, Entry(48), Entry(40), MB_YESNOCANCEL) == IDYES;
+    }
+    if (CanClose) {
+        env_.App.Terminate();
+        updateState_ = usEnding;
+    }
+}
+
+void TUpdateFrm::cancelBtClick(TComponent*)
+{
+    Close();
+}

@@ -1,0 +1,22 @@
+#pragma once
+// What the update window is given by whoever starts it: the toolkit, the system
+// services, the command line and the built-in addresses. Borrowed references: the
+// entry point (or a test) owns them and keeps them alive longer than the window.
+
+#include <string>
+#include <vector>
+
+namespace platform {
+class Application;
+class System;
+} // namespace platform
+
+struct UpdaterEnvironment {
+    platform::Application& App;
+    platform::System& Sys;
+    // The command line; element 0 is the program's own path.
+    std::vector<std::string> Params;
+    // Built-in addresses; "update.ini" may override them.
+    std::string UpdateServer; // ends in "update/"
+    std::string HomePage;     // no trailing separator
+};
