@@ -1,0 +1,6 @@
+#pragma once
+// Forward declarations of the localization folder's classes.
+
+class TLangFile;
+class TLocEngine;
+class TMessageCatalogue;
