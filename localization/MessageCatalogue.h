@@ -1,0 +1,42 @@
+#pragma once
+// The message catalogue: the 64 numbered texts from which the updater takes every
+// message, status line, speed line and title it shows. Each entry starts with its
+// built-in French text; Load replaces entry n by string n of the language file's
+// "-Strings-" section when the file has that many strings (keys 1..n without a gap).
+//
+// The catalogue is an ordinary object held by whoever creates it (the update window),
+// filled once after the language file is loaded and only read afterwards. Entries with
+// %s are format texts for Format() with the arguments their users document; a language
+// file may replace them, so their users must expect Format to fail on a bad translation.
+
+#include <array>
+#include <string>
+
+class TLocEngine;
+
+class TMessageCatalogue {
+public:
+    static constexpr int kEntryCount = 64;
+    // The entries the updater shows; the others keep the numbering shared with the
+    // language files of other applications and are never shown.
+    static constexpr std::array<int, 18> kShownEntries = {40, 48, 49, 50, 51, 52, 53, 54, 55,
+                                                          56, 57, 58, 59, 60, 61, 62, 63, 64};
+
+    // Every entry holds its built-in text.
+    TMessageCatalogue();
+
+    // The current text of entry `number` (1..64); throws std::out_of_range otherwise.
+    const std::string& Entry(int number) const;
+    // The built-in text of entry `number` (1..64); throws std::out_of_range otherwise.
+    static const std::string& Default(int number);
+
+    // Fills entries 1..64 in ascending order with GetString: an entry the engine has no
+    // string for keeps its text.
+    void Load(const TLocEngine& engine);
+
+private:
+    std::array<std::string, kEntryCount> FEntries;
+};
+
+// The start-up fill of the catalogue from the engine; the same as catalogue.Load(engine).
+void LoadMessageCatalogue(TMessageCatalogue& catalogue, const TLocEngine& engine);

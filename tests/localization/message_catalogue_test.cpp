@@ -1,0 +1,126 @@
+// The catalogue's built-in texts and its fill from a language file.
+
+#include "localization/MessageCatalogue.h"
+
+#include "LoadedEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+// The built-in texts, spelled differently from the source on purpose: accents as bytes,
+// rules built from their length.
+const std::string kEAcute = "\xC3\xA9";
+const std::string kEGrave = "\xC3\xA8";
+const std::string kAGrave = "\xC3\xA0";
+const std::string kRule(50, '-');
+
+const std::string kStrings = "[-Strings-]\n";
+
+// Lines "n=Ln" for first..last.
+std::string Keys(int first, int last)
+{
+    std::string s;
+    for (int n = first; n <= last; ++n)
+        s += std::to_string(n) + "=L" + std::to_string(n) + "\n";
+    return s;
+}
+
+} // namespace
+
+TEST(MessageCatalogue, DefaultsOfTheShownEntriesAreExact)
+{
+    struct Case {
+        int entry;
+        std::string text;
+    } cases[] = {
+        {40, "Confirmation"},
+        {48, "La mise a jour est en cours de telechargement. Souhaiter vous l'arreter?"},
+        {49, "Connexion Internet active, Initialisation en cours..."},
+        {50, "Pas de Connexion Internet active"},
+        {51, "Mise " + kAGrave + " jour %s"},
+        {52, "Une nouvelle version de %s est disponible.\r\nVersion Actuelle: %s\r\nNouvelle version: %s\r\n" +
+                 kRule + "\r\n%s\r\n" + kRule + "\r\nSouhaitez vous mettre a  jour votre logiciel?"},
+        {53, "V" + kEAcute + "rification des mises " + kAGrave + " jour a partir du web..."},
+        {54, "Impossible de trouver le serveur de mise a jour.\r\nVeuillez verifier votre connection ou proceder a "
+             "une mise a jour manuelle a partir du site web de l'editeur."},
+        {55, "Echec de mise a jour"},
+        {56, "Veuillez visiter le site web %s pour telecharger manuellement la mise a jour"},
+        {57, "Vous poss" + kEAcute + "dez la derni" + kEGrave + "re version de votre logiciel.\rFermeture du "
+             "programme de mises " + kAGrave + " jour."},
+        {58, "T" + kEAcute + "l" + kEAcute + "chargement en cours..."},
+        {59, "Vitesse de t" + kEAcute + "l" + kEAcute + "chargement : %s Ko/s"},
+        {60, "Vitesse de t" + kEAcute + "l" + kEAcute + "chargement : 0 Ko/s "},
+        {61, "Erreur lors de la mise a jour"},
+        {62, "Erreur lors du telechargement.\r\nFermeture du programme de mises " + kAGrave + " jour."},
+        {63, "Veuillez fermer toutes les instances de %s avant de continuer..."},
+        {64, "Sauvegarde du setup telecharger..."},
+    };
+    TMessageCatalogue catalogue;
+    std::vector<int> tested;
+    for (const auto& c : cases) {
+        EXPECT_EQ(catalogue.Entry(c.entry), c.text) << c.entry;
+        EXPECT_EQ(TMessageCatalogue::Default(c.entry), c.text) << c.entry;
+        tested.push_back(c.entry);
+    }
+    EXPECT_EQ(tested, std::vector<int>(TMessageCatalogue::kShownEntries.begin(), TMessageCatalogue::kShownEntries.end()));
+}
+
+TEST(MessageCatalogue, EveryEntryExistsAndNoOther)
+{
+    TMessageCatalogue catalogue;
+    for (int n = 1; n <= TMessageCatalogue::kEntryCount; ++n)
+        EXPECT_FALSE(catalogue.Entry(n).empty()) << n;
+    EXPECT_THROW(catalogue.Entry(0), std::out_of_range);
+    EXPECT_THROW(catalogue.Entry(65), std::out_of_range);
+    EXPECT_THROW(TMessageCatalogue::Default(65), std::out_of_range);
+}
+
+TEST(MessageCatalogue, FillReplacesOnlyWhatTheTableHolds)
+{
+    struct Case {
+        const char* name;
+        std::string file;
+        int replacedUpTo; // entries 1..n come from the file, the rest keep their defaults
+    } cases[] = {
+        {.name = "no strings", .file = "[-Header-]\nIsUTF8=1\n", .replacedUpTo = 0},
+        {.name = "keys 1..50", .file = kStrings + Keys(1, 50), .replacedUpTo = 50},
+        {.name = "gap at 11", .file = kStrings + Keys(1, 10) + Keys(12, 64), .replacedUpTo = 10},
+        {.name = "70 strings", .file = kStrings + Keys(1, 70), .replacedUpTo = 64},
+    };
+    for (const auto& c : cases) {
+        LoadedEngine loaded(c.file);
+        TMessageCatalogue catalogue;
+        catalogue.Load(loaded.engine);
+        for (int n = 1; n <= TMessageCatalogue::kEntryCount; ++n) {
+            const std::string want = n <= c.replacedUpTo ? "L" + std::to_string(n) : TMessageCatalogue::Default(n);
+            EXPECT_EQ(catalogue.Entry(n), want) << c.name << " entry " << n;
+        }
+    }
+}
+
+TEST(MessageCatalogue, FillAppliesTheReplacementsAndKeepsEmptyStrings)
+{
+    std::string file = kStrings + Keys(1, 48) + "49=\n50=two|lines\n51=a%/b\n52=ends %|\n";
+    LoadedEngine loaded(file);
+    TMessageCatalogue catalogue;
+    LoadMessageCatalogue(catalogue, loaded.engine);
+    EXPECT_EQ(catalogue.Entry(48), "L48");
+    EXPECT_EQ(catalogue.Entry(49), "");
+    EXPECT_EQ(catalogue.Entry(50), "two\r\nlines");
+    EXPECT_EQ(catalogue.Entry(51), "a|b");
+    EXPECT_EQ(catalogue.Entry(52), "ends %\r\n");
+    EXPECT_EQ(catalogue.Entry(53), TMessageCatalogue::Default(53));
+}
+
+TEST(MessageCatalogue, NoFileChosenKeepsEveryDefault)
+{
+    FakeSystem system;
+    TLocEngine engine(system); // no LoadLanguageFile: a language number without a file
+    TMessageCatalogue catalogue;
+    catalogue.Load(engine);
+    for (int n = 1; n <= TMessageCatalogue::kEntryCount; ++n)
+        EXPECT_EQ(catalogue.Entry(n), TMessageCatalogue::Default(n)) << n;
+}
