@@ -1,0 +1,129 @@
+// The language files shipped beside the program, loaded as the updater loads them: every
+// shown entry present, with the placeholders of its built-in text in the same order, and
+// the window section naming the update window's components.
+
+#include "localization/MessageCatalogue.h"
+#include "platform/runtime/Format.h"
+#include "platform/runtime/Strings.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/Form.h"
+
+#include "LoadedEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#ifndef UPDATER_SOURCE_DIR_FALLBACK
+#define UPDATER_SOURCE_DIR_FALLBACK "."
+#endif
+
+namespace {
+
+std::string SourceFile(const std::string& relative)
+{
+    const char* dir = std::getenv("UPDATER_SOURCE_DIR");
+    std::ifstream in(std::string(dir && *dir ? dir : UPDATER_SOURCE_DIR_FALLBACK) + "/" + relative, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// The update window's components by name, with the kind relabelling sees.
+const std::set<std::string> kWindowComponents = {"Label1", "Label2",   "Label3", "Memo",         "ProgressBar",
+                                                  "cancelBt", "Timer1", "IdHTTP1", "IdAntiFreeze1"};
+
+class TUpdateFrm : public TForm {
+public:
+    using TForm::TForm;
+    UPDATER_CLASS_NAME(TUpdateFrm)
+};
+
+class ShippedLanguageFile : public testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override
+    {
+        bytes = SourceFile(std::string("languages/") + GetParam());
+        ASSERT_FALSE(bytes.empty()) << "cannot read languages/" << GetParam();
+    }
+    std::string bytes;
+};
+
+} // namespace
+
+TEST_P(ShippedLanguageFile, HeaderAndCompleteStringTable)
+{
+    LoadedEngine loaded(bytes);
+    EXPECT_TRUE(loaded.engine.IsUTF8());
+    EXPECT_FALSE(loaded.engine.UIFont().empty());
+    EXPECT_NE(loaded.engine.UIFont(), "MS Sans Serif"); // a face that Linux has
+    ASSERT_EQ(loaded.engine.Strings().size(), static_cast<std::size_t>(TMessageCatalogue::kEntryCount));
+    // Nothing beyond the table, which would mean a gap in the numbering.
+    EXPECT_FALSE(loaded.engine.IniFile()->ValueExists("-Strings-", "65"));
+}
+
+TEST_P(ShippedLanguageFile, ShownEntriesKeepTheirPlaceholders)
+{
+    LoadedEngine loaded(bytes);
+    TMessageCatalogue catalogue;
+    catalogue.Load(loaded.engine);
+    for (int n : TMessageCatalogue::kShownEntries) {
+        const std::string& text = catalogue.Entry(n);
+        // Empty would also be what a broken UTF-8 text turns into.
+        EXPECT_FALSE(text.empty()) << "entry " << n;
+        std::string placeholders;
+        EXPECT_NO_THROW(placeholders = FormatPlaceholders(text)) << "entry " << n << ": " << text;
+        EXPECT_EQ(placeholders, FormatPlaceholders(TMessageCatalogue::Default(n))) << "entry " << n << ": " << text;
+        // Filled as the updater fills it.
+        std::vector<FormatArg> args(placeholders.size(), std::string("x"));
+        EXPECT_NO_THROW(Format(text, args)) << "entry " << n;
+    }
+}
+
+TEST_P(ShippedLanguageFile, WindowSectionNamesTheUpdateWindowsComponents)
+{
+    LoadedEngine loaded(bytes);
+    const TLangFile& file = *loaded.engine.IniFile();
+    ASSERT_TRUE(file.SectionExists("TUpdateFrm"));
+    for (const auto& line : file.SectionLines("TUpdateFrm")) {
+        EXPECT_TRUE(line.IsKey) << line.Key;
+        EXPECT_TRUE(line.Key == "-Caption-" || kWindowComponents.count(line.Key)) << "no component " << line.Key;
+    }
+
+    TUpdateFrm form(nullptr);
+    std::map<std::string, TControl*> controls;
+    for (const char* name : {"Label1", "Label2", "Label3"})
+        controls[name] = new TLabel(&form, name);
+    controls["cancelBt"] = new TButton(&form, "cancelBt");
+    loaded.engine.TranslateForm(form);
+    // Every text arrives whole: a button text with a comma or quote would be split.
+    for (const auto& [name, control] : controls) {
+        ASSERT_TRUE(file.ValueExists("TUpdateFrm", name)) << name;
+        EXPECT_FALSE(control->Caption().empty()) << name;
+        EXPECT_EQ(control->Caption(), file.ReadString("TUpdateFrm", name, "")) << name;
+    }
+    EXPECT_EQ(form.Font().Name, loaded.engine.UIFont());
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, ShippedLanguageFile, testing::Values("french.lng", "english.lng"),
+                         [](const auto& info) { return std::string(info.param).substr(0, std::string(info.param).find('.')); });
+
+TEST(FrenchLanguageFile, CarriesTheBuiltInTexts)
+{
+    LoadedEngine loaded(SourceFile("languages/french.lng"));
+    TMessageCatalogue catalogue;
+    catalogue.Load(loaded.engine);
+    for (int n : TMessageCatalogue::kShownEntries) {
+        std::string want = TMessageCatalogue::Default(n);
+        // What a file cannot say: a lone CR (a bar gives CR LF) and a trailing blank.
+        if (n == 57)
+            want = ReplaceAll(want, "\r", "\r\n");
+        if (n == 60)
+            want.pop_back();
+        EXPECT_EQ(catalogue.Entry(n), want) << "entry " << n;
+    }
+}
