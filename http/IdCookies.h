@@ -1,0 +1,36 @@
+#pragma once
+// The cookies of a store, indexed by domain: domain keys in order of first appearance,
+// each with its cookies by name in order of first addition. Keys and names are compared
+// without regard to case. Domain lists that become empty stay in the index.
+//
+// The lock lets several readers or one writer in. It is not taken by the methods here:
+// the store takes it around each whole operation (see TIdCookieManager).
+
+#include "http/IdCookieList.h"
+
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TIdCookies {
+public:
+    std::size_t DomainCount() const { return domains_.size(); }
+    const std::string& DomainKey(std::size_t i) const { return domains_[i].key; }
+    TIdCookieList& Domain(std::size_t i) const { return *domains_[i].cookies; }
+    // The list of the domain, added (empty) when missing.
+    TIdCookieList& DomainList(std::string_view domain);
+    // Number of cookies over every domain.
+    std::size_t Count() const;
+
+    std::shared_mutex& Lock() { return lock_; }
+
+private:
+    struct DomainEntry {
+        std::string key;
+        std::unique_ptr<TIdCookieList> cookies;
+    };
+    std::vector<DomainEntry> domains_;
+    std::shared_mutex lock_;
+};
