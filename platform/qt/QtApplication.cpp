@@ -7,7 +7,6 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QThread>
 
 #include <dlfcn.h>

@@ -14,6 +14,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
+
 class TControl;
 
 namespace platform {
