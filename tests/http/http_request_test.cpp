@@ -372,6 +372,33 @@ TEST(BuildRequestLines, RefusesLineBreaksThatWouldInjectHeaders)
     EXPECT_THROW(BuildRequestLines(c, pv1_1, proxy, "a=1\rX: 2", system), EIdException);
 }
 
+TEST(ApplyConnectionType, KeepAliveUnder10AndNoConnectionOverTls)
+{
+    struct Case {
+        TIdHTTPConnectionType type;
+        TIdHTTPProtocolVersion version;
+        const char* connection; // before
+        const char* wantConnection;
+        const char* wantProxyConnection;
+    } cases[] = {
+        {ctNormal, pv1_1, "", "", ""},
+        {ctNormal, pv1_0, "", "keep-alive", ""},
+        {ctNormal, pv1_0, "close", "close", ""},
+        {ctProxy, pv1_0, "", "", "keep-alive"},
+        {ctProxy, pv1_0, "close", "close", ""},
+        {ctSSL, pv1_0, "close", "", ""},
+        {ctSSLProxy, pv1_1, "keep-alive", "", ""},
+    };
+    for (const auto& c : cases) {
+        TIdHTTPRequest r;
+        r.UseProxy = c.type;
+        r.Connection = c.connection;
+        ApplyConnectionType(r, c.version);
+        EXPECT_EQ(r.Connection, c.wantConnection) << c.type << " " << c.version;
+        EXPECT_EQ(r.ProxyConnection, c.wantProxyConnection) << c.type << " " << c.version;
+    }
+}
+
 TEST(BasicAuthentication, EncodesWithFillCharacters)
 {
     struct Case {
