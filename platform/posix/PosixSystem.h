@@ -44,6 +44,9 @@ public:
     std::string ErrorText(int code) override;
     int LastError() override;
 
+    std::unique_ptr<Process> StartProcess(const std::string& path, const std::vector<std::string>& args) override;
+    bool OpenDocument(const std::string& target, const std::string& workDir) override;
+
 private:
     char decimalSeparator_ = '.';
 };

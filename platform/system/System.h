@@ -4,11 +4,22 @@
 
 #include "platform/runtime/DateTime.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
+
+// A program started by StartProcess. Freeing it releases the handle, not the program.
+class Process {
+public:
+    enum class WaitResult { Ended, Timeout, Failed };
+    virtual ~Process() = default;
+    // Waits at most `ms` for the program to end. Failed when it cannot be waited for.
+    virtual WaitResult Wait(int ms) = 0;
+};
 
 class System {
 public:
@@ -54,6 +65,14 @@ public:
     // The system's text for an error number, without trailing blanks, controls or periods.
     virtual std::string ErrorText(int code) = 0;
     virtual int LastError() = 0;
+
+    // Starts the program at `path` with `args` (without the program itself) in the
+    // current folder, making a downloaded file executable first where the system needs
+    // that. Nothing when it could not be started; the reason is then LastError().
+    virtual std::unique_ptr<Process> StartProcess(const std::string& path, const std::vector<std::string>& args) = 0;
+    // Opens a web address or document with the user's preferred program, in `workDir`.
+    // Does not wait; false when nothing could be started.
+    virtual bool OpenDocument(const std::string& target, const std::string& workDir) = 0;
 };
 
 } // namespace platform

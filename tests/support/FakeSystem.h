@@ -8,7 +8,9 @@
 #include "platform/system/ProfileParser.h"
 #include "platform/system/System.h"
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -75,7 +77,53 @@ public:
     int UtcBiasMinutes() override { return biasMinutes; }
     void Sleep(int ms) override { sleptMs += ms; }
     std::string ErrorText(int code) override { return "error " + std::to_string(code); }
-    int LastError() override { return 0; }
+    int LastError() override { return lastError; }
+
+    // Programs: each start is recorded; `startError` non-zero makes starts fail with it;
+    // a started program answers Timeout to `runningWaits` waits, then `endResult`.
+    struct Started {
+        std::string path;
+        std::vector<std::string> args;
+    };
+    std::vector<Started> started;
+    int startError = 0;
+    int runningWaits = 0;
+    platform::Process::WaitResult endResult = platform::Process::WaitResult::Ended;
+    int waits = 0;
+    std::function<void()> onWait; // runs at each wait, e.g. to click something meanwhile
+    std::vector<std::pair<std::string, std::string>> opened; // target, working folder
+    int lastError = 0;
+
+    std::unique_ptr<platform::Process> StartProcess(const std::string& path, const std::vector<std::string>& args) override
+    {
+        started.push_back({path, args});
+        if (startError != 0 || !files.count(path)) {
+            lastError = startError != 0 ? startError : 2;
+            return nullptr;
+        }
+        struct P : platform::Process {
+            FakeSystem& sys;
+            explicit P(FakeSystem& s) : sys(s) {}
+            WaitResult Wait(int ms) override
+            {
+                ++sys.waits;
+                sys.sleptMs += ms;
+                if (sys.onWait)
+                    sys.onWait();
+                if (sys.runningWaits > 0) {
+                    --sys.runningWaits;
+                    return WaitResult::Timeout;
+                }
+                return sys.endResult;
+            }
+        };
+        return std::make_unique<P>(*this);
+    }
+    bool OpenDocument(const std::string& target, const std::string& workDir) override
+    {
+        opened.emplace_back(target, workDir);
+        return true;
+    }
 
     // The folder path with runs of '/' made one and a trailing '/' removed (except "/").
     static std::string Normal(const std::string& path)
