@@ -1,0 +1,24 @@
+#pragma once
+// The transport under a connection: connects, waits for data, receives and sends.
+
+#include "http/IdComponent.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class TIdIOHandler : public TIdComponent {
+public:
+    using TIdComponent::TIdComponent;
+    UPDATER_CLASS_NAME(TIdIOHandler)
+
+    virtual void PrepareHandle() = 0;
+    virtual void ConnectTo(const std::string& host, int port, int timeout, const std::string& boundIP, int boundPort,
+                           int portMin, int portMax) = 0;
+    virtual bool IsHandleOpen() const = 0;
+    virtual bool WaitReadable(int ms) = 0;
+    // One receive or send: the count, -1 on failure (0 on a receive: the peer closed).
+    virtual std::int64_t ReceiveSome(void* buffer, std::size_t length) = 0;
+    virtual std::int64_t SendSome(const void* buffer, std::size_t length) = 0;
+    virtual void ShutHandle() = 0;
+};
