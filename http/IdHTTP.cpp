@@ -1,0 +1,441 @@
+#include "http/IdHTTP.h"
+
+#include "http/IdCookieManager.h"
+#include "http/IdException.h"
+#include "http/IdHTTPBodyFraming.h"
+#include "http/IdHTTPStatus.h"
+#include "platform/runtime/Convert.h"
+#include "platform/runtime/Format.h"
+#include "platform/runtime/MemoryStream.h"
+#include "platform/runtime/Strings.h"
+
+#include <limits>
+
+namespace {
+
+// Restores the connection's read time-out on every path out of a short read.
+class ReadTimeoutScope {
+public:
+    ReadTimeoutScope(TIdTCPConnection& connection, int ms) : connection_(connection), saved_(connection.ReadTimeout())
+    {
+        connection_.SetReadTimeout(ms);
+    }
+    ~ReadTimeoutScope() { connection_.SetReadTimeout(saved_); }
+    ReadTimeoutScope(const ReadTimeoutScope&) = delete;
+    ReadTimeoutScope& operator=(const ReadTimeoutScope&) = delete;
+
+private:
+    TIdTCPConnection& connection_;
+    int saved_;
+};
+
+// The highest port number; a larger one would silently become another port on the wire.
+constexpr int kMaxPort = 65535;
+
+} // namespace
+
+TIdHTTP::TIdHTTP(TComponent* owner, platform::System& system, std::string name)
+    : TIdTCPClient(owner, std::move(name)), system_(system)
+{
+    SetPort(80);
+}
+
+TIdHTTP::~TIdHTTP()
+{
+    if (ownsCookieManager_)
+        delete cookieManager_;
+}
+
+void TIdHTTP::SetHost(const std::string& host)
+{
+    TIdTCPClient::SetHost(host);
+    url_.Host = host;
+}
+
+void TIdHTTP::SetPort(int port)
+{
+    TIdTCPClient::SetPort(port);
+    url_.Port = std::to_string(port);
+}
+
+void TIdHTTP::SetCookieManager(TIdCookieManager* manager)
+{
+    if (manager == cookieManager_)
+        return;
+    if (ownsCookieManager_)
+        delete cookieManager_;
+    cookieManager_ = manager;
+    ownsCookieManager_ = false;
+}
+
+void TIdHTTP::DoOnDisconnected()
+{
+    TIdTCPClient::DoOnDisconnected();
+    if (proxyParams_.Authentication)
+        proxyParams_.Authentication->Reset();
+}
+
+// --- The request cycle ------------------------------------------------------------------
+
+void TIdHTTP::Get(const std::string& url, TMemoryStream& stream)
+{
+    const std::int64_t start = stream.Position();
+    authRetries_ = 0;
+    proxyAuthRetries_ = 0;
+    request_.URL = url;
+    request_.Method = hmGet;
+    request_.Source = nullptr;
+    response_.ContentStream = &stream;
+
+    // Whatever ends the call, a connection that must not carry the next request is closed:
+    // one the keep-alive rule refuses, and one left in the middle of an answer (a failure
+    // while reading it), whose unread bytes would otherwise be taken for the next answer.
+    auto closeUnlessReusable = [this] {
+        if (!answerComplete_ || !ResponseKeepAlive())
+            CloseConnection();
+    };
+    try {
+        for (;;) {
+            ++redirectCount_;
+            PrepareRequest(url_, request_, ProtocolVersion);
+            ConnectToHost();
+            ReadAnswerHead();
+            const Outcome outcome = ProcessResponse();
+            if (outcome == Outcome::Finish)
+                break;
+            if (outcome == Outcome::Follow) {
+                stream.SetSize(start);
+                stream.SetPosition(start);
+                authRetries_ = 0;
+                proxyAuthRetries_ = 0;
+            } else { // Authorize: the same address again, with the scheme now attached
+                --redirectCount_;
+                request_.URL = url;
+            }
+        }
+    } catch (...) {
+        try {
+            closeUnlessReusable();
+        } catch (...) {
+            // The failure of the request is the one to report.
+        }
+        response_.ContentStream = nullptr;
+        throw;
+    }
+    response_.ContentStream = nullptr;
+    closeUnlessReusable();
+    redirectCount_ = 0;
+}
+
+void TIdHTTP::ConnectToHost()
+{
+    // Endpoint: a different host or port closes the open connection first.
+    const int port = StrToInt(url_.Port);
+    if (port < 0 || port > kMaxPort)
+        throw EConvertError(Format("'%s' is not a valid port number", {url_.Port}));
+    if (!SameText(Host(), url_.Host) || Port() != port) {
+        if (IsOpen())
+            CloseConnection();
+        TIdTCPClient::SetHost(url_.Host);
+        TIdTCPClient::SetPort(port);
+    }
+    if (SameText(url_.Protocol, "https"))
+        throw EIdIOHandlerPropInvalid();
+    request_.UseProxy = ctNormal;
+
+    // The previous answer decides whether its connection may carry this request.
+    if (!answerComplete_ || !ResponseKeepAlive())
+        CloseConnection();
+    // A server that closed the kept-alive connection meanwhile is noticed here, so that
+    // the request goes out on a fresh one.
+    ProbePeerClosed(false);
+    if (!IsOpen())
+        OpenConnection(ReadTimeout());
+    answerComplete_ = true;
+
+    ApplyConnectionType(request_, ProtocolVersion);
+    const std::string cookie = cookieManager_ ? cookieManager_->GenerateCookieList(url_, false) : std::string();
+    const auto lines = BuildRequestLines(request_, ProtocolVersion, proxyParams_, cookie, system_);
+    BeginWriteBatch(-1);
+    try {
+        for (const auto& line : lines)
+            SendLine(line);
+    } catch (...) {
+        try {
+            EndWriteBatch();
+        } catch (...) {
+        }
+        throw;
+    }
+    EndWriteBatch();
+}
+
+void TIdHTTP::ReadAnswerHead()
+{
+    do {
+        answerComplete_ = false;
+        response_.ResponseText = ReceiveLine();
+        ReadHeaderBlock();
+        response_.ProcessHeaders(system_);
+        if (!cookieManager_ && AllowCookies) {
+            cookieManager_ = new TIdCookieManager(nullptr, system_);
+            ownsCookieManager_ = true;
+            cookieManager_->NotifyCreated();
+        }
+        if (cookieManager_)
+            cookieManager_->AddServerCookies(response_.RawHeaders, url_.Host);
+        if (response_.ResponseCode() == kStatusContinue)
+            answerComplete_ = true; // an interim answer has no body
+    } while (response_.ResponseCode() == kStatusContinue);
+}
+
+void TIdHTTP::ReadHeaderBlock()
+{
+    response_.RawHeaders.Clear();
+    try {
+        for (;;) {
+            const std::string line = ReceiveLine();
+            // An empty line ends the block; so does a line cut short by the server's close.
+            if (line.empty())
+                break;
+            response_.RawHeaders.Add(line);
+        }
+    } catch (const EIdConnClosedGracefully&) {
+        // The server closed in the middle of the block: the lines read so far stand.
+        CloseConnection();
+    }
+}
+
+TIdHTTP::Outcome TIdHTTP::ProcessResponse()
+{
+    const int code = response_.ResponseCode();
+    switch (ClassifyStatus(code, !response_.Location.empty())) {
+    case TIdHTTPStatusAction::Redirect:
+        return Redirect();
+    case TIdHTTPStatusAction::Success:
+        if (!IsOpen())
+            throw EIdException("Undefined situation");
+        ReadBody(*response_.ContentStream);
+        return Outcome::Finish;
+    case TIdHTTPStatusAction::Authorize:
+        return Authorization(false);
+    case TIdHTTPStatusAction::ProxyAuthorize:
+        return Authorization(true);
+    case TIdHTTPStatusAction::Continue: // skipped while reading the head; never decided
+    case TIdHTTPStatusAction::Fail:
+        break;
+    }
+    RaiseProtocolException();
+}
+
+TIdHTTP::Outcome TIdHTTP::Redirect()
+{
+    std::string dest = response_.Location;
+    TIdHTTPMethod method = request_.Method;
+    bool handled = HandleRedirects;
+    if (OnRedirect)
+        OnRedirect(this, dest, redirectCount_, handled, method);
+    const TIdRedirectDecision decision = DecideRedirect(HandleRedirects, redirectCount_, RedirectMaximum, handled);
+    if (decision == TIdRedirectDecision::Fail)
+        RaiseProtocolException();
+    if (decision == TIdRedirectDecision::Follow) {
+        request_.URL = dest;
+        request_.Method = method;
+    } else {
+        response_.Location = dest;
+    }
+    if (IsOpen())
+        DiscardBody(RedirectBodyReadTimeout);
+    return decision == TIdRedirectDecision::Follow ? Outcome::Follow : Outcome::Finish;
+}
+
+TIdHTTP::Outcome TIdHTTP::Authorization(bool proxy)
+{
+    if (!AuthorizationAttempt(proxy)) {
+        auto& scheme = proxy ? proxyParams_.Authentication : request_.Authentication;
+        if (scheme)
+            scheme->Reset();
+        RaiseProtocolException();
+    }
+    if (!IsOpen())
+        return Outcome::Follow; // the same request target again, on a new connection
+    if (HTTPOptions.count(hoInProcessAuth)) {
+        DiscardBody(ReadTimeout());
+        return Outcome::Authorize;
+    }
+    ReadBody(*response_.ContentStream);
+    return Outcome::Finish;
+}
+
+bool TIdHTTP::AuthorizationAttempt(bool proxy)
+{
+    int& attempts = proxy ? proxyAuthRetries_ : authRetries_;
+    if (attempts >= AuthRetries)
+        return false;
+    ++attempts;
+
+    auto& scheme = proxy ? proxyParams_.Authentication : request_.Authentication;
+    const auto& challenges = proxy ? response_.ProxyAuthenticate : response_.WWWAuthenticate;
+    if (proxy) {
+        proxyParams_.ProxyPassword.clear();
+        if (scheme)
+            scheme->Reset();
+    }
+    if (!scheme) {
+        std::string chosen;
+        for (const auto& challenge : challenges) {
+            const std::string word = challenge.substr(0, challenge.find(' '));
+            if (CreateAuthentication(word)) {
+                chosen = word;
+                break;
+            }
+        }
+        if (chosen.empty())
+            return false;
+        const auto& select = proxy ? OnSelectProxyAuthorization : OnSelectAuthorization;
+        if (select)
+            select(this, chosen, challenges);
+        scheme = CreateAuthentication(chosen);
+        if (!scheme)
+            return false;
+    }
+
+    const auto& authorize = proxy ? OnProxyAuthorization : OnAuthorization;
+    if (!authorize)
+        return false;
+    scheme->Username = proxy ? proxyParams_.ProxyUsername : request_.Username;
+    scheme->Password = proxy ? proxyParams_.ProxyPassword : request_.Password;
+    scheme->AuthParams = challenges;
+    // The program is asked at most once per attempt: a handler that says "handled" without
+    // giving the scheme what it needs would otherwise be asked for ever.
+    bool asked = false;
+    for (;;) {
+        switch (scheme->Next()) {
+        case wnDoRequest:
+            return true;
+        case wnFail:
+            return false;
+        case wnAskTheProgram: {
+            if (asked)
+                return false;
+            asked = true;
+            bool handled = false;
+            authorize(this, scheme.get(), handled);
+            if (!handled)
+                return false;
+            if (proxy) {
+                proxyParams_.BasicAuthentication = true;
+                proxyParams_.ProxyUsername = scheme->Username;
+                proxyParams_.ProxyPassword = scheme->Password;
+            } else {
+                request_.BasicAuthentication = true;
+                request_.Username = scheme->Username;
+                request_.Password = scheme->Password;
+            }
+            break;
+        }
+        }
+    }
+}
+
+void TIdHTTP::RaiseProtocolException()
+{
+    TMemoryStream body;
+    // A connection that closed during the header block has no body left to give.
+    if (IsOpen()) {
+        ReadTimeoutScope scope(*this, ErrorBodyReadTimeout);
+        ReadBody(body);
+    }
+    throw EIdHTTPProtocolException(response_.ResponseText, response_.ResponseCode(), body.ToString());
+}
+
+// --- Bodies -------------------------------------------------------------------------------
+
+void TIdHTTP::ReadBody(TMemoryStream& destination)
+{
+    switch (DecideBodyFraming(response_.ResponseCode(), response_.ContentLength, response_.TransferEncoding)) {
+    case TIdBodyFraming::None:
+        break;
+    case TIdBodyFraming::Sized: {
+        const std::int64_t expected = destination.Position() + response_.ContentLength;
+        try {
+            ReceiveToStream(destination, response_.ContentLength, false);
+        } catch (const EIdConnClosedGracefully&) {
+            // A cancel on this side ends the body where it stands; a server that closes
+            // before the announced length has sent a truncated body, which is a failure.
+            if (!ClosedLocally())
+                throw;
+            return;
+        }
+        if (destination.Position() < expected) {
+            // The read ended early without an error: a close on this side (a cancel from a
+            // work handler) did it, or the server's close was noticed between blocks.
+            if (!ClosedLocally())
+                throw EIdConnClosedGracefully();
+            return;
+        }
+        break;
+    }
+    case TIdBodyFraming::Chunked:
+        ReadChunkedBody(destination);
+        break;
+    case TIdBodyFraming::UntilClose:
+        ReceiveToStream(destination, -1, true);
+        return; // the connection is closed now; nothing follows on it
+    }
+    answerComplete_ = true;
+}
+
+void TIdHTTP::ReadChunkedBody(TMemoryStream& destination)
+{
+    ReportStatus(hsStatusText, "Chunk Started");
+    // A size line that the server's close cut short comes back empty; the next read then
+    // raises the close.
+    auto readLine = [this] {
+        std::string line = ReceiveLine();
+        if (line.empty() && LineTimedOut())
+            line = ReceiveLine();
+        return line;
+    };
+    for (;;) {
+        const std::string line = readLine();
+        const auto size = ParseChunkSize(line);
+        if (!size)
+            throw EIdHTTPInvalidChunkSize(Format("Invalid chunk size \"%s\".", {line}));
+        if (*size == 0)
+            break;
+        ReceiveToStream(destination, *size, false);
+        readLine(); // the line end after the chunk's data
+    }
+    // The trailer: header lines up to an empty line. All of it is read, so that a kept-alive
+    // connection stands at the next answer. Every byte of the body is in by now, so a server
+    // that closes instead of ending the trailer costs the connection, not the download.
+    try {
+        while (!readLine().empty()) {
+        }
+    } catch (const EIdConnClosedGracefully&) {
+        if (IsOpen())
+            throw;
+    }
+}
+
+void TIdHTTP::DiscardBody(int readTimeout)
+{
+    TMemoryStream sink;
+    try {
+        ReadTimeoutScope scope(*this, readTimeout);
+        ReadBody(sink);
+    } catch (...) {
+        // The body is thrown away anyway; the connection, left in an unknown place, is not
+        // reused (answerComplete_ stays false).
+    }
+}
+
+bool TIdHTTP::ResponseKeepAlive()
+{
+    response_.UpdateResponseVersion();
+    CheckPeerClosed(false, false);
+    if (!IsOpen())
+        return false;
+    return KeepAliveByHeaders(ProtocolVersion == pv1_1, response_.Connection, response_.ProxyConnection);
+}

@@ -1,0 +1,149 @@
+#pragma once
+// The HTTP client: Get fetches one address into the caller's memory stream. One call runs
+// request cycles until an answer finishes or fails: it prepares the request against the
+// current URL, picks the endpoint and reuses a kept-alive connection, sends the request,
+// reads the status line and header block, stores the answer's cookies, and then follows a
+// redirect, attempts an authorization, delivers the body, or raises
+// EIdHTTPProtocolException with the answer's status line and body.
+//
+// Everything runs on the calling thread. With an active anti-freeze the waits process the
+// application's messages, so handlers may run inside Get and may call CloseConnection;
+// Get then ends as the phase it was in dictates (see Get).
+
+#include "http/IdAuthentication.h"
+#include "http/IdHTTPRequest.h"
+#include "http/IdHTTPResponse.h"
+#include "http/IdProxyConnectionInfo.h"
+#include "http/IdTCPClient.h"
+#include "http/IdURI.h"
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+class TIdCookieManager;
+class TMemoryStream;
+
+namespace platform {
+class System;
+}
+
+enum TIdHTTPOption { hoInProcessAuth, hoKeepOrigProtocol, hoForceEncodeParams };
+using TIdHTTPOptions = std::set<TIdHTTPOption>;
+
+// Called for every redirect answer: dest (changeable), the redirect count, Handled preset
+// to HandleRedirects, and the method (changeable).
+using TIdHTTPOnRedirectEvent =
+    std::function<void(TComponent* Sender, std::string& dest, int NumRedirect, bool& Handled, TIdHTTPMethod& VMethod)>;
+// May change the scheme chosen from the challenge list (the scheme word, e.g. "Basic").
+using TIdOnSelectAuthorization =
+    std::function<void(TComponent* Sender, std::string& AuthenticationScheme, const std::vector<std::string>& AuthInfo)>;
+// Supplies credentials to the scheme object; Handled false gives up.
+using TIdOnAuthorization = std::function<void(TComponent* Sender, TIdAuthentication* Authentication, bool& Handled)>;
+
+class TIdHTTP : public TIdTCPClient {
+public:
+    // The limit of followed redirects a new client starts with.
+    static constexpr int DefaultRedirectMaximum = 15;
+    static constexpr int DefaultAuthRetries = 3;
+    // The read time-outs of the two short reads of an answer that is not delivered: the
+    // body of a failed answer (for the exception's text) and a redirect's body (discarded).
+    static constexpr int ErrorBodyReadTimeout = 2000;
+    static constexpr int RedirectBodyReadTimeout = 4000;
+
+    // The system gives the clock and the local offset for dates and cookies; it is borrowed
+    // and must outlive the client.
+    TIdHTTP(TComponent* owner, platform::System& system, std::string name = {});
+    ~TIdHTTP() override;
+    UPDATER_CLASS_NAME(TIdHTTP)
+
+    // Fetches the address into the stream from its current position on. Returns normally
+    // when an answer finishes (its body written, the position after the last byte), or
+    // raises:
+    // - EIdHTTPProtocolException for a status that is not a success, a handled redirect or
+    //   a successful authorization (message: the status line; code; error body as text);
+    // - EIdException "Undefined situation" for a 2xx answer whose connection closed during
+    //   its header block;
+    // - EIdIOHandlerPropInvalid for "https"; EIdUnknownProtocol for another protocol without
+    //   a port; EConvertError for a port that is not a number;
+    // - EIdConnClosedGracefully when the server closes before a sized body is complete
+    //   (a close made on this side, a cancel, ends the body normally instead), or inside a
+    //   chunked body; EIdHTTPInvalidChunkSize for a broken chunk-size line;
+    // - the connection layer's errors for connect, read, write and time-out failures.
+    // The stream keeps what was written into it before a failure; error bodies and
+    // redirect bodies never reach it.
+    void Get(const std::string& url, TMemoryStream& stream);
+
+    TIdHTTPRequest& Request() { return request_; }
+    TIdHTTPResponse& Response() { return response_; }
+    // The current URL: kept across requests; relative addresses resolve against it.
+    TIdURI& URL() { return url_; }
+    TIdProxyConnectionInfo& ProxyParams() { return proxyParams_; }
+
+    // Setting the endpoint also writes the current URL's host or port.
+    void SetHost(const std::string& host);
+    void SetPort(int port);
+
+    bool HandleRedirects = false;
+    int RedirectMaximum = DefaultRedirectMaximum;
+    int AuthRetries = DefaultAuthRetries;
+    TIdHTTPOptions HTTPOptions{hoForceEncodeParams};
+    TIdHTTPProtocolVersion ProtocolVersion = pv1_1;
+    // With AllowCookies and no store, the client creates and owns one when it reads its
+    // first answer head.
+    bool AllowCookies = true;
+    TIdCookieManager* CookieManager() const { return cookieManager_; }
+    // Uses a store from outside (not owned; it must outlive its use here); an owned store
+    // is freed first. Null leaves the client without a store.
+    void SetCookieManager(TIdCookieManager* manager);
+
+    // Raised by every request cycle and left where it stands when Get fails, so the next Get
+    // counts on from it; 0 after a Get that returned normally.
+    int RedirectCount() const { return redirectCount_; }
+
+    TIdHTTPOnRedirectEvent OnRedirect;
+    TIdOnSelectAuthorization OnSelectAuthorization;
+    TIdOnAuthorization OnAuthorization;
+    TIdOnSelectAuthorization OnSelectProxyAuthorization;
+    TIdOnAuthorization OnProxyAuthorization;
+
+protected:
+    // Every close also resets the proxy's scheme object.
+    void DoOnDisconnected() override;
+
+private:
+    enum class Outcome { Follow, Finish, Authorize };
+
+    void ConnectToHost();
+    void ReadAnswerHead();
+    void ReadHeaderBlock();
+    Outcome ProcessResponse();
+    Outcome Redirect();
+    Outcome Authorization(bool proxy);
+    bool AuthorizationAttempt(bool proxy);
+    [[noreturn]] void RaiseProtocolException();
+    // Reads the answer's body into the stream by its framing; marks the answer complete
+    // when the connection stands at the start of the next answer.
+    void ReadBody(TMemoryStream& destination);
+    void ReadChunkedBody(TMemoryStream& destination);
+    // A short read whose result is thrown away (redirect bodies); failures are ignored.
+    void DiscardBody(int readTimeout);
+    // The keep-alive rule on the answer the response object holds.
+    bool ResponseKeepAlive();
+
+    platform::System& system_;
+    TIdHTTPRequest request_;
+    TIdHTTPResponse response_;
+    TIdURI url_;
+    TIdProxyConnectionInfo proxyParams_;
+    TIdCookieManager* cookieManager_ = nullptr;
+    bool ownsCookieManager_ = false;
+    int redirectCount_ = 0;
+    int authRetries_ = 0;
+    int proxyAuthRetries_ = 0;
+    // The connection stands between answers: nothing of the last answer is left unread.
+    // A connection in the middle of an answer is never reused.
+    bool answerComplete_ = true;
+};

@@ -1,0 +1,229 @@
+// httpget: the updater's HTTP client on the command line, for people who run an update
+// server and want to see what the updater sees.
+//
+//   httpget [--events] [--follow] [--antifreeze] [-o FILE] URL [[-o FILE] URL ...]
+//
+// One client, configured as the update window configures its own, fetches the URLs in
+// order, so connection reuse, relative addresses and cookies carry from one URL to the next.
+// Each body goes into a fresh memory buffer and, once its Get has returned, to FILE (-o
+// before the URL) or to standard output. A failed Get prints "error: CLASS: MESSAGE" and
+// ends the run with status 1; a usage error gives status 2.
+
+#include "http/IdAntiFreeze.h"
+#include "http/IdException.h"
+#include "http/IdHTTP.h"
+#include "platform/headless/HeadlessApplication.h"
+#include "platform/posix/PosixMemoryBlocks.h"
+#include "platform/posix/PosixSystem.h"
+#include "platform/runtime/MemoryStream.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char* const kUsage =
+    "usage: httpget [--events] [--follow] [--antifreeze] [-o FILE] URL [[-o FILE] URL ...]\n";
+
+struct Target {
+    std::string url;
+    std::optional<std::string> file;
+};
+
+struct Options {
+    bool events = false;
+    bool follow = false;
+    bool antifreeze = false;
+    std::vector<Target> targets;
+};
+
+// Reads the command line; nothing on a usage error. An empty URL argument is a URL.
+std::optional<Options> ParseArguments(int argc, char** argv)
+{
+    Options o;
+    std::optional<std::string> pendingFile;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--events")
+            o.events = true;
+        else if (arg == "--follow")
+            o.follow = true;
+        else if (arg == "--antifreeze")
+            o.antifreeze = true;
+        else if (arg == "-o") {
+            if (pendingFile || i + 1 >= argc)
+                return std::nullopt;
+            pendingFile = argv[++i];
+        } else if (arg.size() > 1 && arg[0] == '-')
+            return std::nullopt;
+        else {
+            o.targets.push_back({arg, pendingFile});
+            pendingFile.reset();
+        }
+    }
+    if (pendingFile || o.targets.empty())
+        return std::nullopt;
+    return o;
+}
+
+const char* WorkModeName(TWorkMode mode) { return mode == wmRead ? "wmRead" : "wmWrite"; }
+
+const char* StatusName(TIdStatus status)
+{
+    switch (status) {
+    case hsResolving: return "hsResolving";
+    case hsConnecting: return "hsConnecting";
+    case hsConnected: return "hsConnected";
+    case hsDisconnecting: return "hsDisconnecting";
+    case hsDisconnected: return "hsDisconnected";
+    case hsStatusText: return "hsStatusText";
+    case ftpTransfer: return "ftpTransfer";
+    case ftpReady: return "ftpReady";
+    case ftpAborted: return "ftpAborted";
+    }
+    return "?";
+}
+
+// Carriage returns and line feeds written as \r and \n, so the error stays one line.
+std::string OneLine(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+void PrintError(const std::string& className, const std::string& message, std::optional<int> code = std::nullopt)
+{
+    std::string line = "error: " + className + ": " + OneLine(message);
+    if (code)
+        line += " [code " + std::to_string(*code) + "]";
+    line += "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+void PrintEvent(const std::string& text)
+{
+    const std::string line = text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+bool WriteStdout(std::string_view bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const std::size_t n = std::fwrite(bytes.data() + done, 1, bytes.size() - done, stdout);
+        if (n == 0)
+            return false;
+        done += n;
+    }
+    return std::fflush(stdout) == 0;
+}
+
+// The settings the update window gives its client; everything else keeps the client's
+// defaults, as on the window.
+void ConfigureAsUpdateWindow(TIdHTTP& http)
+{
+    http.Request().Accept = " text/html ,*/*";
+    http.Request().UserAgent =
+        "Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.9) Gecko/2008052906 Firefox/3.0";
+    http.HTTPOptions = {hoForceEncodeParams};
+    http.SetReadTimeout(0);
+    http.SetMaxLineAction(maException);
+    http.AllowCookies = true;
+}
+
+int Run(const Options& options)
+{
+    platform::PosixSystem system;
+    platform::HeadlessApplication application;
+    TMemoryStream::SetBlockAllocator(&platform::PosixMemoryBlocks::Instance());
+
+    std::unique_ptr<TIdAntiFreeze> antiFreeze;
+    if (options.antifreeze) {
+        antiFreeze = std::make_unique<TIdAntiFreeze>(nullptr, application);
+        antiFreeze->SetIdleTimeOut(1);
+        antiFreeze->SetActive(true);
+    }
+
+    TIdHTTP http(nullptr, system, "IdHTTP1");
+    ConfigureAsUpdateWindow(http);
+    http.HandleRedirects = options.follow;
+    if (options.events) {
+        http.OnWorkBegin = [](TComponent*, TWorkMode mode, std::int64_t max) {
+            PrintEvent(std::string("OnWorkBegin ") + WorkModeName(mode) + " " + std::to_string(max));
+        };
+        http.OnWork = [](TComponent*, TWorkMode mode, std::int64_t count) {
+            PrintEvent(std::string("OnWork ") + WorkModeName(mode) + " " + std::to_string(count));
+        };
+        http.OnWorkEnd = [](TComponent*, TWorkMode mode) {
+            PrintEvent(std::string("OnWorkEnd ") + WorkModeName(mode));
+        };
+        http.OnStatus = [](TComponent*, TIdStatus status, const std::string& text) {
+            PrintEvent(std::string("OnStatus ") + StatusName(status) + " " + text);
+        };
+    }
+
+    for (const auto& target : options.targets) {
+        TMemoryStream body;
+        try {
+            http.Get(target.url, body);
+            if (target.file)
+                system.WriteFile(*target.file, body.Bytes());
+            else if (!WriteStdout(body.Bytes()))
+                throw EStreamError("Cannot write to standard output");
+        } catch (const EIdHTTPProtocolException& e) {
+            PrintError(e.ClassName(), e.Message(), e.ReplyErrorCode());
+            return kExitFailed;
+        } catch (const Exception& e) {
+            PrintError(e.ClassName(), e.Message());
+            return kExitFailed;
+        } catch (const std::bad_alloc&) {
+            PrintError("EOutOfMemory", "Out of memory");
+            return kExitFailed;
+        }
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return kExitOk;
+        }
+    }
+    const auto options = ParseArguments(argc, argv);
+    if (!options) {
+        std::fputs(kUsage, stderr);
+        return kExitUsage;
+    }
+    try {
+        return Run(*options);
+    } catch (const Exception& e) {
+        // Failures outside a Get (the socket library, the system).
+        PrintError(e.ClassName(), e.Message());
+        return kExitFailed;
+    }
+}
