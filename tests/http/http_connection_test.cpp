@@ -1,0 +1,382 @@
+// The connection layer over real loopback sockets: connecting (also cancelled and timed
+// out), closing, writes and write batches, probing, and cancellation by CloseConnection
+// from a message handler or a work-event handler while a call waits.
+#include "http/IdAntiFreeze.h"
+#include "http/IdException.h"
+#include "http/IdIOHandlerSocket.h"
+#include "http/IdStack.h"
+#include "http/IdTCPClient.h"
+#include "platform/headless/HeadlessApplication.h"
+#include "platform/runtime/MemoryStream.h"
+#include "tests/support/FullBacklogListener.h"
+#include "tests/support/ScriptedServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+using testsupport::ScriptedServer;
+using Script = testsupport::ScriptedServer::Script;
+using Lines = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A port on 127.0.0.1 where nothing listens.
+int ClosedPort()
+{
+    ScriptedServer probe({});
+    const int port = probe.Port();
+    return port;
+}
+
+struct Connection : ::testing::Test {
+    platform::HeadlessApplication app;
+    std::unique_ptr<TIdAntiFreeze> antiFreeze;
+    TIdTCPClient client{nullptr};
+    Lines events;
+
+    void UseAntiFreeze()
+    {
+        antiFreeze = std::make_unique<TIdAntiFreeze>(nullptr, app);
+        antiFreeze->SetIdleTimeOut(1);
+    }
+    void RecordEvents()
+    {
+        client.OnStatus = [this](TComponent*, TIdStatus, const std::string& t) { events.push_back(t); };
+        client.OnDisconnected = [this](TComponent*) { events.push_back("OnDisconnected"); };
+        client.OnWorkBegin = [this](TComponent*, TWorkMode, std::int64_t max) {
+            events.push_back("begin " + std::to_string(max));
+        };
+        client.OnWork = [this](TComponent*, TWorkMode, std::int64_t n) { events.push_back("work " + std::to_string(n)); };
+        client.OnWorkEnd = [this](TComponent*, TWorkMode) { events.push_back("end"); };
+    }
+    // Closes the connection from a message handler after `pumps` more pumps.
+    void CloseAfterPumps(int pumps)
+    {
+        app.Post([this, pumps] {
+            if (pumps <= 1)
+                client.CloseConnection();
+            else
+                CloseAfterPumps(pumps - 1);
+        });
+    }
+    void Open(const ScriptedServer& server, const std::string& host = "127.0.0.1")
+    {
+        client.SetHost(host);
+        client.SetPort(server.Port());
+        client.OpenConnection();
+    }
+};
+
+} // namespace
+
+TEST_F(Connection, ConnectsAndReportsTheStatusesInOrder)
+{
+    ScriptedServer server({Script().WaitPeerClose(), Script().WaitPeerClose()});
+    RecordEvents();
+    Open(server, "LOCALHOST");
+    EXPECT_TRUE(client.IsOpen());
+    auto& binding = *static_cast<TIdIOHandlerSocket&>(*client.IOHandler()).Binding();
+    EXPECT_EQ(binding.RemoteIP(), "127.0.0.1");
+    EXPECT_EQ(binding.RemotePort(), server.Port());
+    EXPECT_EQ(binding.IP(), "127.0.0.1");
+    EXPECT_GT(binding.Port(), 0);
+    EXPECT_THROW(client.OpenConnection(), EIdAlreadyConnected);
+    client.CloseConnection();
+    EXPECT_FALSE(client.IsOpen());
+    EXPECT_EQ(client.IOHandler(), nullptr);
+
+    // A dotted quad is not resolved, so it reports no resolving.
+    client.SetHost("127.0.0.1");
+    client.OpenConnection();
+    EXPECT_TRUE(client.IsOpen());
+    EXPECT_EQ(events, (Lines{"Resolving hostname LOCALHOST.", "Connecting to 127.0.0.1.", "Connected.",
+                             "Disconnecting.", "OnDisconnected", "Disconnected.", "Connecting to 127.0.0.1.",
+                             "Connected."}));
+}
+
+TEST_F(Connection, ClosingWhatWasNeverOpenedStillReportsAndRaisesNothing)
+{
+    RecordEvents();
+    EXPECT_NO_THROW(client.CloseConnection());
+    EXPECT_NO_THROW(client.CloseConnection());
+    EXPECT_EQ(events, (Lines{"Disconnecting.", "OnDisconnected", "Disconnected.", "Disconnecting.", "OnDisconnected",
+                             "Disconnected."}));
+    EXPECT_FALSE(client.IsOpen());
+    EXPECT_THROW(client.SendLine("x"), EIdNotConnected);
+    EXPECT_THROW(client.ReceiveLine(), EIdNotConnected);
+}
+
+TEST_F(Connection, ARefusedConnectFailsWithItsTextAndKeepsTheHandler)
+{
+    client.SetHost("127.0.0.1");
+    client.SetPort(ClosedPort());
+    // Without the anti-freeze: a plain blocking connect.
+    try {
+        client.OpenConnection();
+        FAIL();
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.LastError(), 10061);
+    }
+    // With it: on the connect thread, ended within a slice or two.
+    UseAntiFreeze();
+    try {
+        client.OpenConnection();
+        FAIL();
+    } catch (const EIdConnectException& e) {
+        EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
+        EXPECT_STREQ(e.ClassName(), "EIdConnectException");
+    }
+    EXPECT_LT(app.ProcessCount(), 50); // ends with the attempt, long before its nominal time
+    ASSERT_NE(client.IOHandler(), nullptr);
+    EXPECT_FALSE(client.IOHandler()->IsHandleOpen());
+    EXPECT_FALSE(client.IsOpen());
+}
+
+TEST_F(Connection, AnUnknownHostFailsWithHostNotFound)
+{
+    client.SetHost("no-such-host.invalid");
+    client.SetPort(80);
+    try {
+        client.OpenConnection();
+        FAIL();
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.Message(), "Socket Error # 11001\r\nHost not found.");
+    }
+    EXPECT_FALSE(client.IsOpen());
+}
+
+TEST_F(Connection, ACloseFromAMessageHandlerInterruptsAPendingConnect)
+{
+    testsupport::FullBacklogListener blackHole;
+    UseAntiFreeze();
+    RecordEvents();
+    client.SetHost("127.0.0.1");
+    client.SetPort(blackHole.Port());
+    int pumpsAtClose = -1;
+    app.Post([&] {
+        pumpsAtClose = app.ProcessCount();
+        client.CloseConnection();
+    });
+    const auto start = Clock::now();
+    // The thread's connect fails as on a closed socket: the open itself completes, and the
+    // first write finds no connection.
+    EXPECT_NO_THROW(client.OpenConnection());
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(pumpsAtClose, 1);
+    EXPECT_FALSE(client.IsOpen());
+    EXPECT_THROW(client.SendLine("GET / HTTP/1.1"), EIdNotConnected);
+    EXPECT_EQ(events, (Lines{"Connecting to 127.0.0.1.", "Disconnecting.", "OnDisconnected", "Disconnected.",
+                             "Connected."}));
+}
+
+TEST_F(Connection, AConnectThatNeverCompletesTimesOutAfterItsNominalTime)
+{
+    testsupport::FullBacklogListener blackHole;
+    client.SetHost("127.0.0.1");
+    client.SetPort(blackHole.Port());
+    const auto start = Clock::now();
+    try {
+        client.OpenConnection(300);
+        FAIL();
+    } catch (const EIdConnectTimeout& e) {
+        EXPECT_EQ(e.Message(), "Connect timed out.");
+    }
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(290));
+    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_FALSE(client.IsOpen());
+}
+
+TEST_F(Connection, AWriteBatchLeavesAsOneSendAndAThresholdFlushesEarly)
+{
+    ScriptedServer server({Script().WaitPeerClose()});
+    Open(server);
+    client.BeginWriteBatch(-1);
+    client.SendLine("GET /index.php?checkupdate HTTP/1.1");
+    client.SendLine("Host: 127.0.0.1");
+    client.SendLine("");
+    EXPECT_TRUE(client.InWriteBatch());
+    client.EndWriteBatch();
+    EXPECT_FALSE(client.InWriteBatch());
+
+    client.BeginWriteBatch(4);
+    client.SendText("abcdefg"); // 4 leave at once, 3 wait for the end
+    client.SendText("");
+    client.EndWriteBatch();
+
+    TMemoryStream body;
+    body.Write("0123456789");
+    client.SendStream(body, true, 4, true);
+    client.CloseConnection();
+    ASSERT_TRUE(server.WaitFinished(1));
+    EXPECT_EQ(server.Discarded(), std::string("GET /index.php?checkupdate HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\nabcdefg") +
+                                      std::string("\0\0\0\4", 4) + "0123");
+}
+
+TEST_F(Connection, SendingAStreamCountsWriteWorkAndFailsWhenTheStreamRunsDry)
+{
+    ScriptedServer server({Script().WaitPeerClose()});
+    Open(server);
+    RecordEvents();
+    client.SetSendBufferSize(4);
+    TMemoryStream body;
+    body.Write("0123456789");
+    client.SendStream(body);
+    EXPECT_EQ(events, (Lines{"begin 10", "work 4", "work 8", "work 10", "end"}));
+    events.clear();
+    body.SetPosition(8);
+    EXPECT_THROW(client.SendStream(body, false, 5), EIdNoDataToRead);
+    EXPECT_EQ(events, (Lines{"begin 5", "work 2", "end"}));
+}
+
+TEST_F(Connection, SendingIntoAResetConnectionDropsItWithTheSocketError)
+{
+    ScriptedServer server({Script().Reset()});
+    Open(server);
+    ASSERT_TRUE(server.WaitFinished(1));
+    const std::string block(65536, 'x');
+    try {
+        for (int i = 0; i < 50; ++i)
+            client.SendBytes(block.data(), static_cast<std::int64_t>(block.size()));
+        FAIL();
+    } catch (const EIdSocketError& e) {
+        EXPECT_TRUE(e.LastError() == 10054 || e.LastError() == 10058) << e.LastError();
+    } catch (const EIdConnClosedGracefully&) {
+        // the reset was seen as a close first
+    }
+    EXPECT_FALSE(client.IsOpen());
+}
+
+TEST_F(Connection, ProbingNoticesACloseAndKeepsWhatArrives)
+{
+    ScriptedServer server({Script().Sleep(50).Send("early").Sleep(50).Close()});
+    const std::string terminator = "Z";
+    Open(server);
+    client.ProbePeerClosed(false); // nothing yet within 1 ms
+    EXPECT_TRUE(client.IsOpen());
+    ASSERT_TRUE(server.WaitFinished(1));
+    client.ProbePeerClosed(false);
+    EXPECT_EQ(client.InputQueue().View(), "early");
+    client.ProbePeerClosed(false); // now the close
+    EXPECT_FALSE(client.IsOpen());
+    // The close is known already: a line without its terminator is not waited for.
+    EXPECT_THROW(client.ReceiveLine(terminator), EIdConnClosedGracefully);
+    EXPECT_EQ(client.InputQueue().View(), "early");
+    EXPECT_NO_THROW(client.ProbePeerClosed(false));
+    EXPECT_THROW(client.ProbePeerClosed(true), EIdNotConnected); // bytes are still queued
+}
+
+TEST_F(Connection, AResetWhileReadingIsASocketError)
+{
+    ScriptedServer server({Script().Sleep(30).Reset()});
+    Open(server);
+    try {
+        client.ReceiveLine();
+        FAIL();
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.LastError(), 10054);
+        EXPECT_EQ(e.Message(), "Socket Error # 10054\r\nConnection reset by peer.");
+    }
+}
+
+TEST_F(Connection, AReadTimeoutRaisesOnlyForTheDefaultTimeout)
+{
+    ScriptedServer server({Script().WaitPeerClose()});
+    Open(server);
+    client.SetReadTimeout(30);
+    EXPECT_THROW(client.ReceiveLine(), EIdReadTimeout);
+    EXPECT_EQ(client.FillInputQueue(true, 10, false), -1);
+    // An explicit time-out ends the line read with an empty, timed-out line.
+    EXPECT_EQ(client.ReceiveLine("\n", 10), "");
+    EXPECT_TRUE(client.LineTimedOut());
+    try {
+        client.SetReadTimeout(5);
+        std::string buffer(3, '\0');
+        client.ReceiveExact(buffer.data(), 3);
+        FAIL();
+    } catch (const EIdReadTimeout& e) {
+        EXPECT_EQ(e.Message(), "Read Timeout");
+    }
+}
+
+// --- Cancellation by CloseConnection from a handler during a wait -------------------------
+
+TEST_F(Connection, ACloseWhileALineReadWaitsEndsItAsClosedGracefully)
+{
+    ScriptedServer server({Script().Send("partial").WaitPeerClose()});
+    UseAntiFreeze();
+    Open(server);
+    client.FillInputQueue(true, TimeoutDefault, true);
+    app.Post([&] { client.CloseConnection(); });
+    try {
+        client.ReceiveLine();
+        FAIL();
+    } catch (const EIdConnClosedGracefully& e) {
+        EXPECT_EQ(e.Message(), "Connection Closed Gracefully.");
+    }
+    EXPECT_TRUE(client.ClosedLocally());
+    EXPECT_EQ(client.IOHandler(), nullptr);
+    EXPECT_THROW(client.ReceiveLine(), EIdNotConnected);
+    // What was queued stays readable; more than that is not there.
+    std::string two(2, '\0');
+    client.ReceiveExact(two.data(), 2);
+    EXPECT_EQ(two, "pa");
+    std::string more(6, '\0');
+    EXPECT_THROW(client.ReceiveExact(more.data(), 6), EIdNotConnected);
+    EXPECT_THROW(client.SendLine("x"), EIdNotConnected);
+    ASSERT_TRUE(server.WaitFinished(1)); // the server saw the close
+}
+
+TEST_F(Connection, ACloseWhileAStreamReadWaitsEndsAReadUntilCloseNormally)
+{
+    ScriptedServer server({Script().Send("queued ").Sleep(20).Send("direct").WaitPeerClose()});
+    UseAntiFreeze();
+    Open(server);
+    client.FillInputQueue(true, TimeoutDefault, true); // "queued " waits in the input queue
+    TMemoryStream stream;
+    CloseAfterPumps(150); // well after the second piece has arrived
+    EXPECT_NO_THROW(client.ReceiveToStream(stream, -1, true));
+    EXPECT_EQ(stream.ToString(), "queued direct");
+    EXPECT_EQ(stream.Position(), 13);
+    EXPECT_TRUE(client.InputQueue().Empty());
+}
+
+TEST_F(Connection, ACloseWhileASizedStreamReadWaitsPassesTheCloseOn)
+{
+    ScriptedServer server({Script().Send("12").Sleep(20).Send("345").WaitPeerClose()});
+    UseAntiFreeze();
+    Open(server);
+    client.FillInputQueue(true, TimeoutDefault, true);
+    ASSERT_EQ(client.InputQueue().View(), "12");
+    RecordEvents();
+    TMemoryStream stream;
+    CloseAfterPumps(150);
+    EXPECT_THROW(client.ReceiveToStream(stream, 10, false), EIdConnClosedGracefully);
+    // The queued bytes were written; the unfinished block was not and stays queued.
+    EXPECT_EQ(stream.ToString(), "12");
+    EXPECT_EQ(client.InputQueue().View(), "345");
+    EXPECT_TRUE(client.ClosedLocally());
+    EXPECT_EQ(events, (Lines{"begin 10", "work 2", "Disconnecting.", "OnDisconnected", "Disconnected.", "end"}));
+}
+
+TEST_F(Connection, ACloseInsideAWorkHandlerLetsTheStreamReadEndNormally)
+{
+    const std::string body(100000, 'b');
+    ScriptedServer server({Script().Send(body).WaitPeerClose()});
+    UseAntiFreeze();
+    Open(server);
+    RecordEvents();
+    client.OnWork = [&](TComponent*, TWorkMode, std::int64_t n) {
+        events.push_back("work " + std::to_string(n));
+        app.Post([&] { client.CloseConnection(); });
+        app.ProcessMessages(); // the progress handler pumps itself
+    };
+    TMemoryStream stream;
+    EXPECT_NO_THROW(client.ReceiveToStream(stream, static_cast<std::int64_t>(body.size()), false));
+    EXPECT_EQ(stream.Size(), 32768); // the block in progress completed, then nothing more
+    EXPECT_EQ(events, (Lines{"begin 100000", "work 32768", "Disconnecting.", "OnDisconnected", "Disconnected.",
+                             "end"}));
+    EXPECT_THROW(client.SendLine("x"), EIdNotConnected);
+}
