@@ -1,0 +1,651 @@
+// Get over real loopback sockets against a scripted server: every body framing, every
+// outcome, connection reuse, redirects, authorization, cookies from one Get to the next,
+// work and status events, and a CloseConnection from a handler in each phase.
+
+#include "http/IdAntiFreeze.h"
+#include "http/IdException.h"
+#include "http/IdHTTP.h"
+#include "platform/headless/HeadlessApplication.h"
+#include "platform/runtime/MemoryStream.h"
+#include "tests/support/FakeSystem.h"
+#include "tests/support/FullBacklogListener.h"
+#include "tests/support/ScriptedServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+using testsupport::ScriptedServer;
+using Script = ScriptedServer::Script;
+using Lines = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Result {
+    std::string body;
+    std::string error; // "CLASS: MESSAGE", empty after a normal return
+    int code = 0;      // the protocol exception's status code
+    std::string errorBody;
+};
+
+const std::string kUserAgent = "Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.9) Gecko/2008052906 Firefox/3.0";
+
+struct Get : ::testing::Test {
+    FakeSystem system;
+    platform::HeadlessApplication app;
+    std::unique_ptr<TIdAntiFreeze> antiFreeze;
+    TIdHTTP http{nullptr, system, "IdHTTP1"};
+    Lines events;
+
+    Get()
+    {
+        http.Request().Accept = " text/html ,*/*";
+        http.Request().UserAgent = kUserAgent;
+    }
+
+    void UseAntiFreeze()
+    {
+        antiFreeze = std::make_unique<TIdAntiFreeze>(nullptr, app);
+        antiFreeze->SetIdleTimeOut(1);
+    }
+
+    void RecordEvents()
+    {
+        http.OnStatus = [this](TComponent*, TIdStatus, const std::string& t) { events.push_back(t); };
+        http.OnWorkBegin = [this](TComponent*, TWorkMode, std::int64_t max) {
+            events.push_back("begin " + std::to_string(max));
+        };
+        http.OnWork = [this](TComponent*, TWorkMode, std::int64_t n) { events.push_back("work " + std::to_string(n)); };
+        http.OnWorkEnd = [this](TComponent*, TWorkMode) { events.push_back("end"); };
+    }
+
+    static std::string Url(const ScriptedServer& server, const std::string& path = "/")
+    {
+        return "http://127.0.0.1:" + std::to_string(server.Port()) + path;
+    }
+
+    Result Fetch(const std::string& url)
+    {
+        Result r;
+        TMemoryStream stream;
+        try {
+            http.Get(url, stream);
+        } catch (const EIdHTTPProtocolException& e) {
+            r.error = std::string(e.ClassName()) + ": " + e.Message();
+            r.code = e.ReplyErrorCode();
+            r.errorBody = e.ErrorMessage();
+        } catch (const Exception& e) {
+            r.error = std::string(e.ClassName()) + ": " + e.Message();
+        }
+        r.body = stream.ToString();
+        return r;
+    }
+};
+
+// One answer per case on a fresh client; the server then closes or keeps the connection
+// open until the client closes it.
+struct AnswerCase {
+    const char* name;
+    std::string answer;
+    bool serverCloses;
+    std::string body = {};
+    std::string error = {};
+    int code = 0;
+    std::string errorBody = {};
+};
+
+const std::string kChunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+
+TEST_F(Get, EveryFramingAndOutcomeOfOneAnswer)
+{
+    const AnswerCase cases[] = {
+        {.name = "sized", .answer = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", .serverCloses = false,
+         .body = "hello"},
+        {.name = "sized body cut short by the server",
+         .answer = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhel", .serverCloses = true, .body = "hel",
+         .error = "EIdConnClosedGracefully: Connection Closed Gracefully."},
+        {.name = "length announced far beyond what comes",
+         .answer = "HTTP/1.1 200 OK\r\nContent-Length: 1099511627776\r\n\r\n0123456789", .serverCloses = true,
+         .body = "0123456789", .error = "EIdConnClosedGracefully: Connection Closed Gracefully."},
+        {.name = "zero length on a kept connection", .answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n",
+         .serverCloses = false, .body = ""},
+        {.name = "until close", .answer = "HTTP/1.1 200 OK\r\n\r\nall of it", .serverCloses = true,
+         .body = "all of it"},
+        {.name = "HTTP/1.0 until close", .answer = "HTTP/1.0 200 OK\r\nServer: old\r\n\r\nold body",
+         .serverCloses = true, .body = "old body"},
+        {.name = "chunked", .answer = kChunked + "5\r\nhello\r\n3\r\nabc\r\n0\r\n\r\n", .serverCloses = false,
+         .body = "helloabc"},
+        {.name = "Chunked in capitals",
+         .answer = "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n",
+         .serverCloses = false, .body = "ok"},
+        {.name = "chunk extension",
+         .answer = kChunked + "1a;x=y\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n", .serverCloses = false,
+         .body = "abcdefghijklmnopqrstuvwxyz"},
+        {.name = "chunked wins over a length",
+         .answer = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nbody\r\n0\r\n\r\n",
+         .serverCloses = false, .body = "body"},
+        {.name = "chunked with a trailer", .answer = kChunked + "2\r\nok\r\n0\r\nX-Sum: 1\r\nX-More: 2\r\n\r\n",
+         .serverCloses = false, .body = "ok"},
+        {.name = "last chunk, then the server closes", .answer = kChunked + "2\r\nok\r\n0\r\n",
+         .serverCloses = true, .body = "ok"},
+        {.name = "chunk size not a number", .answer = kChunked + "zz\r\nzz\r\n", .serverCloses = false, .body = "",
+         .error = "EIdHTTPInvalidChunkSize: Invalid chunk size \"zz\"."},
+        {.name = "chunk size beyond 64 bits", .answer = kChunked + "10000000000000000\r\nx", .serverCloses = false,
+         .body = "", .error = "EIdHTTPInvalidChunkSize: Invalid chunk size \"10000000000000000\"."},
+        {.name = "chunk cut by the server", .answer = kChunked + "5\r\nhel", .serverCloses = true, .body = "hel",
+         .error = "EIdConnClosedGracefully: Connection Closed Gracefully."},
+        {.name = "100 Continue, then the answer",
+         .answer = "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", .serverCloses = false,
+         .body = "ok"},
+        {.name = "204 ignores a length", .answer = "HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n",
+         .serverCloses = false, .body = ""},
+        {.name = "304 has no body to wait for", .answer = "HTTP/1.1 304 Not Modified\r\n\r\n", .serverCloses = false,
+         .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 304 Not Modified", .code = 304},
+        {.name = "404 with its body",
+         .answer = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", .serverCloses = false,
+         .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 404 Not Found", .code = 404,
+         .errorBody = "not found"},
+        {.name = "500 with a chunked body", .answer = "HTTP/1.1 500 Oops\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nsad!\r\n0\r\n\r\n",
+         .serverCloses = false, .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 500 Oops", .code = 500,
+         .errorBody = "sad!"},
+        {.name = "503 until close", .answer = "HTTP/1.1 503 Busy\r\n\r\nlater", .serverCloses = true, .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 503 Busy", .code = 503, .errorBody = "later"},
+        {.name = "status line without a blank", .answer = "garbage\r\n\r\n", .serverCloses = true, .body = "",
+         .error = "EIdHTTPProtocolException: garbage", .code = -1},
+        {.name = "unhandled 302",
+         .answer = "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 5\r\n\r\nmoved", .serverCloses = false,
+         .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 302 Found", .code = 302, .errorBody = "moved"},
+        {.name = "200 with a Location is a redirect",
+         .answer = "HTTP/1.1 200 OK\r\nLocation: /x\r\nContent-Length: 2\r\n\r\nno", .serverCloses = false, .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 200 OK", .code = 200, .errorBody = "no"},
+        {.name = "200 whose head the server cuts", .answer = "HTTP/1.1 200 OK\r\nContent-Le", .serverCloses = true,
+         .body = "", .error = "EIdException: Undefined situation"},
+        {.name = "404 whose head the server cuts", .answer = "HTTP/1.1 404 Not Found\r\nServer: x\r\n",
+         .serverCloses = true, .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 404 Not Found", .code = 404},
+        {.name = "401 with a Basic challenge and no handler",
+         .answer = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=x\r\nContent-Length: 4\r\n\r\ndeny",
+         .serverCloses = false, .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 401 Unauthorized",
+         .code = 401, .errorBody = "deny"},
+        {.name = "401 without a challenge", .answer = "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n",
+         .serverCloses = false, .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 401 Unauthorized",
+         .code = 401},
+        {.name = "407 without a handler",
+         .answer = "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=p\r\nContent-Length: 0\r\n\r\n",
+         .serverCloses = false, .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 407 Proxy Authentication Required", .code = 407},
+        {.name = "numeric Expires and a range that is not numbers",
+         .answer = "HTTP/1.1 200 OK\r\nExpires: 999999999\r\nContent-Range: bytes x-y/z\r\nContent-Length: 2\r\n\r\nok",
+         .serverCloses = false, .body = "ok"},
+        {.name = "cookie port that is not a number",
+         .answer = "HTTP/1.1 200 OK\r\nSet-Cookie2: a=1; Port=\"x\"; Version=1\r\nContent-Length: 2\r\n\r\nok",
+         .serverCloses = false, .body = "ok"},
+        {.name = "status line over the maximum line length", .answer = std::string(20000, 'A') + "\r\n",
+         .serverCloses = true, .body = "", .error = "EIdReadLnMaxLineLengthExceeded: Max line length exceeded."},
+        {.name = "nothing at all", .answer = "", .serverCloses = true, .body = "",
+         .error = "EIdConnClosedGracefully: Connection Closed Gracefully."},
+    };
+    for (const auto& c : cases) {
+        Script script;
+        script.ExpectRequest().Send(c.answer);
+        if (c.serverCloses)
+            script.Close();
+        else
+            script.WaitPeerClose();
+        ScriptedServer server({script});
+        TIdHTTP client(nullptr, system);
+        TMemoryStream stream;
+        Result r;
+        const auto start = Clock::now();
+        try {
+            client.Get(Url(server), stream);
+        } catch (const EIdHTTPProtocolException& e) {
+            r.error = std::string(e.ClassName()) + ": " + e.Message();
+            r.code = e.ReplyErrorCode();
+            r.errorBody = e.ErrorMessage();
+        } catch (const Exception& e) {
+            r.error = std::string(e.ClassName()) + ": " + e.Message();
+        }
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(1)) << c.name; // nothing waits for a time-out
+        EXPECT_EQ(stream.ToString(), c.body) << c.name;
+        EXPECT_EQ(stream.Position(), stream.Size()) << c.name;
+        EXPECT_EQ(r.error, c.error) << c.name;
+        EXPECT_EQ(r.code, c.code) << c.name;
+        EXPECT_EQ(r.errorBody, c.errorBody) << c.name;
+        client.CloseConnection();
+        EXPECT_TRUE(server.WaitFinished(1)) << c.name;
+    }
+}
+
+TEST_F(Get, TheCheckRequestGoesOutAsTheUpdateWindowSendsIt)
+{
+    ScriptedServer server({Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n").WaitPeerClose()});
+    const auto r = Fetch(Url(server, "/update/index.php?checkupdate&app=x&version=1.0&updatemode=appupdater&langid=0"));
+    EXPECT_EQ(r.error, "");
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0],
+              "GET /update/index.php?checkupdate&app=x&version=1.0&updatemode=appupdater&langid=0 HTTP/1.1\r\n"
+              "Content-Type: text/html\r\n"
+              "Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n"
+              "Accept:  text/html ,*/*\r\n"
+              "User-Agent: " + kUserAgent + "\r\n"
+              "\r\n");
+}
+
+TEST_F(Get, AKeptConnectionCarriesTheSecondGetWithItsCookiesAndRelativeAddress)
+{
+    ScriptedServer server({Script()
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 200 OK\r\nSet-Cookie: lang=fr; path=/\r\nSet-Cookie: nopath=1\r\n"
+                                     "Content-Length: 4\r\n\r\ninfo")
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nsetup")
+                               .WaitPeerClose()});
+    EXPECT_EQ(Fetch(Url(server, "/update/index.php?checkupdate")).body, "info");
+    EXPECT_EQ(Fetch("setup.exe").body, "setup");
+    EXPECT_EQ(server.Accepted(), 1);
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(server.Requests()[1].substr(0, server.Requests()[1].find("\r\n")), "GET /update/setup.exe HTTP/1.1");
+    // The cookie without a path is kept but never sent; the store's line comes last.
+    EXPECT_NE(server.Requests()[1].find("User-Agent: " + kUserAgent + "\r\nCookie: lang=fr\r\n\r\n"), std::string::npos);
+    EXPECT_EQ(server.Requests()[0].find("Cookie:"), std::string::npos);
+}
+
+TEST_F(Get, CookiesOfAFailedAnswerAreKept)
+{
+    ScriptedServer server({Script()
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 404 Not Found\r\nSet-Cookie: seen=1; path=/\r\nContent-Length: 0\r\n\r\n")
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")
+                               .WaitPeerClose()});
+    EXPECT_EQ(Fetch(Url(server, "/a")).code, 404);
+    EXPECT_EQ(Fetch(Url(server, "/b")).error, "");
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_NE(server.Requests()[1].find("\r\nCookie: seen=1\r\n"), std::string::npos);
+}
+
+TEST_F(Get, ReuseFollowsTheKeepAliveRuleAndTheEndpoint)
+{
+    struct Case {
+        const char* name;
+        std::string firstAnswer;
+        std::string secondHost; // "" keeps 127.0.0.1
+        int accepted;
+    } cases[] = {
+        {.name = "HTTP/1.1 keeps", .firstAnswer = "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na", .secondHost = "",
+         .accepted = 1},
+        {.name = "HTTP/1.0 without Connection keeps", .firstAnswer = "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\na",
+         .secondHost = "", .accepted = 1},
+        {.name = "Connection: close", .firstAnswer = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 1\r\n\r\na",
+         .secondHost = "", .accepted = 2},
+        {.name = "Connection: Close, TE does not count",
+         .firstAnswer = "HTTP/1.1 200 OK\r\nConnection: close, TE\r\nContent-Length: 1\r\n\r\na", .secondHost = "",
+         .accepted = 1},
+        {.name = "same host in other letters", .firstAnswer = "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na",
+         .secondHost = "LOCALHOST", .accepted = 1},
+        {.name = "a failure in the middle of an answer",
+         .firstAnswer = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nqq\r\n", .secondHost = "", .accepted = 2},
+        {.name = "an error body read to its end keeps",
+         .firstAnswer = "HTTP/1.1 404 Not Found\r\nContent-Length: 2\r\n\r\nno", .secondHost = "", .accepted = 1},
+    };
+    for (const auto& c : cases) {
+        // The first script serves both requests when the connection is kept; otherwise
+        // the second connection gets the second script.
+        ScriptedServer server({Script()
+                                   .ExpectRequest()
+                                   .Send(c.firstAnswer)
+                                   .ExpectRequest()
+                                   .Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb")
+                                   .WaitPeerClose(),
+                               Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb").WaitPeerClose()});
+        TIdHTTP client(nullptr, system);
+        TMemoryStream first, second;
+        const std::string host = "localhost:" + std::to_string(server.Port());
+        try {
+            client.Get("http://" + host + "/1", first);
+        } catch (const Exception&) {
+        }
+        const std::string secondHost =
+            (c.secondHost.empty() ? std::string("localhost") : c.secondHost) + ":" + std::to_string(server.Port());
+        EXPECT_NO_THROW(client.Get("http://" + secondHost + "/2", second)) << c.name;
+        EXPECT_EQ(second.ToString(), "b") << c.name;
+        EXPECT_EQ(server.Accepted(), c.accepted) << c.name;
+        client.CloseConnection();
+    }
+}
+
+TEST_F(Get, AServerThatClosedTheKeptConnectionIsNoticedBeforeTheNextRequest)
+{
+    ScriptedServer server({Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na").Close(),
+                           Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb").WaitPeerClose()});
+    EXPECT_EQ(Fetch(Url(server, "/1")).body, "a");
+    ASSERT_TRUE(server.WaitFinished(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the FIN is on its way
+    const auto r = Fetch(Url(server, "/2"));
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.body, "b");
+    EXPECT_EQ(server.Accepted(), 2);
+}
+
+TEST_F(Get, AnotherPortClosesTheOpenConnectionFirst)
+{
+    ScriptedServer one({Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na").WaitPeerClose()});
+    ScriptedServer two({Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb").WaitPeerClose()});
+    EXPECT_EQ(Fetch(Url(one)).body, "a");
+    RecordEvents();
+    EXPECT_EQ(Fetch(Url(two)).body, "b");
+    EXPECT_TRUE(one.WaitFinished(1)); // its connection was closed by the client
+    // The endpoint change closes the connection; the keep-alive rule, asked next about the
+    // previous answer on a connection now closed, says no and closes once more.
+    EXPECT_EQ(events, (Lines{"Disconnecting.", "Disconnected.", "Disconnecting.", "Disconnected.",
+                             "Connecting to 127.0.0.1.", "Connected.", "begin 1", "work 1", "end"}));
+}
+
+TEST_F(Get, AddressesTheClientCannotServeFailBeforeConnecting)
+{
+    struct Case {
+        const char* url;
+        std::string error;
+    } cases[] = {
+        {.url = "https://127.0.0.1/x", .error = "EIdIOHandlerPropInvalid: IOHandler value is not valid"},
+        {.url = "ftp://127.0.0.1/x", .error = "EIdUnknownProtocol: "},
+        {.url = "http://127.0.0.1:8o/x", .error = "EConvertError: '8o' is not a valid integer value"},
+        {.url = "http://127.0.0.1:65616/x", .error = "EConvertError: '65616' is not a valid port number"},
+    };
+    for (const auto& c : cases) {
+        TIdHTTP client(nullptr, system);
+        TMemoryStream stream;
+        try {
+            client.Get(c.url, stream);
+            ADD_FAILURE() << c.url;
+        } catch (const Exception& e) {
+            EXPECT_EQ(std::string(e.ClassName()) + ": " + e.Message(), c.error) << c.url;
+        }
+    }
+}
+
+TEST_F(Get, ARefusedConnectionIsTheSocketError)
+{
+    int port;
+    {
+        ScriptedServer gone({});
+        port = gone.Port();
+    }
+    const auto r = Fetch("http://127.0.0.1:" + std::to_string(port) + "/");
+    EXPECT_EQ(r.error, "EIdSocketError: Socket Error # 10061\r\nConnection refused.");
+}
+
+TEST_F(Get, AnErrorBodyThatNeverEndsTakesTheShortTimeOut)
+{
+    ScriptedServer server({Script().ExpectRequest().Send("HTTP/1.1 500 Oops\r\n\r\npartial").WaitPeerClose()});
+    http.SetReadTimeout(0);
+    const auto start = Clock::now();
+    const auto r = Fetch(Url(server));
+    const auto took = Clock::now() - start;
+    EXPECT_EQ(r.error, "EIdReadTimeout: Read Timeout");
+    EXPECT_GE(took, std::chrono::milliseconds(1900));
+    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_EQ(http.ReadTimeout(), 0); // restored
+    EXPECT_TRUE(server.WaitFinished(1)); // the half-read connection is not kept
+}
+
+TEST_F(Get, RedirectsAreFollowedUpToTheMaximumAndTheLastOneFinishes)
+{
+    Script chain;
+    for (int i = 1; i <= TIdHTTP::DefaultRedirectMaximum; ++i)
+        chain.ExpectRequest().Send("HTTP/1.1 302 Found\r\nLocation: r" + std::to_string(i) +
+                                   "\r\nContent-Length: 4\r\n\r\nbody");
+    chain.WaitPeerClose();
+    ScriptedServer server({chain});
+    http.HandleRedirects = true;
+    std::vector<int> counts;
+    http.OnRedirect = [&](TComponent*, std::string&, int n, bool& handled, TIdHTTPMethod&) {
+        counts.push_back(n);
+        EXPECT_TRUE(handled);
+    };
+    const auto r = Fetch(Url(server, "/dir/start"));
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.body, "");
+    EXPECT_EQ(http.Response().Location, "r15");
+    EXPECT_EQ(http.RedirectCount(), 0);
+    EXPECT_EQ(server.Accepted(), 1);
+    ASSERT_EQ(server.Requests().size(), 15u);
+    EXPECT_EQ(server.Requests()[14].substr(0, 22), "GET /dir/r14 HTTP/1.1\r");
+    EXPECT_EQ(counts.size(), 15u);
+    EXPECT_EQ(counts.back(), 15);
+}
+
+TEST_F(Get, AFollowedRedirectDropsItsBodyAndAHandlerMayChangeTheTarget)
+{
+    ScriptedServer other({Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone").WaitPeerClose()});
+    ScriptedServer server({Script()
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 301 Moved\r\nLocation: /wrong\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                     "4\r\ngone\r\n0\r\n\r\n")
+                               .WaitPeerClose()});
+    http.HandleRedirects = true;
+    http.OnRedirect = [&](TComponent*, std::string& dest, int, bool&, TIdHTTPMethod&) {
+        EXPECT_EQ(dest, "/wrong");
+        dest = Url(other, "/right");
+    };
+    TMemoryStream stream;
+    stream.Write("kept|");
+    http.Get(Url(server), stream);
+    EXPECT_EQ(stream.ToString(), "kept|done");
+    ASSERT_EQ(other.Requests().size(), 1u);
+    EXPECT_EQ(other.Requests()[0].substr(0, 22), "GET /right HTTP/1.1\r\nC");
+}
+
+TEST_F(Get, AHandledRedirectWithoutHandleRedirectsFinishesWithItsLocation)
+{
+    ScriptedServer server({Script().ExpectRequest().Send("HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 3\r\n\r\nabc").WaitPeerClose()});
+    http.OnRedirect = [](TComponent*, std::string& dest, int, bool& handled, TIdHTTPMethod&) {
+        EXPECT_FALSE(handled);
+        handled = true;
+        dest = "/chosen";
+    };
+    const auto r = Fetch(Url(server));
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.body, "");
+    EXPECT_EQ(http.Response().Location, "/chosen");
+    EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST_F(Get, AFailedGetLeavesTheRedirectCountForTheNext)
+{
+    ScriptedServer server({Script()
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 0\r\n\r\n")
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 302 Found\r\nLocation: /d\r\nContent-Length: 0\r\n\r\n")
+                               .WaitPeerClose()});
+    http.HandleRedirects = true;
+    http.RedirectMaximum = 3;
+    EXPECT_EQ(Fetch(Url(server, "/a")).code, 404);
+    EXPECT_EQ(http.RedirectCount(), 2);
+    // The next Get starts at 3: its first redirect is at the limit and finishes the Get.
+    const auto r = Fetch(Url(server, "/c"));
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(http.Response().Location, "/d");
+    EXPECT_EQ(server.Requests().size(), 3u);
+    EXPECT_EQ(http.RedirectCount(), 0);
+}
+
+TEST_F(Get, AnAuthorizationHandlerGetsTheRequestRetriedWithBasicCredentials)
+{
+    ScriptedServer server({Script()
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest x\r\n"
+                                     "WWW-Authenticate: Basic realm=r\r\nContent-Length: 4\r\n\r\ndeny")
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecret")
+                               .WaitPeerClose()});
+    http.HTTPOptions = {hoInProcessAuth};
+    int asked = 0;
+    http.OnAuthorization = [&](TComponent*, TIdAuthentication* a, bool& handled) {
+        ++asked;
+        EXPECT_EQ(a->AuthParams, (Lines{"Digest x", "Basic realm=r"}));
+        a->Username = "user";
+        a->Password = "pass";
+        handled = true;
+    };
+    const auto r = Fetch(Url(server, "/private"));
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.body, "secret");
+    EXPECT_EQ(asked, 1);
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_NE(server.Requests()[1].find("\r\nAuthorization: Basic dXNlcjpwYXNz\r\n"), std::string::npos);
+    EXPECT_EQ(http.RedirectCount(), 0);
+}
+
+TEST_F(Get, AnAuthorizationHandlerThatGivesNoNameIsAskedOnceAndTheGetFails)
+{
+    ScriptedServer server({Script()
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=r\r\nContent-Length: 0\r\n\r\n")
+                               .WaitPeerClose()});
+    int asked = 0;
+    http.OnAuthorization = [&](TComponent*, TIdAuthentication*, bool& handled) {
+        ++asked;
+        handled = true;
+    };
+    EXPECT_EQ(Fetch(Url(server)).code, 401);
+    EXPECT_EQ(asked, 1);
+}
+
+TEST_F(Get, WorkEventsComeFromBodiesOnlyAndChunksAreSpansOfTheirOwn)
+{
+    ScriptedServer server({Script()
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello")
+                               .ExpectRequest()
+                               .Send(kChunked + "5\r\nhello\r\n3\r\nabc\r\n0\r\n\r\n")
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 3000000000\r\n\r\nxy")
+                               .Close()});
+    RecordEvents();
+    EXPECT_EQ(Fetch(Url(server, "/1")).body, "hello");
+    EXPECT_EQ(events, (Lines{"Disconnecting.", "Disconnected.", "Connecting to 127.0.0.1.", "Connected.", "begin 5",
+                             "work 5", "end"}));
+    events.clear();
+    EXPECT_EQ(Fetch(Url(server, "/2")).body, "helloabc");
+    EXPECT_EQ(events, (Lines{"Chunk Started", "begin 5", "work 5", "end", "begin 3", "work 3", "end"}));
+    events.clear();
+    // Sizes above 32 bits reach the events whole.
+    EXPECT_EQ(Fetch(Url(server, "/3")).error, "EIdConnClosedGracefully: Connection Closed Gracefully.");
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events[0], "begin 3000000000");
+    EXPECT_EQ(events[1], "work 2");
+}
+
+// --- A CloseConnection from a handler, in each phase ---------------------------------------
+
+// Posts a CloseConnection to the application once the server has the request and a little
+// time has passed, so that it runs in the next pump of the wait the client is in then.
+class CloseWhenRequested {
+public:
+    CloseWhenRequested(platform::HeadlessApplication& app, TIdHTTP& http, const ScriptedServer& server, int requests = 1)
+        : thread_([&app, &http, &server, requests] {
+              const auto until = Clock::now() + std::chrono::seconds(5);
+              while (server.Requests().size() < static_cast<std::size_t>(requests) && Clock::now() < until)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+              std::this_thread::sleep_for(std::chrono::milliseconds(100));
+              app.Post([&http] { http.CloseConnection(); });
+          })
+    {
+    }
+    ~CloseWhenRequested() { thread_.join(); }
+
+private:
+    std::thread thread_;
+};
+
+TEST_F(Get, ACloseDuringTheConnectEndsTheGetAtTheFirstWrite)
+{
+    testsupport::FullBacklogListener blackHole;
+    UseAntiFreeze();
+    app.Post([&] { http.CloseConnection(); });
+    const auto start = Clock::now();
+    const auto r = Fetch("http://127.0.0.1:" + std::to_string(blackHole.Port()) + "/");
+    EXPECT_EQ(r.error, "EIdNotConnected: Not Connected");
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+}
+
+TEST_F(Get, ACloseWhileWaitingForTheAnswerIsAGracefulClose)
+{
+    ScriptedServer server({Script().ExpectRequest().Sleep(3000).Close()});
+    UseAntiFreeze();
+    CloseWhenRequested closer(app, http, server);
+    const auto start = Clock::now();
+    const auto r = Fetch(Url(server));
+    EXPECT_EQ(r.error, "EIdConnClosedGracefully: Connection Closed Gracefully.");
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST_F(Get, ACloseWhileABodyWaitsEndsAsTheFramingSays)
+{
+    struct Case {
+        const char* name;
+        std::string head;
+        std::string error;
+    } cases[] = {
+        // A cancel ends sized and until-close bodies normally with what arrived.
+        {.name = "sized", .head = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n", .error = ""},
+        {.name = "until close", .head = "HTTP/1.1 200 OK\r\n\r\n", .error = ""},
+        {.name = "chunked", .head = kChunked + "64\r\n",
+         .error = "EIdConnClosedGracefully: Connection Closed Gracefully."},
+    };
+    UseAntiFreeze();
+    for (const auto& c : cases) {
+        ScriptedServer server({Script().ExpectRequest().Send(c.head + "part").Sleep(3000).Close()});
+        TIdHTTP client(nullptr, system);
+        CloseWhenRequested closer(app, client, server);
+        TMemoryStream stream;
+        std::string error;
+        const auto start = Clock::now();
+        try {
+            client.Get(Url(server), stream);
+        } catch (const Exception& e) {
+            error = std::string(e.ClassName()) + ": " + e.Message();
+        }
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(2)) << c.name;
+        EXPECT_EQ(error, c.error) << c.name;
+        EXPECT_EQ(stream.ToString(), "part") << c.name;
+    }
+}
+
+TEST_F(Get, ACloseInsideAWorkHandlerEndsTheGetNormally)
+{
+    const std::string body(200000, 'z');
+    ScriptedServer server({Script()
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 200000\r\n\r\n")
+                               .Sleep(50)
+                               .SendSlowly(body, 40000, 20)
+                               .WaitPeerClose()});
+    UseAntiFreeze();
+    std::int64_t closedAt = -1;
+    http.OnWork = [&](TComponent*, TWorkMode, std::int64_t n) {
+        if (closedAt < 0) {
+            closedAt = n;
+            http.CloseConnection();
+        }
+    };
+    const auto r = Fetch(Url(server));
+    EXPECT_EQ(r.error, "");
+    EXPECT_GT(closedAt, 0);
+    EXPECT_EQ(static_cast<std::int64_t>(r.body.size()), closedAt);
+    EXPECT_LT(r.body.size(), body.size());
+    // The client is closed now; the next Get connects again.
+    EXPECT_FALSE(http.IsOpen());
+}
+
+} // namespace
