@@ -1,0 +1,46 @@
+#pragma once
+// A child process for tests: started from an argument list with its standard output and
+// standard error captured, read line by line while it runs (for a server that prints its
+// port) or collected whole when it ends. The destructor ends a child that still runs.
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+class ChildProcess {
+public:
+    // Starts argv[0] (looked up in PATH) with the arguments. Throws std::runtime_error when
+    // the process cannot be started.
+    explicit ChildProcess(const std::vector<std::string>& argv);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // The next line of standard output without its line feed; "" when none came within
+    // the time or the output ended.
+    std::string ReadLine(int timeoutMs = 5000);
+    // Waits for the end and collects what is left of both outputs; the exit status, or -1
+    // after timeoutMs (the child is then killed) or when a signal ended it.
+    int Wait(int timeoutMs = 30000);
+    // Asks the child to end (SIGTERM) and waits for it.
+    void Stop();
+
+    const std::string& Stdout() const { return out_; }
+    const std::string& Stderr() const { return err_; }
+
+private:
+    // Reads what is available from both pipes for up to timeoutMs; false when both ended.
+    bool Pump(int timeoutMs);
+
+    int pid_ = -1;
+    int outFd_ = -1;
+    int errFd_ = -1;
+    std::string out_;
+    std::string err_;
+    std::size_t lineStart_ = 0; // how far ReadLine has consumed out_
+    bool ended_ = false;
+    int status_ = -1;
+};
+
+} // namespace testsupport
