@@ -1,0 +1,195 @@
+// httpget run as a process against the scripted server: what it writes to standard
+// output, to -o files and to standard error, and its exit status.
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScriptedServer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+using testsupport::ChildProcess;
+using testsupport::ScriptedServer;
+using Script = ScriptedServer::Script;
+
+namespace {
+
+struct Run {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Run Httpget(const std::vector<std::string>& args)
+{
+    const char* bin = std::getenv("UPDATER_BIN_DIR");
+    std::vector<std::string> argv{std::string(bin ? bin : ".") + "/httpget"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess child(argv);
+    const int status = child.Wait(30000);
+    return {status, child.Stdout(), child.Stderr()};
+}
+
+std::string Url(const ScriptedServer& server, const std::string& path = "/")
+{
+    return "http://127.0.0.1:" + std::to_string(server.Port()) + path;
+}
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct TempDir {
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("httpget-test-" + std::to_string(::getpid()));
+    TempDir() { std::filesystem::create_directories(path); }
+    ~TempDir() { std::filesystem::remove_all(path); }
+};
+
+const std::string kBinary("bytes\0\r\n\x01\xff end", 14);
+
+TEST(Httpget, BodiesGoToStandardOutputOrToTheirFilesOverOneConnection)
+{
+    TempDir dir;
+    ScriptedServer server({Script()
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 14\r\n\r\n" + kBinary)
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecond")
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nthird")
+                               .WaitPeerClose()});
+    const auto file = dir.path / "first.bin";
+    std::ofstream(file) << "an older, longer file to be replaced";
+    const auto r = Httpget({"-o", file.string(), Url(server, "/update/index.php?x=1"), "setup.exe", ""});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ReadFile(file), kBinary);
+    EXPECT_EQ(r.out, "secondthird");
+    EXPECT_EQ(server.Accepted(), 1);
+    ASSERT_EQ(server.Requests().size(), 3u);
+    // Relative and empty addresses resolve against the current URL.
+    EXPECT_EQ(server.Requests()[1].substr(0, 32), "GET /update/setup.exe HTTP/1.1\r\n");
+    EXPECT_EQ(server.Requests()[2].substr(0, 24), "GET /update/ HTTP/1.1\r\nC");
+    // Configured as the update window's client.
+    EXPECT_NE(server.Requests()[0].find("\r\nAccept:  text/html ,*/*\r\nUser-Agent: Mozilla/5.0 (Windows; U; "
+                                        "Windows NT 5.1; en-US; rv:1.9) Gecko/2008052906 Firefox/3.0\r\n\r\n"),
+              std::string::npos);
+}
+
+TEST(Httpget, EventsAreOneLineEachOnStandardError)
+{
+    ScriptedServer server({Script()
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello")
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n")
+                               .WaitPeerClose()});
+    const auto r = Httpget({"--events", Url(server, "/a"), Url(server, "/b")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "helloabc");
+    EXPECT_EQ(r.err,
+              "OnStatus hsDisconnecting Disconnecting.\n"
+              "OnStatus hsDisconnected Disconnected.\n"
+              "OnStatus hsConnecting Connecting to 127.0.0.1.\n"
+              "OnStatus hsConnected Connected.\n"
+              "OnWorkBegin wmRead 5\n"
+              "OnWork wmRead 5\n"
+              "OnWorkEnd wmRead\n"
+              "OnStatus hsStatusText Chunk Started\n"
+              "OnWorkBegin wmRead 3\n"
+              "OnWork wmRead 3\n"
+              "OnWorkEnd wmRead\n");
+}
+
+TEST(Httpget, AFailureIsOneEscapedErrorLineAndStopsTheRun)
+{
+    int closedPort;
+    {
+        ScriptedServer gone({});
+        closedPort = gone.Port();
+    }
+    struct Case {
+        const char* name;
+        std::string answer;
+        std::string err;
+    } cases[] = {
+        {.name = "protocol exception",
+         .answer = "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone",
+         .err = "error: EIdHTTPProtocolException: HTTP/1.1 404 Not Found [code 404]\n"},
+        {.name = "unreadable status", .answer = "garbage\r\n\r\n",
+         .err = "error: EIdHTTPProtocolException: garbage [code -1]\n"},
+        {.name = "cut short", .answer = "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc",
+         .err = "error: EIdConnClosedGracefully: Connection Closed Gracefully.\n"},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server({Script().ExpectRequest().Send(c.answer).Close()});
+        const auto r = Httpget({Url(server, "/a"), Url(server, "/never")});
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_EQ(r.out, "") << c.name; // nothing of a failed Get is written
+        EXPECT_EQ(r.err, c.err) << c.name;
+        EXPECT_EQ(server.Accepted(), 1) << c.name; // the later URL is not fetched
+    }
+    const auto refused = Httpget({"http://127.0.0.1:" + std::to_string(closedPort) + "/"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "error: EIdSocketError: Socket Error # 10061\\r\\nConnection refused.\n");
+}
+
+TEST(Httpget, FollowAndAntiFreeze)
+{
+    ScriptedServer server({Script()
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 302 Found\r\nLocation: /there\r\nContent-Length: 0\r\n\r\n")
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nthere")
+                               .WaitPeerClose()});
+    const auto r = Httpget({"--antifreeze", "--follow", Url(server, "/here")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "there");
+
+    ScriptedServer unfollowed({Script().ExpectRequest().Send("HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n").Close()});
+    const auto f = Httpget({Url(unfollowed)});
+    EXPECT_EQ(f.status, 1);
+    EXPECT_EQ(f.err, "error: EIdHTTPProtocolException: HTTP/1.1 302 Found [code 302]\n");
+}
+
+TEST(Httpget, UsageErrorsExitWithTwo)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"-o"},
+        {"-o", "file"},
+        {"http://127.0.0.1:1/", "-o"},
+        {"-o", "a", "-o", "b", "http://127.0.0.1:1/"},
+        {"--bogus", "http://127.0.0.1:1/"},
+    };
+    for (const auto& args : cases) {
+        const auto r = Httpget(args);
+        EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("usage: httpget ", 0), 0u) << r.err;
+    }
+}
+
+TEST(Httpget, AFileThatCannotBeCreatedIsAnError)
+{
+    ScriptedServer server({Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").WaitPeerClose()});
+    const auto r = Httpget({"-o", "/nonexistent-folder/x/out.bin", Url(server)});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("error: EFCreateError: Cannot create file \"/nonexistent-folder/x/out.bin\". ", 0), 0u)
+        << r.err;
+}
+
+} // namespace
