@@ -64,14 +64,12 @@ std::unique_ptr<TIdStack> gStack;
 std::atomic<platform::Sockets*> gSockets{nullptr};
 bool gStackStarted = false;
 
-// Cleans the socket library up at process end when it was started.
+// Cleans the platform's socket library up at process end once it has been started.
+// Created after the library's object, so it is destroyed before it.
 struct StackCleanup {
-    ~StackCleanup()
-    {
-        if (gStackStarted)
-            platform::SystemSockets().Cleanup();
-    }
-} gStackCleanup;
+    StackCleanup() { platform::SystemSockets(); }
+    ~StackCleanup() { platform::SystemSockets().Cleanup(); }
+};
 
 // One part of a dotted quad: decimal digits only (no sign, blank or hexadecimal form, as
 // the text goes on to the connect unchanged), value 0 to 255.
@@ -119,6 +117,7 @@ TIdStack::TIdStack(platform::Sockets& sockets) : sockets_(sockets)
         if (sockets_.Startup(RequestedVersion) != 0)
             throw EIdStackInitializationFailed();
         gStackStarted = true;
+        static StackCleanup cleanup;
     }
 }
 

@@ -233,8 +233,10 @@ TEST_F(Connection, SendingAStreamCountsWriteWorkAndFailsWhenTheStreamRunsDry)
 
 TEST_F(Connection, SendingIntoAResetConnectionDropsItWithTheSocketError)
 {
-    ScriptedServer server({Script().Reset()});
+    ScriptedServer server({Script().ExpectRequest().Reset()});
     Open(server);
+    client.SendLine("");
+    client.SendLine("");
     ASSERT_TRUE(server.WaitFinished(1));
     const std::string block(65536, 'x');
     try {
@@ -379,4 +381,46 @@ TEST_F(Connection, ACloseInsideAWorkHandlerLetsTheStreamReadEndNormally)
     EXPECT_EQ(events, (Lines{"begin 100000", "work 32768", "Disconnecting.", "OnDisconnected", "Disconnected.",
                              "end"}));
     EXPECT_THROW(client.SendLine("x"), EIdNotConnected);
+}
+
+TEST_F(Connection, LocalAddressesThatCannotBeBoundFailWithTheirTexts)
+{
+    ScriptedServer busy({Script().WaitPeerClose()});
+    TIdComponent stackHolder(nullptr); // keeps the socket stack for the bare handles below
+    struct Case {
+        const char* name;
+        int port;
+        int portMin;
+        int portMax;
+        std::string message;
+    };
+    const int p = busy.Port();
+    const Case cases[] = {
+        {.name = "port in use", .port = p, .portMin = 0, .portMax = 0,
+         .message = "Could not bind socket. Address and port are already in use."},
+        {.name = "range upside down", .port = 0, .portMin = 5000, .portMax = 4000,
+         .message = "Invalid Port Range (5000 - 4000)"},
+        {.name = "range all in use", .port = 0, .portMin = p, .portMax = p,
+         .message = "Can not bind in port range (" + std::to_string(p) + " - " + std::to_string(p) + ")"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TIdSocketHandle handle;
+        handle.CreateSocket();
+        handle.SetLocal("127.0.0.1", c.port, c.portMin, c.portMax);
+        try {
+            handle.BindLocal();
+            ADD_FAILURE();
+        } catch (const EIdSocketHandleError& e) {
+            EXPECT_EQ(e.Message(), c.message);
+        }
+    }
+    // The client's bound port goes the same way, and the failed open drops the socket.
+    client.SetHost("127.0.0.1");
+    client.SetPort(p);
+    client.SetBoundIP("127.0.0.1");
+    client.SetBoundPort(p);
+    EXPECT_THROW(client.OpenConnection(), EIdCouldNotBindSocket);
+    EXPECT_FALSE(client.IsOpen());
+    ASSERT_NE(client.IOHandler(), nullptr);
 }
