@@ -118,4 +118,19 @@ TEST(MemoryStream, SystemPagesHoldBigStreamsAcrossTheSmallToBigBoundary)
     EXPECT_EQ(m.ToString(), expected);
     m.SetSize(10);
     EXPECT_EQ(m.ToString(), expected.substr(0, 10));
+
+    // A large block grows where it stands: never moved, never copied.
+    TMemoryStream big;
+    big.Write(std::string(3 << 20, 'a'));
+    const char* at = big.Bytes().data();
+    const std::string piece(1 << 20, 'b');
+    for (int i = 0; i < 200; ++i)
+        big.Write(piece);
+    EXPECT_EQ(big.Bytes().data(), at);
+    EXPECT_EQ(big.Size(), (std::int64_t{3} << 20) + (std::int64_t{200} << 20));
+    EXPECT_EQ(big.Bytes().back(), 'b');
+    big.SetSize(1 << 20); // keeps the bytes before the cut
+    EXPECT_EQ(big.Bytes().back(), 'a');
+    big.Write("c");
+    EXPECT_EQ(big.Size(), (1 << 20) + 1);
 }
