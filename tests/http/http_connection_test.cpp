@@ -189,6 +189,18 @@ TEST_F(Connection, AConnectThatNeverCompletesTimesOutAfterItsNominalTime)
     EXPECT_FALSE(client.IsOpen());
 }
 
+TEST_F(Connection, ATimedConnectCountsItsSlicesNotTheClock)
+{
+    testsupport::FullBacklogListener blackHole;
+    UseAntiFreeze();
+    client.SetHost("127.0.0.1");
+    client.SetPort(blackHole.Port());
+    // 50 ms in slices of 1 ms: 49 slices each followed by a pump, then a last sleep of 1.
+    EXPECT_THROW(client.OpenConnection(50), EIdConnectTimeout);
+    EXPECT_EQ(app.ProcessCount(), 49);
+    EXPECT_FALSE(client.IsOpen());
+}
+
 TEST_F(Connection, AWriteBatchLeavesAsOneSendAndAThresholdFlushesEarly)
 {
     ScriptedServer server({Script().WaitPeerClose()});
