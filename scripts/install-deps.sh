@@ -8,7 +8,7 @@ packages=(
   libgtest-dev googletest
   clang libclang-rt-14-dev
   python3 curl time
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils imagemagick openbox wmctrl xdotool
   fonts-dejavu-core fonts-liberation2
 )
 missing=()

@@ -74,7 +74,20 @@ TUpdateFrm::TUpdateFrm(const UpdaterEnvironment& env, TComponent* owner)
     cancelBt->SetTabOrder(0);
     cancelBt->OnClick = [this](TComponent* s) { cancelBtClick(s); };
 
+    Label3->OnClick = [this](TComponent* s) { Label3Click(s); };
+
     Timer1 = new TTimer(this, "Timer1");
+    Timer1->OnTimer = [this](TComponent* s) { Timer1Timer(s); };
+
+    IdHTTP1 = new TIdHTTP(this, env_.Sys, "IdHTTP1");
+    IdHTTP1->OnWorkBegin = [this](TComponent* s, TWorkMode m, std::int64_t max) { IdHTTP1WorkBegin(s, m, max); };
+    IdHTTP1->OnWork = [this](TComponent* s, TWorkMode m, std::int64_t n) { IdHTTP1Work(s, m, n); };
+    IdHTTP1->OnWorkEnd = [this](TComponent* s, TWorkMode m) { IdHTTP1WorkEnd(s, m); };
+
+    // Loaded inactive with 1 ms slices; the creation handler activates it.
+    IdAntiFreeze1 = new TIdAntiFreeze(this, env_.App, "IdAntiFreeze1");
+    IdAntiFreeze1->SetActive(false);
+    IdAntiFreeze1->SetIdleTimeOut(1);
 
     OnCreate = [this](TComponent* s) { FormCreate(s); };
     OnCloseQuery = [this](TComponent* s, bool& canClose) { FormCloseQuery(s, canClose); };
@@ -119,7 +132,8 @@ void TUpdateFrm::FormCreate(TComponent*)
     env_.App.SetTitle(title);
     SetCaption(title);
 
-    Label1->SetCaption(env_.Sys.IsConnected() ? Entry(49) : Entry(50));
+    Label1->SetCaption(IsConnected() ? Entry(49) : Entry(50));
+    IdAntiFreeze1->SetActive(true);
 
     updateState_ = usWaiting;
     Timer1->SetEnabled(true);
@@ -132,6 +146,8 @@ void TUpdateFrm::FormCloseQuery(TComponent*, bool& CanClose)
         CanClose = env_.App.MessageBox(nullptr, Entry(48), Entry(40), MB_YESNOCANCEL) == IDYES;
     }
     if (CanClose) {
+        // Ends a download in progress: the waiting Get returns or fails (see RunUpdate).
+        IdHTTP1->CloseConnection();
         env_.App.Terminate();
         updateState_ = usEnding;
     }

@@ -6,6 +6,8 @@
 // Lifetime: the window borrows everything in its environment; the engine and the message
 // catalogue it creates live as long as the window, which lives until the program ends.
 
+#include "http/IdAntiFreeze.h"
+#include "http/IdHTTP.h"
 #include "localization/LocEngine.h"
 #include "localization/MessageCatalogue.h"
 #include "platform/ui/Controls.h"
@@ -15,6 +17,7 @@
 #include "update/UpdateFolder.h"
 #include "update/UpdaterEnvironment.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -41,11 +44,31 @@ public:
     TProgressBar* ProgressBar;
     TButton* cancelBt;
     TTimer* Timer1;
+    TIdHTTP* IdHTTP1;
+    TIdAntiFreeze* IdAntiFreeze1;
 
-    // Handlers.
+    // Creation and closing (UpdateFrm.cpp).
     void FormCreate(TComponent* Sender);
     void FormCloseQuery(TComponent* Sender, bool& CanClose);
     void cancelBtClick(TComponent* Sender);
+
+    // The update run (UpdateRun.cpp).
+    void Timer1Timer(TComponent* Sender);
+    void RunUpdate();
+    bool IsConnected();
+    // The check address: base address + query with the name's blanks as "_", all lowered.
+    std::string CheckAddress() const;
+    void IdHTTP1WorkEnd(TComponent* Sender, TWorkMode AWorkMode);
+
+    // Transfer progress (Progress.cpp).
+    void IdHTTP1WorkBegin(TComponent* Sender, TWorkMode AWorkMode, std::int64_t AWorkCountMax);
+    void IdHTTP1Work(TComponent* Sender, TWorkMode AWorkMode, std::int64_t AWorkCount);
+
+    // Prompts and the installer hand-off (Prompts.cpp).
+    int ShowMsg(const std::string& text, const std::string& caption, int kind);
+    void ShowInfo(const std::string& text);
+    void RunAndWait(const std::string& fileName, const std::string& params, int showCmd);
+    void Label3Click(TComponent* Sender);
 
     // Process-wide values of the run.
     bool HiddenMode() const { return hiddenMode_; }
@@ -58,9 +81,14 @@ public:
     // The update server's base address and the product page, after "update.ini".
     const std::string& UpdateServer() const { return updateServer_; }
     const std::string& HomePage() const { return homePage_; }
+    const OfferedSettings& Offered() const { return offered_; }
+    bool ShownForOffer() const { return shownForOffer_; }
+    TDateTime StartTime() const { return startTime_; }
 
 private:
     std::string Entry(int n) const { return catalogue_.Entry(n); }
+    void SetStatus(const std::string& text) { Label1->SetCaption(text); }
+    void PumpMessages();
 
     const UpdaterEnvironment& env_;
     bool hiddenMode_ = false;
@@ -72,4 +100,17 @@ private:
     std::string updateFolder_;
     std::string updateServer_;
     std::string homePage_;
+    OfferedSettings offered_;
+    bool shownForOffer_ = false;
+    TDateTime startTime_ = 0;
+    // Read transfers larger than the bar's 32-bit range are shown scaled down by this.
+    std::int64_t progressScale_ = 1;
 };
+
+// Fixed texts that are not catalogue entries.
+inline constexpr const char* kInstallerStartingText = "Application de la mise a jour...";
+inline constexpr const char* kTransferDoneText = "Téléchargement terminé avec succès.";
+inline constexpr const char* kErrorCaption = "Error";
+inline constexpr const char* kCheckQuery =
+    "index.php?checkupdate&app=%s&version=%s&updatemode=appUpdater&langid=%d";
+inline constexpr int SW_SHOW = 5;

@@ -3,6 +3,7 @@
 // services, the command line and the built-in addresses. Borrowed references: the
 // entry point (or a test) owns them and keeps them alive longer than the window.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,4 +20,6 @@ struct UpdaterEnvironment {
     // Built-in addresses; "update.ini" may override them.
     std::string UpdateServer; // ends in "update/"
     std::string HomePage;     // no trailing separator
+    // Replaces the system's connection test when set (tests, demos without a network).
+    std::function<bool()> ConnectionTest = {};
 };

@@ -7,7 +7,7 @@
 
 namespace platform {
 
-class PosixSystem final : public System {
+class PosixSystem : public System {
 public:
     // Reads the locale's decimal separator once, from LC_ALL / LC_NUMERIC / LANG.
     PosixSystem();

@@ -59,7 +59,7 @@ TEST_F(Fixture, DesignedWindowBeforeCreation)
     std::vector<std::string> names;
     for (auto* c : f.Components())
         names.push_back(c->Name());
-    EXPECT_EQ(names, (std::vector<std::string>{"Label1", "Label2", "Label3", "Memo", "ProgressBar", "cancelBt", "Timer1"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Label1", "Label2", "Label3", "Memo", "ProgressBar", "cancelBt", "Timer1", "IdHTTP1", "IdAntiFreeze1"}));
     struct Box {
         TControl* c;
         int l, t, w, h;

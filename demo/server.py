@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""A local update server for the demo and the end-to-end tests.
+
+GET /update/index.php?checkupdate&...  answers with the check reply (webinfo.ini format)
+                                       and sets a cookie, like a real server's session.
+GET /update/setup.exe                  the installer: a shell script padded to --size
+                                       bytes, sent with a Content-Length at --rate bytes/s.
+Anything else: 404. Every request line and its Cookie header are logged to stdout.
+
+Usage: server.py [--port 0] [--build 2013] [--version 1.1] [--notes TEXT]
+                 [--installer demo/installer.sh] [--size BYTES] [--rate BYTES_PER_S]
+The chosen port is printed first as "PORT <n>".
+"""
+import argparse
+import http.server
+import os
+import sys
+import time
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--port", type=int, default=0)
+    ap.add_argument("--build", default="2013")
+    ap.add_argument("--version", default="1.1")
+    ap.add_argument("--notes", default="Faster downloads, a clearer window and many fixes.")
+    ap.add_argument("--installer", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "installer.sh"))
+    ap.add_argument("--size", type=int, default=6 * 1024 * 1024)
+    ap.add_argument("--rate", type=int, default=2 * 1024 * 1024)
+    ap.add_argument("--setup-path", default="", help="SetupPath to announce (default: this server's setup.exe)")
+    ap.add_argument("--chunked", action="store_true", help="send the installer chunked instead of sized")
+    ap.add_argument("--cut", type=int, default=-1, help="close the connection after this many installer bytes")
+    args = ap.parse_args()
+
+    with open(args.installer, "rb") as f:
+        script = f.read()
+    # The padding is a shell comment after the script's final exit, so the file still runs.
+    body = script + b"\n#" + b"-" * max(0, args.size - len(script) - 3) + b"\n"
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def log_message(self, fmt, *a):
+            pass
+
+        def do_GET(self):
+            print("REQUEST", self.requestline, "| Cookie:", self.headers.get("Cookie", "-"), flush=True)
+            path = self.path.split("?", 1)[0]
+            if path == "/update/index.php":
+                setup = args.setup_path or "http://127.0.0.1:%d/update/setup.exe" % self.server.server_port
+                reply = ("[web]\r\nbuildId=%s\r\nversion=%s\r\nwhatnews=%s\r\nSetupPath=%s\r\n"
+                         % (args.build, args.version, args.notes, setup)).encode()
+                self.send_response(200)
+                self.send_header("Content-Type", "text/plain; charset=utf-8")
+                self.send_header("Content-Length", str(len(reply)))
+                self.send_header("Set-Cookie", "session=demo42; path=/")
+                self.end_headers()
+                self.wfile.write(reply)
+            elif path == "/update/setup.exe":
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                if args.chunked:
+                    self.send_header("Transfer-Encoding", "chunked")
+                else:
+                    self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                step = 64 * 1024
+                sent = 0
+                for i in range(0, len(body), step):
+                    piece = body[i:i + step]
+                    if 0 <= args.cut < sent + len(piece):
+                        self.wfile.write(piece[:args.cut - sent])
+                        self.wfile.flush()
+                        self.close_connection = True
+                        return
+                    if args.chunked:
+                        self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+                    else:
+                        self.wfile.write(piece)
+                    sent += len(piece)
+                    if args.rate > 0:
+                        time.sleep(len(piece) / args.rate)
+                if args.chunked:
+                    self.wfile.write(b"0\r\n\r\n")
+            else:
+                msg = b"not found"
+                self.send_response(404)
+                self.send_header("Content-Length", str(len(msg)))
+                self.end_headers()
+                self.wfile.write(msg)
+
+    srv = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    print("PORT", srv.server_port, flush=True)
+    try:
+        srv.serve_forever()
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    sys.exit(main())

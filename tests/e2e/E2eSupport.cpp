@@ -1,0 +1,164 @@
+#include "E2eSupport.h"
+
+#include "platform/qt/QtControlPeer.h"
+#include "support/QtTestApplication.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+
+fs::path SourceDir()
+{
+    const char* s = std::getenv("UPDATER_SOURCE_DIR");
+    return s ? fs::path(s) : fs::path(UPDATER_SOURCE_DIR_FALLBACK);
+}
+
+std::string Slurp(const fs::path& p)
+{
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+InstallFolder::InstallFolder()
+{
+    char tmpl[] = "/tmp/updater-e2e-XXXXXX";
+    root = mkdtemp(tmpl);
+    app = root / "app";
+    home = root / "home";
+    fs::create_directories(app / "Languages");
+    fs::create_directories(home);
+    for (const char* f : {"french.lng", "english.lng"})
+        fs::copy_file(SourceDir() / "languages" / f, app / "Languages" / f);
+    // The run's documents folder is the home folder.
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+}
+
+InstallFolder::~InstallFolder()
+{
+    std::error_code ec;
+    fs::remove_all(root, ec);
+}
+
+void InstallFolder::WriteIni(const std::string& text)
+{
+    std::ofstream(app / "update.ini") << text;
+}
+
+fs::path InstallFolder::UpdateFolder(const std::string& appName) const
+{
+    return home / appName / "Update";
+}
+
+UpdateServer::UpdateServer(std::vector<std::string> args)
+{
+    char tmpl[] = "/tmp/updater-server-XXXXXX";
+    int fd = mkstemp(tmpl);
+    close(fd);
+    log_ = tmpl;
+    const std::string script = (SourceDir() / "demo" / "server.py").string();
+    std::vector<std::string> argv{"python3", "-u", script, "--port", "0"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    pid_ = fork();
+    if (pid_ == 0) {
+        int out = open(log_.c_str(), O_WRONLY | O_TRUNC);
+        dup2(out, 1);
+        dup2(out, 2);
+        std::vector<char*> a;
+        for (auto& s : argv)
+            a.push_back(const_cast<char*>(s.c_str()));
+        a.push_back(nullptr);
+        execvp("python3", a.data());
+        _exit(127);
+    }
+    for (int i = 0; i < 200 && port == 0; ++i) {
+        std::istringstream lines(Slurp(log_));
+        std::string word;
+        if (lines >> word && word == "PORT")
+            lines >> port;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (port == 0)
+        ADD_FAILURE() << "update server did not start: " << Slurp(log_);
+}
+
+UpdateServer::~UpdateServer()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    unlink(log_.c_str());
+}
+
+std::vector<std::string> UpdateServer::Requests() const
+{
+    std::vector<std::string> r;
+    std::istringstream lines(Slurp(log_));
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.rfind("REQUEST ", 0) == 0)
+            r.push_back(line.substr(8));
+    return r;
+}
+
+Updater::Updater(InstallFolder& folder, std::vector<std::string> params, std::function<bool()> connection)
+{
+    QtTestApplication();
+    sys.exeDir = folder.app.string() + "/";
+    app = std::make_unique<platform::QtApplication>(QtTestApplication());
+    ui = std::make_unique<platform::QtUiBackend>(*app);
+    params.insert(params.begin(), (folder.app / "update").string());
+    env = std::make_unique<UpdaterEnvironment>(
+        UpdaterEnvironment{*app, sys, params, "http://127.0.0.1:9/update/", "http://127.0.0.1:9", connection});
+}
+
+Updater::~Updater()
+{
+    form.reset();
+}
+
+void Updater::Create()
+{
+    form = std::make_unique<TUpdateFrm>(*env);
+    ui->AttachPeers(*form);
+    app->Guard([&] { form->DoCreate(); });
+}
+
+bool Updater::RunUntilTerminated(int timeoutMs)
+{
+    bool timedOut = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        timedOut = true;
+        app->Terminate();
+    });
+    watchdog.start(timeoutMs);
+    app->Run();
+    return !timedOut;
+}
+
+QWidget* WidgetOf(const TComponent* c)
+{
+    return platform::QtControlPeer::WidgetOf(c);
+}
+
+} // namespace e2e

@@ -1,0 +1,82 @@
+#pragma once
+// The pieces of an end-to-end run with the real window on the offscreen platform: an
+// install folder with "update.ini" and the shipped language files, a home folder for the
+// documents, the local update server (demo/server.py) and the window itself.
+
+#include "platform/posix/PosixSystem.h"
+#include "platform/qt/QtApplication.h"
+#include "platform/qt/QtUiBackend.h"
+#include "update/UpdateFrm.h"
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+std::filesystem::path SourceDir();
+
+// The real system, with the executable's folder moved to the test's install folder and
+// the 4000 ms pause recorded (and taken).
+class TestSystem : public platform::PosixSystem {
+public:
+    std::string exeDir;
+    std::vector<int> sleeps;
+    std::string ExeDir() override { return exeDir; }
+    void Sleep(int ms) override
+    {
+        sleeps.push_back(ms);
+        PosixSystem::Sleep(ms);
+    }
+};
+
+// A temporary folder with app/ (update.ini, Languages/) and home/ (HOME for the run).
+class InstallFolder {
+public:
+    InstallFolder();
+    ~InstallFolder();
+    std::filesystem::path root, app, home;
+    void WriteIni(const std::string& text);
+    // "<home>/<appName>/Update/"
+    std::filesystem::path UpdateFolder(const std::string& appName) const;
+};
+
+// demo/server.py on 127.0.0.1, port 0.
+class UpdateServer {
+public:
+    explicit UpdateServer(std::vector<std::string> args = {});
+    ~UpdateServer();
+    int port = 0;
+    std::string Base() const { return "http://127.0.0.1:" + std::to_string(port) + "/update/"; }
+    // The request lines (with their Cookie headers) logged so far.
+    std::vector<std::string> Requests() const;
+
+private:
+    int pid_ = -1;
+    std::string log_;
+};
+
+std::string Slurp(const std::filesystem::path& p);
+
+// The updater as the entry point builds it, on the real toolkit.
+struct Updater {
+    Updater(InstallFolder& folder, std::vector<std::string> params, std::function<bool()> connection = {});
+    ~Updater();
+    // Creates the window (attaching the Qt peers first) as the entry point does.
+    void Create();
+    // Runs the message loop until the run ends the program or `timeoutMs` passes; false
+    // on the timeout.
+    bool RunUntilTerminated(int timeoutMs);
+
+    TestSystem sys;
+    std::unique_ptr<platform::QtApplication> app;
+    std::unique_ptr<platform::QtUiBackend> ui;
+    std::unique_ptr<UpdaterEnvironment> env;
+    std::unique_ptr<TUpdateFrm> form;
+};
+
+QWidget* WidgetOf(const TComponent* c);
+
+} // namespace e2e

@@ -1,0 +1,314 @@
+// The whole road of an update with the real window on the offscreen platform, a local
+// update server, a recording installer, and the boxes answered from the test.
+
+#include "E2eSupport.h"
+
+#include "localization/MessageCatalogue.h"
+#include "platform/ui/Application.h"
+#include "support/QtBoxAnswerer.h"
+#include "support/QtTestApplication.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace e2e;
+using namespace platform;
+
+namespace {
+
+const std::string kTitle = "Mise à jour My App";
+
+std::string Entry(int n) { return TMessageCatalogue::Default(n); }
+
+// Box texts come back with "\n" for each line break.
+std::string AsShown(std::string text)
+{
+    std::string r;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            r += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            r += text[i];
+        }
+    }
+    return r;
+}
+
+// A port on 127.0.0.1 where nothing listens.
+int ClosedPort()
+{
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+struct Run : ::testing::Test {
+    InstallFolder folder;
+    fs::path record = folder.root / "installer-record.txt";
+
+    void SetUp() override
+    {
+        setenv("UPDATER_DEMO_RECORD", record.c_str(), 1);
+        setenv("UPDATER_DEMO_INSTALL_SECONDS", "0.3", 1);
+    }
+    void Ini(const std::string& server, const std::string& extra = "")
+    {
+        folder.WriteIni("[Current]\nAppName=My App\nVersion=1.0\nbuildId=2012\nUpdateServer=" + server +
+                        "\nHomePage=http://127.0.0.1:1/product\n" + extra);
+    }
+    fs::path Update() const { return folder.UpdateFolder("My App"); }
+};
+
+} // namespace
+
+TEST_F(Run, InstalledBuildIsTheNewest)
+{
+    UpdateServer server({"--build", "2012"});
+    Ini(server.Base());
+    Updater u(folder, {}, [] { return true; });
+    QtBoxAnswerer boxes({IDOK});
+    u.Create();
+    ASSERT_TRUE(u.RunUntilTerminated(10000));
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(57)));
+    EXPECT_EQ(boxes.Boxes()[0].Caption, kTitle);
+    EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONINFORMATION);
+    // The check address: blanks as "_", everything lowered, the language number last.
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0].substr(0, server.Requests()[0].find(" |")),
+              "GET /update/index.php?checkupdate&app=my_app&version=1.0&updatemode=appupdater&langid=0 HTTP/1.1");
+    EXPECT_NE(Slurp(Update() / "webinfo.ini").find("buildId=2012"), std::string::npos);
+    EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
+    EXPECT_EQ(u.form->Memo->Lines().back(), "Faster downloads, a clearer window and many fixes.");
+}
+
+TEST_F(Run, OfferAcceptedDownloadsStartsTheInstallerAndEnds)
+{
+    UpdateServer server({"--size", "300000", "--rate", "0"});
+    Ini(server.Base());
+    Updater u(folder, {}, [] { return true; });
+    QtBoxAnswerer boxes({IDYES, IDOK});
+    u.Create();
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(u.RunUntilTerminated(20000));
+    ASSERT_EQ(boxes.Boxes().size(), 2u);
+    const auto& offer = boxes.Boxes()[0];
+    EXPECT_EQ(offer.Type, MB_ICONINFORMATION | MB_YESNOCANCEL);
+    EXPECT_EQ(offer.Caption, kTitle);
+    EXPECT_EQ(offer.Text, AsShown("Une nouvelle version de My App est disponible.\r\nVersion Actuelle: 1.0\r\n"
+                                  "Nouvelle version: 1.1\r\n" + std::string(50, '-') +
+                                  "\r\nFaster downloads, a clearer window and many fixes.\r\n" + std::string(50, '-') +
+                                  "\r\nSouhaitez vous mettre a  jour votre logiciel?"));
+    EXPECT_EQ(boxes.Boxes()[1].Text, "Veuillez fermer toutes les instances de My App avant de continuer...");
+    EXPECT_EQ(boxes.Boxes()[1].Caption, "My App");
+    EXPECT_EQ(boxes.Boxes()[1].Type, MB_OK);
+
+    EXPECT_EQ(fs::file_size(Update() / "setup.exe"), 300000u);
+    const std::string ran = Slurp(record);
+    EXPECT_NE(ran.find("arguments: /update\n"), std::string::npos) << ran;
+    EXPECT_NE(ran.find("finished"), std::string::npos) << "the updater did not wait for the installer";
+    EXPECT_EQ(u.sys.sleeps, std::vector<int>{4000});
+    EXPECT_GE(clock.elapsed(), 4000);
+    EXPECT_EQ(u.form->UpdateState(), 2);
+    EXPECT_EQ(u.form->Label1->Caption(), "Application de la mise a jour...");
+    EXPECT_FALSE(u.form->cancelBt->Enabled());
+    // The bar ran 40 ahead of the bytes: full at the end; the speed line was shown.
+    EXPECT_EQ(u.form->ProgressBar->Max(), 300000);
+    EXPECT_EQ(u.form->ProgressBar->Position(), 300040);
+    EXPECT_TRUE(u.form->Label2->Visible());
+    // The cookie of the check answer went with the installer request.
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_NE(requests[1].find("GET /update/setup.exe"), std::string::npos);
+    EXPECT_NE(requests[1].find("Cookie: session=demo42"), std::string::npos) << requests[1];
+}
+
+TEST_F(Run, OfferDeclinedDownloadsNothing)
+{
+    UpdateServer server;
+    Ini(server.Base());
+    for (int answer : {IDNO, IDCANCEL}) {
+        Updater u(folder, {}, [] { return true; });
+        QtBoxAnswerer boxes({answer});
+        u.Create();
+        ASSERT_TRUE(u.RunUntilTerminated(10000));
+        EXPECT_EQ(boxes.Boxes().size(), 1u);
+        EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
+    }
+    EXPECT_EQ(server.Requests().size(), 2u); // one check for each run, nothing else
+}
+
+TEST_F(Run, ServerDownShowsTheFailureAndKeepsTheWindowOpen)
+{
+    Ini("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/update/");
+    Updater u(folder, {}, [] { return true; });
+    QtBoxAnswerer boxes({IDOK});
+    u.Create();
+    EXPECT_FALSE(u.RunUntilTerminated(3000)) << "the window must stay open after a failed check";
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(54)));
+    EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONINFORMATION);
+    EXPECT_EQ(u.form->Label1->Caption(), Entry(55));
+    EXPECT_EQ(u.form->Memo->LinesText(),
+              "Veuillez visiter le site web http://127.0.0.1:1/product pour telecharger manuellement la mise a jour\r\n");
+    EXPECT_TRUE(WidgetOf(u.form.get())->isVisible());
+    EXPECT_EQ(u.form->UpdateState(), -2);
+}
+
+TEST_F(Run, ServerDownInHiddenModeEndsSilently)
+{
+    Ini("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/update/");
+    Updater u(folder, {"/hidden"}, [] { return true; });
+    QtBoxAnswerer boxes;
+    u.Create();
+    ASSERT_TRUE(u.RunUntilTerminated(10000));
+    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_FALSE(WidgetOf(u.form.get())->isVisible());
+}
+
+TEST_F(Run, HiddenModeShowsTheWindowForTheOffer)
+{
+    UpdateServer server;
+    Ini(server.Base());
+    Updater u(folder, {"/hidden"}, [] { return true; });
+    bool visibleAtOffer = false;
+    QtBoxAnswerer boxes;
+    boxes.SetPolicy([&](const QtBoxAnswerer::Box&) {
+        visibleAtOffer = WidgetOf(u.form.get())->isVisible();
+        return IDNO;
+    });
+    u.Create();
+    EXPECT_FALSE(WidgetOf(u.form.get())->isVisible());
+    ASSERT_TRUE(u.RunUntilTerminated(10000));
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_TRUE(visibleAtOffer);
+    EXPECT_TRUE(u.form->ShownForOffer());
+    EXPECT_FALSE(u.form->HiddenMode());
+}
+
+TEST_F(Run, InstallerNotFoundShowsTheErrorThenTheFailureText)
+{
+    UpdateServer server({"--setup-path", "missing.exe"});
+    Ini(server.Base());
+    Updater u(folder, {}, [] { return true; });
+    QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
+    u.Create();
+    EXPECT_FALSE(u.RunUntilTerminated(4000)) << "the window stays open after a failed installer download";
+    ASSERT_EQ(boxes.Boxes().size(), 3u);
+    EXPECT_EQ(boxes.Boxes()[1].Caption, "Error");
+    EXPECT_EQ(boxes.Boxes()[1].Type, MB_ICONERROR);
+    EXPECT_NE(boxes.Boxes()[1].Text.find("404"), std::string::npos) << boxes.Boxes()[1].Text;
+    EXPECT_EQ(boxes.Boxes()[2].Text, AsShown(Entry(62)));
+    EXPECT_EQ(boxes.Boxes()[2].Caption, kTitle);
+    EXPECT_EQ(u.form->Label1->Caption(), Entry(61));
+    EXPECT_TRUE(u.form->cancelBt->Enabled());
+    EXPECT_EQ(u.form->UpdateState(), 1);
+    EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
+    // A relative SetupPath resolves against the check address's folder.
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_NE(server.Requests()[1].find("GET /update/missing.exe"), std::string::npos);
+}
+
+TEST_F(Run, DownloadCutShortByTheServerIsNeverSavedOrStarted)
+{
+    UpdateServer server({"--size", "500000", "--rate", "0", "--cut", "200000"});
+    Ini(server.Base());
+    Updater u(folder, {}, [] { return true; });
+    QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
+    u.Create();
+    EXPECT_FALSE(u.RunUntilTerminated(4000));
+    ASSERT_EQ(boxes.Boxes().size(), 3u);
+    EXPECT_EQ(boxes.Boxes()[1].Caption, "Error");
+    EXPECT_EQ(boxes.Boxes()[1].Text, "Connection Closed Gracefully.");
+    EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
+    EXPECT_FALSE(fs::exists(record));
+}
+
+namespace {
+
+// Closes the window once the installer download has begun, answering the close question
+// with Yes; the offer was answered Yes before.
+void CloseDuringDownload(Updater& u, QtBoxAnswerer& boxes)
+{
+    auto* poll = new QTimer(WidgetOf(u.form.get()));
+    QObject::connect(poll, &QTimer::timeout, [&u, poll] {
+        if (u.form->UpdateState() == 1 && u.form->ProgressBar->Position() > 0) {
+            poll->stop();
+            WidgetOf(u.form.get())->close();
+        }
+    });
+    poll->start(20);
+    (void)boxes;
+}
+
+} // namespace
+
+TEST_F(Run, ClosedDuringASizedDownloadEndsQuietly)
+{
+    UpdateServer server({"--size", "3000000", "--rate", "300000"});
+    Ini(server.Base());
+    Updater u(folder, {}, [] { return true; });
+    QtBoxAnswerer boxes({IDYES, IDYES});
+    u.Create();
+    CloseDuringDownload(u, boxes);
+    ASSERT_TRUE(u.RunUntilTerminated(15000));
+    ASSERT_EQ(boxes.Boxes().size(), 2u);
+    EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(48)));
+    EXPECT_EQ(boxes.Boxes()[1].Caption, Entry(40));
+    EXPECT_EQ(boxes.Boxes()[1].Type, MB_YESNOCANCEL);
+    EXPECT_EQ(u.form->UpdateState(), -2);
+    EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
+    EXPECT_FALSE(fs::exists(record));
+}
+
+TEST_F(Run, ClosedDuringAChunkedDownloadShowsTheFailure)
+{
+    UpdateServer server({"--size", "3000000", "--rate", "300000", "--chunked"});
+    Ini(server.Base());
+    Updater u(folder, {}, [] { return true; });
+    QtBoxAnswerer boxes({IDYES, IDYES, IDOK, IDOK});
+    u.Create();
+    CloseDuringDownload(u, boxes);
+    ASSERT_TRUE(u.RunUntilTerminated(15000));
+    ASSERT_EQ(boxes.Boxes().size(), 4u);
+    EXPECT_EQ(boxes.Boxes()[2].Caption, "Error");
+    EXPECT_EQ(boxes.Boxes()[3].Text, AsShown(Entry(62)));
+    EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
+    EXPECT_FALSE(fs::exists(record));
+}
+
+TEST_F(Run, NoConnectionAtFirstThenTheCheckAtTheNextTick)
+{
+    UpdateServer server({"--build", "2000"});
+    Ini(server.Base());
+    int tests = 0;
+    Updater u(folder, {}, [&] { return ++tests > 2; }); // creation and first tick: offline
+    QtBoxAnswerer boxes({IDOK});
+    u.Create();
+    EXPECT_EQ(u.form->Label1->Caption(), Entry(50));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(u.RunUntilTerminated(10000));
+    EXPECT_GE(clock.elapsed(), 1500); // the second tick, not the first
+    EXPECT_EQ(tests, 3);
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(57)));
+}

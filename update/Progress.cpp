@@ -1,0 +1,56 @@
+// Transfer progress: the bar, the status line and the speed line follow each download.
+
+#include "platform/runtime/Convert.h"
+#include "platform/runtime/Format.h"
+#include "platform/system/System.h"
+#include "update/UpdateFrm.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+constexpr std::int64_t kBarLimit = std::numeric_limits<int>::max();
+// The bar runs this many bytes ahead of the bytes received.
+constexpr std::int64_t kBarLead = 40;
+
+int ToBar(std::int64_t value, std::int64_t scale)
+{
+    const std::int64_t v = value / scale;
+    return static_cast<int>(v > kBarLimit ? kBarLimit : (v < 0 ? 0 : v));
+}
+
+} // namespace
+
+void TUpdateFrm::IdHTTP1WorkBegin(TComponent*, TWorkMode AWorkMode, std::int64_t AWorkCountMax)
+{
+    ProgressBar->SetVisible(true);
+    if (AWorkMode != wmRead)
+        return;
+    // The bar counts in 32 bits; a larger download is shown scaled so it still moves.
+    progressScale_ = AWorkCountMax > kBarLimit ? AWorkCountMax / kBarLimit + 1 : 1;
+    ProgressBar->SetMax(ToBar(AWorkCountMax, progressScale_));
+    ProgressBar->SetPosition(0);
+    Label2->SetCaption(Entry(60));
+    Label2->SetVisible(true); // the speed line is shown while reading
+    startTime_ = env_.Sys.Now();
+    PumpMessages();
+}
+
+void TUpdateFrm::IdHTTP1Work(TComponent*, TWorkMode AWorkMode, std::int64_t AWorkCount)
+{
+    SetStatus(Entry(58));
+    if (AWorkMode != wmRead)
+        return;
+    ProgressBar->SetPosition(ToBar(AWorkCount + kBarLead, progressScale_));
+    // Whole seconds between wall-clock local times, as an absolute value; a clock change
+    // during the transfer changes them.
+    const double seconds = std::trunc(std::fabs(env_.Sys.Now() - startTime_) * 86400.0);
+    const auto elapsed = static_cast<std::uint32_t>(static_cast<std::int64_t>(seconds));
+    if (elapsed == 0)
+        return;
+    const double speed = static_cast<double>(AWorkCount) / 1024.0 / elapsed;
+    Label2->SetCaption(Format(Entry(59), {FormatFixed2(speed, env_.Sys.DecimalSeparator())}));
+    PumpMessages();
+}
