@@ -92,7 +92,9 @@ public:
     // without raising.
     std::int64_t FillInputQueue(bool raiseIfClosed, int timeout, bool raiseOnTimeout);
     // A line up to the terminator (empty: LF), without it; with LF a CR before it is cut
-    // too. maxLength -1: MaxLineLength; 0: no limit.
+    // too. maxLength -1: MaxLineLength; 0: no limit. With an explicit timeout (not
+    // TimeoutDefault) a wait that passes it ends the call with an empty line and
+    // LineTimedOut set, as a close by the peer in the middle of a line does.
     std::string ReceiveLine(const std::string& terminator = "\n", int timeout = TimeoutDefault, int maxLength = -1);
     // Exactly count bytes; a peer that closes first raises EIdConnClosedGracefully and
     // leaves the bytes received so far queued.
