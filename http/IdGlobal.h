@@ -2,8 +2,6 @@
 // Values shared by every network component: the special time-outs, the status kinds
 // reported through OnStatus and the two directions of work.
 
-#include <cstdint>
-
 // Time-outs are integer milliseconds with two special values.
 constexpr int TimeoutDefault = -1;  // take the connection's ReadTimeout (0 there: no limit)
 constexpr int TimeoutInfinite = -2; // no limit
@@ -21,7 +19,3 @@ enum TIdStatus {
 };
 
 enum TWorkMode { wmRead, wmWrite };
-
-// The largest 32-bit signed integer: the remaining count of a read that ends at the
-// peer's close.
-constexpr std::int64_t IdMaxInt = 2147483647;
