@@ -224,7 +224,7 @@ TEST(AntiFreeze, AReadWaitIsSlicedWithAPumpAfterEachEmptySlice)
     af.SetIdleTimeOut(1);
     EXPECT_TRUE(w.Binding().WaitReadable(TimeoutInfinite)); // pumps until the data comes
     const int pumps = app.ProcessCount() - afterConnect - 9;
-    EXPECT_GT(pumps, 50);
+    EXPECT_GT(pumps, 5);
 
     // Data already there: no pump at all.
     const int before = app.ProcessCount();

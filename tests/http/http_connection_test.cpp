@@ -51,16 +51,17 @@ struct Connection : ::testing::Test {
         client.OnWork = [this](TComponent*, TWorkMode, std::int64_t n) { events.push_back("work " + std::to_string(n)); };
         client.OnWorkEnd = [this](TComponent*, TWorkMode) { events.push_back("end"); };
     }
-    // Closes the connection from a message handler after `pumps` more pumps.
-    void CloseAfterPumps(int pumps)
+    // Closes the connection from a message handler at the first pump after `due`.
+    void CloseAt(Clock::time_point due)
     {
-        app.Post([this, pumps] {
-            if (pumps <= 1)
+        app.Post([this, due] {
+            if (Clock::now() >= due)
                 client.CloseConnection();
             else
-                CloseAfterPumps(pumps - 1);
+                CloseAt(due);
         });
     }
+    void CloseAfter(std::chrono::milliseconds delay) { CloseAt(Clock::now() + delay); }
     void Open(const ScriptedServer& server, const std::string& host = "127.0.0.1")
     {
         client.SetHost(host);
@@ -128,7 +129,7 @@ TEST_F(Connection, ARefusedConnectFailsWithItsTextAndKeepsTheHandler)
         EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
         EXPECT_STREQ(e.ClassName(), "EIdConnectException");
     }
-    EXPECT_LT(app.ProcessCount(), 50); // ends with the attempt, long before its nominal time
+    EXPECT_LT(app.ProcessCount(), 2000); // ends with the attempt, long before its nominal time
     ASSERT_NE(client.IOHandler(), nullptr);
     EXPECT_FALSE(client.IOHandler()->IsHandleOpen());
     EXPECT_FALSE(client.IsOpen());
@@ -350,7 +351,7 @@ TEST_F(Connection, ACloseWhileAStreamReadWaitsEndsAReadUntilCloseNormally)
     Open(server);
     client.FillInputQueue(true, TimeoutDefault, true); // "queued " waits in the input queue
     TMemoryStream stream;
-    CloseAfterPumps(150); // well after the second piece has arrived
+    CloseAfter(std::chrono::milliseconds(150)); // well after the second piece has arrived
     EXPECT_NO_THROW(client.ReceiveToStream(stream, -1, true));
     EXPECT_EQ(stream.ToString(), "queued direct");
     EXPECT_EQ(stream.Position(), 13);
@@ -366,7 +367,7 @@ TEST_F(Connection, ACloseWhileASizedStreamReadWaitsPassesTheCloseOn)
     ASSERT_EQ(client.InputQueue().View(), "12");
     RecordEvents();
     TMemoryStream stream;
-    CloseAfterPumps(150);
+    CloseAfter(std::chrono::milliseconds(150));
     EXPECT_THROW(client.ReceiveToStream(stream, 10, false), EIdConnClosedGracefully);
     // The queued bytes were written; the unfinished block was not and stays queued.
     EXPECT_EQ(stream.ToString(), "12");
