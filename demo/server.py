@@ -23,7 +23,7 @@ def main():
     ap.add_argument("--port", type=int, default=0)
     ap.add_argument("--build", default="2013")
     ap.add_argument("--version", default="1.1")
-    ap.add_argument("--notes", default="Faster downloads, a clearer window and many fixes.")
+    ap.add_argument("--notes", default="", help="release notes (default: by the request's langid)")
     ap.add_argument("--installer", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "installer.sh"))
     ap.add_argument("--size", type=int, default=6 * 1024 * 1024)
     ap.add_argument("--rate", type=int, default=2 * 1024 * 1024)
@@ -47,9 +47,12 @@ def main():
             print("REQUEST", self.requestline, "| Cookie:", self.headers.get("Cookie", "-"), flush=True)
             path = self.path.split("?", 1)[0]
             if path == "/update/index.php":
+                notes = args.notes or ("Faster downloads, a clearer window and many fixes."
+                                       if "langid=1" in self.path else
+                                       "Téléchargements plus rapides, fenêtre plus claire et corrections.")
                 setup = args.setup_path or "http://127.0.0.1:%d/update/setup.exe" % self.server.server_port
                 reply = ("[web]\r\nbuildId=%s\r\nversion=%s\r\nwhatnews=%s\r\nSetupPath=%s\r\n"
-                         % (args.build, args.version, args.notes, setup)).encode()
+                         % (args.build, args.version, notes, setup)).encode("utf-8")
                 self.send_response(200)
                 self.send_header("Content-Type", "text/plain; charset=utf-8")
                 self.send_header("Content-Length", str(len(reply)))

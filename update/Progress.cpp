@@ -33,7 +33,13 @@ void TUpdateFrm::IdHTTP1WorkBegin(TComponent*, TWorkMode AWorkMode, std::int64_t
     ProgressBar->SetMax(ToBar(AWorkCountMax, progressScale_));
     ProgressBar->SetPosition(0);
     Label2->SetCaption(Entry(60));
-    Label2->SetVisible(true); // the speed line is shown while reading
+    if (!Label2->Visible()) {
+        // The speed line is shown while reading. Its designed place, right of the window's
+        // middle, is too narrow for the text in any language, so it takes the line under
+        // the bar.
+        Label2->SetBounds(8, 68, 345, 13);
+        Label2->SetVisible(true);
+    }
     startTime_ = env_.Sys.Now();
     PumpMessages();
 }

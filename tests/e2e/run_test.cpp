@@ -96,7 +96,7 @@ TEST_F(Run, InstalledBuildIsTheNewest)
               "GET /update/index.php?checkupdate&app=my_app&version=1.0&updatemode=appupdater&langid=0 HTTP/1.1");
     EXPECT_NE(Slurp(Update() / "webinfo.ini").find("buildId=2012"), std::string::npos);
     EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
-    EXPECT_EQ(u.form->Memo->Lines().back(), "Faster downloads, a clearer window and many fixes.");
+    EXPECT_EQ(u.form->Memo->Lines().back(), "Téléchargements plus rapides, fenêtre plus claire et corrections.");
 }
 
 TEST_F(Run, OfferAcceptedDownloadsStartsTheInstallerAndEnds)
@@ -115,7 +115,7 @@ TEST_F(Run, OfferAcceptedDownloadsStartsTheInstallerAndEnds)
     EXPECT_EQ(offer.Caption, kTitle);
     EXPECT_EQ(offer.Text, AsShown("Une nouvelle version de My App est disponible.\r\nVersion Actuelle: 1.0\r\n"
                                   "Nouvelle version: 1.1\r\n" + std::string(50, '-') +
-                                  "\r\nFaster downloads, a clearer window and many fixes.\r\n" + std::string(50, '-') +
+                                  "\r\nTéléchargements plus rapides, fenêtre plus claire et corrections.\r\n" + std::string(50, '-') +
                                   "\r\nSouhaitez vous mettre a  jour votre logiciel?"));
     EXPECT_EQ(boxes.Boxes()[1].Text, "Veuillez fermer toutes les instances de My App avant de continuer...");
     EXPECT_EQ(boxes.Boxes()[1].Caption, "My App");
