@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -181,6 +182,63 @@ TEST(Httpget, UsageErrorsExitWithTwo)
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err.rfind("usage: httpget ", 0), 0u) << r.err;
     }
+}
+
+std::vector<std::string> Names(const std::filesystem::path& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Httpget, ABigBodyReplacesItsFileOnlyAfterANormalReturn)
+{
+    namespace fs = std::filesystem;
+    TempDir dir;
+    std::string big(3 * 1024 * 1024 + 7, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 7 % 253);
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(big.size()) + "\r\n\r\n";
+    ScriptedServer server({Script().ExpectRequest().Send(head + big).WaitPeerClose()});
+    const auto file = dir.path / "setup.exe";
+    std::ofstream(file) << "old";
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    // The new file keeps the old one's permissions and no temporary file is left.
+    auto r = Httpget({"-o", file.string(), Url(server)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(ReadFile(file) == big);
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(Names(dir.path), std::vector<std::string>{"setup.exe"});
+
+    // Cut short: the file stays as it was and nothing else is left behind.
+    ScriptedServer cut({Script().ExpectRequest().Send(head + big.substr(0, 2000000)).Close()});
+    r = Httpget({"-o", file.string(), Url(cut)});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "error: EIdConnClosedGracefully: Connection Closed Gracefully.\n");
+    EXPECT_TRUE(ReadFile(file) == big);
+    EXPECT_EQ(Names(dir.path), std::vector<std::string>{"setup.exe"});
+}
+
+TEST(Httpget, DevicesAndLinksAreWrittenThrough)
+{
+    namespace fs = std::filesystem;
+    TempDir dir;
+    const std::string big(2 * 1024 * 1024, 'b');
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(big.size()) + "\r\n\r\n";
+    ScriptedServer server({Script().ExpectRequest().Send(head + big).ExpectRequest().Send(head + big).WaitPeerClose()});
+    const auto real = dir.path / "real.bin";
+    const auto link = dir.path / "link.bin";
+    std::ofstream(real) << "x";
+    fs::create_symlink(real, link);
+    const auto r = Httpget({"-o", "/dev/null", Url(server, "/1"), "-o", link.string(), Url(server, "/2")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(ReadFile(real) == big);
+    EXPECT_EQ(Names(dir.path), (std::vector<std::string>{"link.bin", "real.bin"}));
 }
 
 TEST(Httpget, AFileThatCannotBeCreatedIsAnError)

@@ -14,13 +14,9 @@
 #include "http/IdHTTP.h"
 #include "platform/headless/HeadlessApplication.h"
 #include "platform/posix/PosixSystem.h"
-#include "platform/runtime/Format.h"
 #include "platform/runtime/MemoryStream.h"
+#include "tools/httpget/OutputFileBlocks.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -142,29 +138,6 @@ bool WriteStdout(std::string_view bytes)
     return std::fflush(stdout) == 0;
 }
 
-// Creates or truncates the file and writes the bytes, as a download tool does. No fsync and
-// no temporary file: the file is the user's output, not the updater's installer.
-void WriteOutputFile(const std::string& path, std::string_view bytes)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        throw EFCreateError(Format("Cannot create file \"%s\". %s", {path, std::string(std::strerror(errno))}));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int err = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            throw EStreamError(Format("Cannot write file \"%s\". %s", {path, std::string(std::strerror(err))}));
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0)
-        throw EStreamError(Format("Cannot write file \"%s\". %s", {path, std::string(std::strerror(errno))}));
-}
-
 // The settings the update window gives its client; everything else keeps the client's
 // defaults, as on the window.
 void ConfigureAsUpdateWindow(TIdHTTP& http)
@@ -182,9 +155,10 @@ int Run(const Options& options)
 {
     platform::PosixSystem system;
     platform::HeadlessApplication application;
-    // Bodies live in the C library's blocks, which grow by remapping without copies. The
-    // huge-page block allocator measured two to three times slower here: with the kernel's
-    // default defragmentation policy each huge-page fault compacts and clears 2 MiB at once.
+    // Bodies for standard output live in the C library's blocks, which grow by remapping
+    // without copies. The huge-page block allocator measured two to three times slower here:
+    // with the kernel's default defragmentation policy each huge-page fault compacts and
+    // clears 2 MiB at once. Bodies for a FILE live in a mapping of a file beside it.
 
     std::unique_ptr<TIdAntiFreeze> antiFreeze;
     if (options.antifreeze) {
@@ -212,11 +186,18 @@ int Run(const Options& options)
     }
 
     for (const auto& target : options.targets) {
+        // Declared before the stream, which must go first.
+        std::optional<OutputFileBlocks> fileBlocks;
+        if (target.file) {
+            fileBlocks.emplace(*target.file);
+            TMemoryStream::SetBlockAllocator(&*fileBlocks);
+        }
         TMemoryStream body;
+        TMemoryStream::SetBlockAllocator(nullptr); // the client's own buffers stay ordinary
         try {
             http.Get(target.url, body);
-            if (target.file)
-                WriteOutputFile(*target.file, body.Bytes());
+            if (fileBlocks)
+                fileBlocks->Commit(body.Bytes());
             else if (!WriteStdout(body.Bytes()))
                 throw EStreamError("Cannot write to standard output");
         } catch (const EIdHTTPProtocolException& e) {
