@@ -283,6 +283,21 @@ TEST_F(Connection, ProbingNoticesACloseAndKeepsWhatArrives)
     EXPECT_THROW(client.ProbePeerClosed(true), EIdNotConnected); // bytes are still queued
 }
 
+TEST_F(Connection, AResetFoundByAProbeRaisesEvenWithoutRaise)
+{
+    ScriptedServer server({Script().ExpectRequest().Reset()});
+    Open(server);
+    client.SendLine("");
+    client.SendLine("");
+    ASSERT_TRUE(server.WaitFinished(1));
+    try {
+        client.ProbePeerClosed(false); // only a close or a time-out passes quietly
+        FAIL();
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.LastError(), 10054);
+    }
+}
+
 TEST_F(Connection, AResetWhileReadingIsASocketError)
 {
     ScriptedServer server({Script().Sleep(30).Reset()});
