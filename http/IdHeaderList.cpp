@@ -50,8 +50,17 @@ std::string TIdHeaderList::ValueAt(std::size_t i) const
     const std::string& line = lines_[i];
     std::string value = Trim(std::string_view(line).substr(line.find(':') + 1));
     const std::size_t n = ContinuationCount(i);
-    for (std::size_t k = 1; k <= n; ++k)
-        value = Trim(value) + " " + Trim(lines_[i + k]);
+    // Each continuation line joins as trimmed-so-far + " " + trimmed line. The value grows in
+    // place: rebuilding it for every line would let a server that sends many short
+    // continuation lines make the read cost time in the square of the block's size.
+    for (std::size_t k = 1; k <= n; ++k) {
+        while (!value.empty() && static_cast<unsigned char>(value.back()) <= 32)
+            value.pop_back();
+        // An empty value so far has no blank to keep: the trim would remove it again.
+        if (!value.empty())
+            value += ' ';
+        value += Trim(lines_[i + k]);
+    }
     return Trim(value);
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 #include <string>
 #include <vector>
@@ -57,6 +58,28 @@ TEST(TIdHeaderList, ReadsValuesByNameWithContinuationLines)
     EXPECT_EQ(h.IndexOfName("NoColonHere"), -1);
     EXPECT_EQ(h.Names(0), "Content-Type");
     EXPECT_EQ(h.Names(7), "");
+}
+
+TEST(TIdHeaderList, ContinuationLinesJoinEmptyOnesAndManyOnes)
+{
+    // Empty continuation lines add no blank of their own, a value empty so far none in front.
+    EXPECT_EQ(ListOf({"A: x", " ", "\t", " y", "  "}).Values("A"), "x y");
+    EXPECT_EQ(ListOf({"A:", " ", " y", " z "}).Values("A"), "y z");
+    EXPECT_EQ(ListOf({"A: \x01", " \x02 "}).Values("A"), "");
+
+    // A hostile server's block of many short continuation lines reads in linear time; joined
+    // by rebuilding the text per line, this took minutes.
+    TIdHeaderList h;
+    h.Add("Location: x");
+    const std::size_t lines = 400000;
+    for (std::size_t i = 0; i < lines; ++i)
+        h.Add(" y");
+    const auto start = std::chrono::steady_clock::now();
+    const std::string value = h.Values("Location");
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(value.size(), 1 + 2 * lines);
+    EXPECT_EQ(value.substr(0, 6), "x y y ");
+    EXPECT_LT(elapsed, std::chrono::seconds(5));
 }
 
 TEST(TIdHeaderList, WritingReplacesInPlaceAppendsAndRemoves)
