@@ -13,24 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23
-#endif
-
 namespace {
-
-// Faults the pages of a new stretch of the mapping in with one call, instead of a trap per
-// page when the download first writes to each. Read-ahead is switched off for the mapping
-// first: every page of it is about to be overwritten, and the file system's read-around
-// otherwise clears the same fresh pages again and again. Only a speed-up: failures are
-// ignored.
-void Populate(void* block, std::size_t from, std::size_t to)
-{
-    if (to > from) {
-        ::madvise(block, to, MADV_RANDOM);
-        ::madvise(static_cast<char*>(block) + from, to - from, MADV_POPULATE_WRITE);
-    }
-}
 
 std::string ErrorText(int err) { return std::strerror(err); }
 
@@ -125,7 +108,6 @@ void* OutputFileBlocks::Map(std::size_t size)
         return nullptr;
     }
     mapped_ = p;
-    Populate(p, 0, size);
     return p;
 }
 
@@ -146,7 +128,6 @@ void* OutputFileBlocks::Resize(void* block, std::size_t oldSize, std::size_t new
         if (p == MAP_FAILED)
             return nullptr;
         mapped_ = p;
-        Populate(p, oldSize, newSize);
         return p;
     }
     if (newSize >= MapThreshold) {
