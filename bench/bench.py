@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""Runs the download cases against the bench server and prints a Markdown table.
+
+Called by run.sh, which builds and starts the server. Each case runs curl and httpget in
+alternation (curl first in odd rounds, httpget first in even ones) under GNU time, checks
+that both saved the same bytes, and reports medians: wall time, throughput, CPU time
+(user + system) and peak resident memory, with httpget's throughput as a ratio of curl's.
+The stall case measures the CPU httpget --antifreeze burns while the server holds the body
+back for 10 s.
+"""
+
+import argparse
+import filecmp
+import os
+import re
+import statistics
+import subprocess
+import sys
+import time
+
+GIB = 1 << 30
+MIB = 1 << 20
+
+CASES = {
+    "sized": ("1 GiB, Content-Length", "/sized/%d" % GIB, GIB),
+    "chunked": ("1 GiB, chunked (64 KiB chunks)", "/chunked/%d" % GIB, GIB),
+    "close": ("1 GiB, until close", "/close/%d" % GIB, GIB),
+    "sized64": ("64 MiB, Content-Length", "/sized/%d" % (64 * MIB), 64 * MIB),
+}
+STALL_MS = 10000
+
+
+def timed(cmd, time_file):
+    """Runs cmd under GNU time -v; returns (exit code, wall s, cpu s, peak KiB).
+
+    The wall time is measured here (GNU time counts in hundredths, too coarse for the
+    64 MiB case); CPU time and peak memory come from GNU time."""
+    start = time.perf_counter()
+    rc = subprocess.call(["/usr/bin/time", "-v", "-o", time_file] + cmd)
+    wall = time.perf_counter() - start
+    text = open(time_file).read()
+
+    def field(name):
+        m = re.search(re.escape(name) + r"\s*:\s*(\S+)", text)
+        return m.group(1) if m else "0"
+
+    cpu = float(field("User time (seconds)")) + float(field("System time (seconds)"))
+    return rc, wall, cpu, int(field("Maximum resident set size (kbytes)"))
+
+
+def run_case(args, key):
+    title, path, size = CASES[key]
+    url = "http://127.0.0.1:%d%s" % (args.port, path)
+    out = {"curl": os.path.join(args.work, "curl.bin"), "httpget": os.path.join(args.work, "httpget.bin")}
+    cmds = {
+        "curl": ["curl", "-s", "-o", out["curl"], url],
+        "httpget": [args.httpget, "-o", out["httpget"], url],
+    }
+    results = {"curl": [], "httpget": []}
+    for r in range(args.rounds):
+        order = ["curl", "httpget"] if r % 2 == 0 else ["httpget", "curl"]
+        for tool in order:
+            rc, wall, cpu, peak = timed(cmds[tool], os.path.join(args.work, "time.txt"))
+            got = os.path.getsize(out[tool]) if os.path.exists(out[tool]) else -1
+            if rc != 0 or got != size:
+                sys.exit("%s failed on %s: exit %d, %d bytes of %d" % (tool, key, rc, got, size))
+            results[tool].append((wall, cpu, peak))
+        if not filecmp.cmp(out["curl"], out["httpget"], shallow=False):
+            sys.exit("%s: httpget saved other bytes than curl" % key)
+        for f in out.values():
+            os.remove(f)
+    rows = []
+    for tool in ("curl", "httpget"):
+        walls = [w for w, _, _ in results[tool]]
+        wall = statistics.median(walls)
+        rows.append({
+            "tool": tool,
+            "wall": wall,
+            "mbps": size / wall / 1e6,
+            "cpu": statistics.median(c for _, c, _ in results[tool]),
+            "peak": max(p for _, _, p in results[tool]) / 1024.0,
+            "best": size / min(walls) / 1e6,
+        })
+    ratio = rows[1]["mbps"] / rows[0]["mbps"]
+    return title, size, rows, ratio
+
+
+def run_stall(args):
+    url = "http://127.0.0.1:%d/stall/%d/1024" % (args.port, STALL_MS)
+    out = os.path.join(args.work, "stall.bin")
+    rc, wall, cpu, peak = timed([args.httpget, "--antifreeze", "-o", out, url], os.path.join(args.work, "time.txt"))
+    if rc != 0 or os.path.getsize(out) != 1024:
+        sys.exit("stall case failed: exit %d" % rc)
+    # The same wait as a bare loop of 1 ms selects: what this machine charges for the
+    # wake-ups alone.
+    _, floor_wall, floor_cpu, _ = timed([args.server, "--select-loop", str(STALL_MS // 1000)],
+                                        os.path.join(args.work, "time.txt"))
+    return wall, cpu, peak, floor_wall, floor_cpu
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--httpget", required=True)
+    p.add_argument("--port", type=int, required=True)
+    p.add_argument("--rounds", type=int, default=3)
+    p.add_argument("--work", required=True)
+    p.add_argument("--server", required=True)
+    p.add_argument("--cases", nargs="*", default=list(CASES) + ["stall"])
+    args = p.parse_args()
+
+    print("| case | tool | median wall s | median MB/s | best MB/s | median CPU s | peak RSS MiB | ratio to curl |")
+    print("|---|---|---|---|---|---|---|---|")
+    for key in args.cases:
+        if key == "stall":
+            continue
+        title, size, rows, ratio = run_case(args, key)
+        for row in rows:
+            print("| %s | %s | %.3f | %.0f | %.0f | %.2f | %.0f | %s |" % (
+                title, row["tool"], row["wall"], row["mbps"], row["best"], row["cpu"], row["peak"],
+                "%.2f" % ratio if row["tool"] == "httpget" else ""))
+            sys.stdout.flush()
+        if key in ("sized", "sized64"):
+            budget = size / MIB + 64
+            print("|  | httpget peak memory budget (N + 64 MiB) | | | | | %.0f | %s |" % (
+                budget, "met" if rows[1]["peak"] <= budget else "MISSED"))
+    if "stall" in args.cases:
+        wall, cpu, peak, floor_wall, floor_cpu = run_stall(args)
+        print()
+        print("Stalled server (%d ms before the body), httpget --antifreeze: wall %.2f s, CPU %.3f s, "
+              "%.2f%% of one core, peak RSS %.0f MiB (target: at most 2%%)." % (
+                  STALL_MS, wall, cpu, 100.0 * cpu / wall, peak / 1024.0))
+        print("Bare loop of 1 ms selects for comparison: CPU %.3f s over %.2f s, %.2f%% of one core." % (
+            floor_cpu, floor_wall, 100.0 * floor_cpu / floor_wall))
+
+
+if __name__ == "__main__":
+    main()

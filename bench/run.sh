@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Download benchmark: httpget against curl on 127.0.0.1, alternating runs.
+#
+#   bench/run.sh [ROUNDS]        (default 3 rounds per case)
+#
+# Environment: HTTPGET (default build/bin/httpget), BENCH_DIR (scratch folder for the
+# downloaded files, default a fresh folder under /tmp), BENCH_CASES (space-separated subset
+# of: sized chunked close sized64 stall).
+# Needs g++, curl and GNU time (/usr/bin/time); the benchmark is never run by the tests.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+root="$(cd "$here/.." && pwd)"
+httpget="${HTTPGET:-$root/build/bin/httpget}"
+rounds="${1:-3}"
+
+for tool in g++ curl /usr/bin/time python3; do
+  command -v "$tool" >/dev/null || { echo "missing: $tool (apt-get install g++ curl time)" >&2; exit 2; }
+done
+[ -x "$httpget" ] || { echo "missing: $httpget (build the httpget target first)" >&2; exit 2; }
+
+work="$(mktemp -d "${BENCH_DIR:-/tmp}/httpget-bench.XXXXXX")"
+server_pid=""
+cleanup() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+g++ -O2 -std=c++20 -pthread "$here/bench_server.cpp" -o "$work/bench_server"
+"$work/bench_server" > "$work/server.out" &
+server_pid=$!
+for _ in $(seq 50); do grep -q PORT "$work/server.out" 2>/dev/null && break; sleep 0.1; done
+port="$(awk '/PORT/ {print $2}' "$work/server.out")"
+[ -n "$port" ] || { echo "bench server did not start" >&2; exit 1; }
+
+python3 "$here/bench.py" --httpget "$httpget" --server "$work/bench_server" --port "$port" \
+  --rounds "$rounds" --work "$work" \
+  ${BENCH_CASES:+--cases $BENCH_CASES}
