@@ -44,7 +44,9 @@ def main():
             pass
 
         def do_GET(self):
-            print("REQUEST", self.requestline, "| Cookie:", self.headers.get("Cookie", "-"), flush=True)
+            print("REQUEST", self.requestline, "| Cookie:", self.headers.get("Cookie", "-"),
+                  "| Accept:", repr(self.headers.get("Accept", "-")),
+                  "| User-Agent:", self.headers.get("User-Agent", "-"), flush=True)
             path = self.path.split("?", 1)[0]
             if path == "/update/index.php":
                 notes = args.notes or ("Faster downloads, a clearer window and many fixes."

@@ -5,7 +5,7 @@
 #   the updater. With a desktop it is interactive; without one (or with --headless) it
 #   runs under Xvfb, answers the boxes itself, saves a screenshot of each phase into
 #   demo-out/shots/ and prints what happened.
-# Options: --headless  --langid=N  --keep (leave demo-out/ as it is between runs)
+# Options: --headless  --langid=N
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)

@@ -4,6 +4,7 @@
 #include "platform/system/System.h"
 #include "platform/ui/Application.h"
 #include "update/StartupSwitches.h"
+#include "update/UpdateClientSettings.h"
 
 using namespace platform;
 
@@ -80,6 +81,7 @@ TUpdateFrm::TUpdateFrm(const UpdaterEnvironment& env, TComponent* owner)
     Timer1->OnTimer = [this](TComponent* s) { Timer1Timer(s); };
 
     IdHTTP1 = new TIdHTTP(this, env_.Sys, "IdHTTP1");
+    ConfigureUpdateClient(*IdHTTP1);
     IdHTTP1->OnWorkBegin = [this](TComponent* s, TWorkMode m, std::int64_t max) { IdHTTP1WorkBegin(s, m, max); };
     IdHTTP1->OnWork = [this](TComponent* s, TWorkMode m, std::int64_t n) { IdHTTP1Work(s, m, n); };
     IdHTTP1->OnWorkEnd = [this](TComponent* s, TWorkMode m) { IdHTTP1WorkEnd(s, m); };

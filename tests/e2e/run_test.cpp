@@ -94,6 +94,12 @@ TEST_F(Run, InstalledBuildIsTheNewest)
     ASSERT_EQ(server.Requests().size(), 1u);
     EXPECT_EQ(server.Requests()[0].substr(0, server.Requests()[0].find(" |")),
               "GET /update/index.php?checkupdate&app=my_app&version=1.0&updatemode=appupdater&langid=0 HTTP/1.1");
+    // The window's client settings: its Accept value (sent with its leading blank; the
+    // server's parser strips it) and its User-Agent.
+    EXPECT_NE(server.Requests()[0].find("| Accept: 'text/html ,*/*' | User-Agent: Mozilla/5.0 (Windows; U; Windows NT "
+                                         "5.1; en-US; rv:1.9) Gecko/2008052906 Firefox/3.0"),
+              std::string::npos)
+        << server.Requests()[0];
     EXPECT_NE(Slurp(Update() / "webinfo.ini").find("buildId=2012"), std::string::npos);
     EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
     EXPECT_EQ(u.form->Memo->Lines().back(), "Téléchargements plus rapides, fenêtre plus claire et corrections.");

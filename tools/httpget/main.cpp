@@ -16,6 +16,7 @@
 #include "platform/posix/PosixSystem.h"
 #include "platform/runtime/MemoryStream.h"
 #include "tools/httpget/OutputFileBlocks.h"
+#include "update/UpdateClientSettings.h"
 
 #include <cstdio>
 #include <cstring>
@@ -138,19 +139,6 @@ bool WriteStdout(std::string_view bytes)
     return std::fflush(stdout) == 0;
 }
 
-// The settings the update window gives its client; everything else keeps the client's
-// defaults, as on the window.
-void ConfigureAsUpdateWindow(TIdHTTP& http)
-{
-    http.Request().Accept = " text/html ,*/*";
-    http.Request().UserAgent =
-        "Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.9) Gecko/2008052906 Firefox/3.0";
-    http.HTTPOptions = {hoForceEncodeParams};
-    http.SetReadTimeout(0);
-    http.SetMaxLineAction(maException);
-    http.AllowCookies = true;
-}
-
 int Run(const Options& options)
 {
     platform::PosixSystem system;
@@ -168,7 +156,7 @@ int Run(const Options& options)
     }
 
     TIdHTTP http(nullptr, system, "IdHTTP1");
-    ConfigureAsUpdateWindow(http);
+    ConfigureUpdateClient(http);
     http.HandleRedirects = options.follow;
     if (options.events) {
         http.OnWorkBegin = [](TComponent*, TWorkMode mode, std::int64_t max) {
