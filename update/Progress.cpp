@@ -51,9 +51,11 @@ void TUpdateFrm::IdHTTP1Work(TComponent*, TWorkMode AWorkMode, std::int64_t AWor
         return;
     ProgressBar->SetPosition(ToBar(AWorkCount + kBarLead, progressScale_));
     // Whole seconds between wall-clock local times, as an absolute value; a clock change
-    // during the transfer changes them.
-    const double seconds = std::trunc(std::fabs(env_.Sys.Now() - startTime_) * 86400.0);
-    const auto elapsed = static_cast<std::uint32_t>(static_cast<std::int64_t>(seconds));
+    // during the transfer changes them. The times have millisecond resolution, so the
+    // difference is taken in whole milliseconds first: a day count near 46000 carries
+    // rounding noise that would otherwise turn exactly 2 s into 1.999999 s, i.e. 1.
+    const double ms = std::round(std::fabs(env_.Sys.Now() - startTime_) * 86400000.0);
+    const auto elapsed = static_cast<std::uint32_t>(static_cast<std::int64_t>(ms) / 1000);
     if (elapsed == 0)
         return;
     const double speed = static_cast<double>(AWorkCount) / 1024.0 / elapsed;
