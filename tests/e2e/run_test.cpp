@@ -29,6 +29,15 @@ const std::string kTitle = "Mise à jour My App";
 
 std::string Entry(int n) { return TMessageCatalogue::Default(n); }
 
+// The boxes shown, for failure messages.
+std::string Describe(const QtBoxAnswerer& boxes)
+{
+    std::string r;
+    for (const auto& b : boxes.Boxes())
+        r += "\n  [" + b.Caption + "] " + b.Text;
+    return r;
+}
+
 // Box texts come back with "\n" for each line break.
 std::string AsShown(std::string text)
 {
@@ -86,7 +95,7 @@ TEST_F(Run, InstalledBuildIsTheNewest)
     QtBoxAnswerer boxes({IDOK});
     u.Create();
     ASSERT_TRUE(u.RunUntilTerminated(10000));
-    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(57)));
     EXPECT_EQ(boxes.Boxes()[0].Caption, kTitle);
     EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONINFORMATION);
@@ -115,7 +124,7 @@ TEST_F(Run, OfferAcceptedDownloadsStartsTheInstallerAndEnds)
     QElapsedTimer clock;
     clock.start();
     ASSERT_TRUE(u.RunUntilTerminated(20000));
-    ASSERT_EQ(boxes.Boxes().size(), 2u);
+    ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
     const auto& offer = boxes.Boxes()[0];
     EXPECT_EQ(offer.Type, MB_ICONINFORMATION | MB_YESNOCANCEL);
     EXPECT_EQ(offer.Caption, kTitle);
@@ -169,7 +178,7 @@ TEST_F(Run, ServerDownShowsTheFailureAndKeepsTheWindowOpen)
     QtBoxAnswerer boxes({IDOK});
     u.Create();
     EXPECT_FALSE(u.RunUntilTerminated(3000)) << "the window must stay open after a failed check";
-    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(54)));
     EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONINFORMATION);
     EXPECT_EQ(u.form->Label1->Caption(), Entry(55));
@@ -204,7 +213,7 @@ TEST_F(Run, HiddenModeShowsTheWindowForTheOffer)
     u.Create();
     EXPECT_FALSE(WidgetOf(u.form.get())->isVisible());
     ASSERT_TRUE(u.RunUntilTerminated(10000));
-    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
     EXPECT_TRUE(visibleAtOffer);
     EXPECT_TRUE(u.form->ShownForOffer());
     EXPECT_FALSE(u.form->HiddenMode());
@@ -218,7 +227,7 @@ TEST_F(Run, InstallerNotFoundShowsTheErrorThenTheFailureText)
     QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
     u.Create();
     EXPECT_FALSE(u.RunUntilTerminated(4000)) << "the window stays open after a failed installer download";
-    ASSERT_EQ(boxes.Boxes().size(), 3u);
+    ASSERT_EQ(boxes.Boxes().size(), 3u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[1].Caption, "Error");
     EXPECT_EQ(boxes.Boxes()[1].Type, MB_ICONERROR);
     EXPECT_NE(boxes.Boxes()[1].Text.find("404"), std::string::npos) << boxes.Boxes()[1].Text;
@@ -241,7 +250,7 @@ TEST_F(Run, DownloadCutShortByTheServerIsNeverSavedOrStarted)
     QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
     u.Create();
     EXPECT_FALSE(u.RunUntilTerminated(4000));
-    ASSERT_EQ(boxes.Boxes().size(), 3u);
+    ASSERT_EQ(boxes.Boxes().size(), 3u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[1].Caption, "Error");
     EXPECT_EQ(boxes.Boxes()[1].Text, "Connection Closed Gracefully.");
     EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
@@ -250,19 +259,22 @@ TEST_F(Run, DownloadCutShortByTheServerIsNeverSavedOrStarted)
 
 namespace {
 
-// Closes the window once the installer download has begun, answering the close question
-// with Yes; the offer was answered Yes before.
-void CloseDuringDownload(Updater& u, QtBoxAnswerer& boxes)
+// Closes the window once the installer download has delivered its first bytes, answering
+// the close question with Yes (the offer was answered Yes before). The close is posted
+// from the client's progress event, so it runs at the next message pump of the download,
+// whatever the machine's speed.
+void CloseDuringDownload(Updater& u)
 {
-    auto* poll = new QTimer(WidgetOf(u.form.get()));
-    QObject::connect(poll, &QTimer::timeout, [&u, poll] {
-        if (u.form->UpdateState() == 1 && u.form->ProgressBar->Position() > 0) {
-            poll->stop();
-            WidgetOf(u.form.get())->close();
+    auto original = u.form->IdHTTP1->OnWork;
+    auto posted = std::make_shared<bool>(false);
+    QWidget* window = WidgetOf(u.form.get());
+    u.form->IdHTTP1->OnWork = [original, posted, window, &u](TComponent* s, TWorkMode m, std::int64_t n) {
+        original(s, m, n);
+        if (!*posted && u.form->UpdateState() == 1 && m == wmRead && n > 0) {
+            *posted = true;
+            QTimer::singleShot(0, window, [window] { window->close(); });
         }
-    });
-    poll->start(20);
-    (void)boxes;
+    };
 }
 
 } // namespace
@@ -274,9 +286,9 @@ TEST_F(Run, ClosedDuringASizedDownloadEndsQuietly)
     Updater u(folder, {}, [] { return true; });
     QtBoxAnswerer boxes({IDYES, IDYES});
     u.Create();
-    CloseDuringDownload(u, boxes);
+    CloseDuringDownload(u);
     ASSERT_TRUE(u.RunUntilTerminated(15000));
-    ASSERT_EQ(boxes.Boxes().size(), 2u);
+    ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(48)));
     EXPECT_EQ(boxes.Boxes()[1].Caption, Entry(40));
     EXPECT_EQ(boxes.Boxes()[1].Type, MB_YESNOCANCEL);
@@ -292,9 +304,10 @@ TEST_F(Run, ClosedDuringAChunkedDownloadShowsTheFailure)
     Updater u(folder, {}, [] { return true; });
     QtBoxAnswerer boxes({IDYES, IDYES, IDOK, IDOK});
     u.Create();
-    CloseDuringDownload(u, boxes);
+    CloseDuringDownload(u);
     ASSERT_TRUE(u.RunUntilTerminated(15000));
-    ASSERT_EQ(boxes.Boxes().size(), 4u);
+    ASSERT_EQ(boxes.Boxes().size(), 4u) << Describe(boxes);
+    EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(48)));
     EXPECT_EQ(boxes.Boxes()[2].Caption, "Error");
     EXPECT_EQ(boxes.Boxes()[3].Text, AsShown(Entry(62)));
     EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
@@ -315,6 +328,6 @@ TEST_F(Run, NoConnectionAtFirstThenTheCheckAtTheNextTick)
     ASSERT_TRUE(u.RunUntilTerminated(10000));
     EXPECT_GE(clock.elapsed(), 1500); // the second tick, not the first
     EXPECT_EQ(tests, 3);
-    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(57)));
 }
