@@ -35,6 +35,11 @@ void CheckRoundTrip(TDateTime local, int offset)
     // date-time comes back as its day. Long past either way, so never worth more.
     if (DecodeDateTime(local).year == 1900)
         return;
+    // Before day 0 the time of day counts backwards (-1.25 is 29 December 1899, 06:00), so a
+    // value between -1 and 0, which a zone can push a date on 30 December 1899 to, names
+    // the same time as its positive twin and reads back as that one.
+    if (local > -1 && local < 0)
+        return;
     FUZZ_CHECK(text.size() >= 29 && text.size() <= 31);
     FUZZ_CHECK(text.substr(text.size() - 5) == UTCOffsetToStr(offset));
     const TDateTime back = GMTToLocalDateTime(text, offset);
