@@ -17,8 +17,9 @@ namespace testsupport {
 
 namespace {
 
-// Sends everything, riding out partial sends; false when the peer is gone.
-bool SendAll(int fd, const char* data, std::size_t size)
+// Sends everything, riding out partial sends; false when the peer is gone. Adds what went
+// out to *sent.
+bool SendAll(int fd, const char* data, std::size_t size, std::atomic<std::int64_t>* sent = nullptr)
 {
     while (size > 0) {
         const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
@@ -27,6 +28,8 @@ bool SendAll(int fd, const char* data, std::size_t size)
                 continue;
             return false;
         }
+        if (sent)
+            *sent += n;
         data += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -133,6 +136,28 @@ bool ScriptedServer::Pause(int ms)
     return ::poll(&p, 1, ms) == 0 && !stopping_.load();
 }
 
+bool ScriptedServer::SendUnlessStopped(int fd, std::string_view bytes)
+{
+    // A peer that stops reading fills the socket's buffer; the wait for room also watches
+    // the stop signal, so that Stop never hangs behind a send.
+    while (!bytes.empty()) {
+        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent_ += n;
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        pollfd p[2] = {{fd, POLLOUT, 0}, {wakeRead_, POLLIN, 0}};
+        if (::poll(p, 2, -1) < 0 && errno != EINTR)
+            return false;
+        if ((p[1].revents & POLLIN) || stopping_.load())
+            return false;
+    }
+    return true;
+}
+
 bool ScriptedServer::WaitReadable(int fd, int timeoutMs)
 {
     pollfd p[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
@@ -198,13 +223,18 @@ void ScriptedServer::Serve(int fd, const Script& script)
             break;
         }
         case StepKind::Send:
-            SendAll(fd, step.Bytes.data(), step.Bytes.size());
+            SendAll(fd, step.Bytes.data(), step.Bytes.size(), &sent_);
+            break;
+        case StepKind::SendRepeated:
+            for (std::size_t i = 0; step.Times == 0 || i < step.Times; ++i)
+                if (!SendUnlessStopped(fd, step.Bytes))
+                    break;
             break;
         case StepKind::SendSlowly:
             for (std::size_t at = 0; at < step.Bytes.size(); at += step.Chunk) {
                 if (at > 0 && !Pause(step.DelayMs))
                     break;
-                if (!SendAll(fd, step.Bytes.data() + at, std::min(step.Chunk, step.Bytes.size() - at)))
+                if (!SendAll(fd, step.Bytes.data() + at, std::min(step.Chunk, step.Bytes.size() - at), &sent_))
                     break;
             }
             break;

@@ -16,8 +16,10 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -29,6 +31,7 @@ public:
         ExpectRequest, // read up to and including the first blank line; record it
         Send,          // send bytes at once
         SendSlowly,    // send bytes, Chunk bytes at a time with DelayMs between pieces
+        SendRepeated,  // send bytes Times times (0: until the peer is gone or the server stops)
         Sleep,         // wait DelayMs
         Close,         // graceful close (FIN); the script ends
         Reset,         // abortive close (RST, SO_LINGER 0); the script ends
@@ -41,6 +44,7 @@ public:
         std::string Bytes;
         std::size_t Chunk = 0;
         int DelayMs = 0;
+        std::size_t Times = 0;
     };
 
     class Script {
@@ -50,6 +54,11 @@ public:
         Script& SendSlowly(std::string bytes, std::size_t chunk, int delayMs)
         {
             return Add({StepKind::SendSlowly, std::move(bytes), chunk == 0 ? 1 : chunk, delayMs});
+        }
+        // An endless (times 0) or long stream without holding all of it in memory.
+        Script& SendRepeated(std::string bytes, std::size_t times = 0)
+        {
+            return Add({StepKind::SendRepeated, std::move(bytes), 0, 0, times});
         }
         Script& Sleep(int ms) { return Add({StepKind::Sleep, {}, 0, ms}); }
         Script& Close() { return Add({StepKind::Close, {}, 0, 0}); }
@@ -82,6 +91,8 @@ public:
     std::vector<std::string> Requests() const;
     // Bytes the peer sent that no ExpectRequest consumed (read by WaitPeerClose).
     std::string Discarded() const;
+    // Bytes sent to peers so far, over every connection.
+    std::int64_t Sent() const { return sent_.load(); }
     // Waits until `count` connections have been accepted; false after `timeoutMs`.
     bool WaitAccepted(int count, int timeoutMs = 5000) const;
     // Waits until `count` scripts have finished; false after `timeoutMs`.
@@ -94,6 +105,7 @@ private:
     void Serve(int fd, const Script& script);
     bool Pause(int ms);                      // false when stopping
     bool WaitReadable(int fd, int timeoutMs); // false when stopping
+    bool SendUnlessStopped(int fd, std::string_view bytes); // false when stopping or the peer is gone
 
     std::vector<Script> scripts_;
     int listenFd_ = -1;
@@ -102,6 +114,7 @@ private:
     int port_ = 0;
     std::atomic<int> accepted_{0};
     std::atomic<int> finished_{0};
+    std::atomic<std::int64_t> sent_{0};
     std::atomic<bool> stopping_{false};
     mutable std::mutex mutex_;
     std::vector<std::string> requests_;
