@@ -232,7 +232,11 @@ TIdHTTP::Outcome TIdHTTP::Redirect()
 {
     std::string dest = response_.Location;
     TIdHTTPMethod method = request_.Method;
-    bool handled = HandleRedirects;
+    // Preset to whether the client would follow. Once the count has reached the maximum it
+    // would not: a redirect loop then fails with the protocol exception of its last answer,
+    // rather than returning normally with nothing in the stream, which a caller would take
+    // for a complete, empty download. A handler may still claim the answer.
+    bool handled = HandleRedirects && redirectCount_ < RedirectMaximum;
     if (OnRedirect)
         OnRedirect(this, dest, redirectCount_, handled, method);
     const TIdRedirectDecision decision = DecideRedirect(HandleRedirects, redirectCount_, RedirectMaximum, handled);

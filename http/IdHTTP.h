@@ -34,7 +34,8 @@ enum TIdHTTPOption { hoInProcessAuth, hoKeepOrigProtocol, hoForceEncodeParams };
 using TIdHTTPOptions = std::set<TIdHTTPOption>;
 
 // Called for every redirect answer: dest (changeable), the redirect count, Handled preset
-// to HandleRedirects, and the method (changeable).
+// to whether the client would follow it (HandleRedirects, and the count below
+// RedirectMaximum), and the method (changeable).
 using TIdHTTPOnRedirectEvent =
     std::function<void(TComponent* Sender, std::string& dest, int NumRedirect, bool& Handled, TIdHTTPMethod& VMethod)>;
 // May change the scheme chosen from the challenge list (the scheme word, e.g. "Basic").
