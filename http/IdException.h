@@ -122,3 +122,10 @@ private:
 UPDATER_ID_EXCEPTION_TEXT(EIdIOHandlerPropInvalid, EIdException, "IOHandler value is not valid");
 // A chunk-size line that holds no size or one too large to be real; the message quotes it.
 UPDATER_EXCEPTION_CLASS(EIdHTTPInvalidChunkSize, EIdException);
+
+// Bounds on what one answer may send before its body (see the limits in TIdHTTP). No honest
+// server comes near them; a server that passes them is broken or hostile, and reading on
+// would only cost memory and time.
+UPDATER_ID_EXCEPTION_TEXT(EIdHTTPTooManyHeaderLines, EIdException, "Too many header lines.");
+UPDATER_ID_EXCEPTION_TEXT(EIdHTTPHeaderBlockTooLarge, EIdException, "Header block too large.");
+UPDATER_ID_EXCEPTION_TEXT(EIdHTTPTooManyInterimAnswers, EIdException, "Too many interim answers.");

@@ -9,6 +9,7 @@
 #include "platform/runtime/MemoryStream.h"
 #include "platform/runtime/Strings.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -31,6 +32,19 @@ private:
 
 // The highest port number; a larger one would silently become another port on the wire.
 constexpr int kMaxPort = 65535;
+
+// Counts one more line of a header block (or trailer) against the block bounds. Without
+// them a server that never sends the empty line would fill memory one line at a time, or,
+// sending fast enough that no wait ever finds the socket empty, keep the client from
+// pumping messages for as long as it likes.
+void CountHeaderLine(std::size_t& lines, std::size_t& bytes, std::size_t length)
+{
+    if (++lines > TIdHTTP::MaxHeaderLines)
+        throw EIdHTTPTooManyHeaderLines();
+    bytes += length;
+    if (bytes > TIdHTTP::MaxHeaderBlockSize)
+        throw EIdHTTPHeaderBlockTooLarge();
+}
 
 } // namespace
 
@@ -172,7 +186,7 @@ void TIdHTTP::ConnectToHost()
 
 void TIdHTTP::ReadAnswerHead()
 {
-    do {
+    for (int interim = 0;; ++interim) {
         answerComplete_ = false;
         response_.ResponseText = ReceiveLine();
         ReadHeaderBlock();
@@ -184,21 +198,28 @@ void TIdHTTP::ReadAnswerHead()
         }
         if (cookieManager_)
             cookieManager_->AddServerCookies(response_.RawHeaders, url_.Host);
-        if (response_.ResponseCode() == kStatusContinue)
-            answerComplete_ = true; // an interim answer has no body
-    } while (response_.ResponseCode() == kStatusContinue);
+        if (response_.ResponseCode() != kStatusContinue)
+            break;
+        // A server that answers "continue" for ever would hold the Get without end.
+        if (interim == MaxInterimAnswers)
+            throw EIdHTTPTooManyInterimAnswers();
+        answerComplete_ = true; // an interim answer has no body
+    }
 }
 
 void TIdHTTP::ReadHeaderBlock()
 {
     response_.RawHeaders.Clear();
+    std::size_t lines = 0;
+    std::size_t bytes = 0;
     try {
         for (;;) {
-            const std::string line = ReceiveLine();
+            std::string line = ReceiveLine();
             // An empty line ends the block; so does a line cut short by the server's close.
             if (line.empty())
                 break;
-            response_.RawHeaders.Add(line);
+            CountHeaderLine(lines, bytes, line.size());
+            response_.RawHeaders.Add(std::move(line));
         }
     } catch (const EIdConnClosedGracefully&) {
         // The server closed in the middle of the block: the lines read so far stand.
@@ -348,22 +369,26 @@ void TIdHTTP::RaiseProtocolException()
     // A connection that closed during the header block has no body left to give.
     if (IsOpen()) {
         ReadTimeoutScope scope(*this, ErrorBodyReadTimeout);
-        ReadBody(body);
+        ReadBody(body, MaxUndeliveredBodySize);
     }
     throw EIdHTTPProtocolException(response_.ResponseText, response_.ResponseCode(), body.ToString());
 }
 
 // --- Bodies -------------------------------------------------------------------------------
 
-void TIdHTTP::ReadBody(TMemoryStream& destination)
+void TIdHTTP::ReadBody(TMemoryStream& destination, std::int64_t limit)
 {
     switch (DecideBodyFraming(response_.ResponseCode(), response_.ContentLength, response_.TransferEncoding)) {
     case TIdBodyFraming::None:
         break;
     case TIdBodyFraming::Sized: {
-        const std::int64_t expected = destination.Position() + response_.ContentLength;
+        const std::int64_t length = response_.ContentLength;
+        const std::int64_t wanted = limit >= 0 ? std::min(length, limit) : length;
+        // Counted from the start rather than as start + length: a length near the 64-bit
+        // maximum must not overflow.
+        const std::int64_t start = destination.Position();
         try {
-            ReceiveToStream(destination, response_.ContentLength, false);
+            ReceiveToStream(destination, wanted, false);
         } catch (const EIdConnClosedGracefully&) {
             // A cancel on this side ends the body where it stands; a server that closes
             // before the announced length has sent a truncated body, which is a failure.
@@ -371,26 +396,31 @@ void TIdHTTP::ReadBody(TMemoryStream& destination)
                 throw;
             return;
         }
-        if (destination.Position() < expected) {
+        if (destination.Position() - start < wanted) {
             // The read ended early without an error: a close on this side (a cancel from a
             // work handler) did it, or the server's close was noticed between blocks.
             if (!ClosedLocally())
                 throw EIdConnClosedGracefully();
             return;
         }
+        if (wanted < length)
+            return; // stopped at the limit: the rest stays unread
         break;
     }
     case TIdBodyFraming::Chunked:
-        ReadChunkedBody(destination);
+        if (!ReadChunkedBody(destination, limit))
+            return;
         break;
     case TIdBodyFraming::UntilClose:
-        ReceiveToStream(destination, -1, true);
-        return; // the connection is closed now; nothing follows on it
+        // The connection is closed now, or left at the limit with the rest unread; either
+        // way nothing more is read from it.
+        ReceiveToStream(destination, limit >= 0 ? limit : -1, true);
+        return;
     }
     answerComplete_ = true;
 }
 
-void TIdHTTP::ReadChunkedBody(TMemoryStream& destination)
+bool TIdHTTP::ReadChunkedBody(TMemoryStream& destination, std::int64_t limit)
 {
     ReportStatus(hsStatusText, "Chunk Started");
     // A size line that the server's close cut short comes back empty; the next read then
@@ -401,6 +431,7 @@ void TIdHTTP::ReadChunkedBody(TMemoryStream& destination)
             line = ReceiveLine();
         return line;
     };
+    std::int64_t taken = 0;
     for (;;) {
         const std::string line = readLine();
         const auto size = ParseChunkSize(line);
@@ -408,19 +439,29 @@ void TIdHTTP::ReadChunkedBody(TMemoryStream& destination)
             throw EIdHTTPInvalidChunkSize(Format("Invalid chunk size \"%s\".", {line}));
         if (*size == 0)
             break;
+        if (limit >= 0 && *size > limit - taken) {
+            if (limit > taken)
+                ReceiveToStream(destination, limit - taken, false);
+            return false;
+        }
         ReceiveToStream(destination, *size, false);
+        taken += *size;
         readLine(); // the line end after the chunk's data
     }
-    // The trailer: header lines up to an empty line. All of it is read, so that a kept-alive
-    // connection stands at the next answer. Every byte of the body is in by now, so a server
-    // that closes instead of ending the trailer costs the connection, not the download.
+    // The trailer: header lines up to an empty line, within the bounds of a header block.
+    // All of it is read, so that a kept-alive connection stands at the next answer. Every
+    // byte of the body is in by now, so a server that closes instead of ending the trailer
+    // costs the connection, not the download.
+    std::size_t lines = 0;
+    std::size_t bytes = 0;
     try {
-        while (!readLine().empty()) {
-        }
+        for (std::string line; !(line = readLine()).empty();)
+            CountHeaderLine(lines, bytes, line.size());
     } catch (const EIdConnClosedGracefully&) {
         if (IsOpen())
             throw;
     }
+    return true;
 }
 
 void TIdHTTP::DiscardBody(int readTimeout)
@@ -428,7 +469,7 @@ void TIdHTTP::DiscardBody(int readTimeout)
     TMemoryStream sink;
     try {
         ReadTimeoutScope scope(*this, readTimeout);
-        ReadBody(sink);
+        ReadBody(sink, MaxUndeliveredBodySize);
     } catch (...) {
         // The body is thrown away anyway; the connection, left in an unknown place, is not
         // reused (answerComplete_ stays false).

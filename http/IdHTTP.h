@@ -17,6 +17,7 @@
 #include "http/IdTCPClient.h"
 #include "http/IdURI.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <set>
@@ -54,6 +55,22 @@ public:
     static constexpr int ErrorBodyReadTimeout = 2000;
     static constexpr int RedirectBodyReadTimeout = 4000;
 
+    // Bounds on what a server sends ahead of the body; http/README.md says why each is
+    // where it is. A longest line (MaxLineLength) exists already on the connection.
+    // The lines of one header block (a chunked body's trailer counts as a block of its
+    // own); one more fails with EIdHTTPTooManyHeaderLines.
+    static constexpr std::size_t MaxHeaderLines = 1000;
+    // The bytes of one header block's lines, their line ends not counted; one more fails
+    // with EIdHTTPHeaderBlockTooLarge.
+    static constexpr std::size_t MaxHeaderBlockSize = std::size_t{1} << 20;
+    // Interim 100 answers skipped before the real one; one more fails with
+    // EIdHTTPTooManyInterimAnswers.
+    static constexpr int MaxInterimAnswers = 10;
+    // Bodies that never reach the caller's stream (the text of a failed answer, redirect
+    // and authorization bodies that are thrown away) are read up to this many bytes; the
+    // rest is left unread and the connection is closed instead of reused.
+    static constexpr std::int64_t MaxUndeliveredBodySize = std::int64_t{1} << 20;
+
     // The system gives the clock and the local offset for dates and cookies; it is borrowed
     // and must outlive the client.
     TIdHTTP(TComponent* owner, platform::System& system, std::string name = {});
@@ -72,6 +89,8 @@ public:
     // - EIdConnClosedGracefully when the server closes before a sized body is complete
     //   (a close made on this side, a cancel, ends the body normally instead), or inside a
     //   chunked body; EIdHTTPInvalidChunkSize for a broken chunk-size line;
+    // - EIdHTTPTooManyHeaderLines, EIdHTTPHeaderBlockTooLarge, EIdHTTPTooManyInterimAnswers
+    //   for an answer head beyond the bounds above;
     // - the connection layer's errors for connect, read, write and time-out failures.
     // The stream keeps what was written into it before a failure; error bodies and
     // redirect bodies never reach it.
@@ -126,9 +145,11 @@ private:
     bool AuthorizationAttempt(bool proxy);
     [[noreturn]] void RaiseProtocolException();
     // Reads the answer's body into the stream by its framing; marks the answer complete
-    // when the connection stands at the start of the next answer.
-    void ReadBody(TMemoryStream& destination);
-    void ReadChunkedBody(TMemoryStream& destination);
+    // when the connection stands at the start of the next answer. A limit >= 0 reads at
+    // most that many bytes and leaves the rest unread (the answer then stays incomplete).
+    void ReadBody(TMemoryStream& destination, std::int64_t limit = -1);
+    // False when it stopped at the limit.
+    bool ReadChunkedBody(TMemoryStream& destination, std::int64_t limit);
     // A short read whose result is thrown away (redirect bodies); failures are ignored.
     void DiscardBody(int readTimeout);
     // The keep-alive rule on the answer the response object holds.

@@ -242,10 +242,11 @@ void TIdTCPConnection::ReceiveToStream(TMemoryStream& stream, std::int64_t count
                                                      (std::uint32_t{prefix[2]} << 8) | std::uint32_t{prefix[3]});
         count = std::max<std::int32_t>(value, 0);
     }
-    // A read until close has no size limit: a body above 2 GiB must not stop short. A
-    // sized read does not allocate from the announced count: the stream grows with the
-    // bytes that arrive.
-    std::int64_t remaining = untilClose ? std::numeric_limits<std::int64_t>::max() : std::max<std::int64_t>(count, 0);
+    // A read until close has no size limit of its own (a body above 2 GiB must not stop
+    // short) unless the caller gives one. A sized read does not allocate from the announced
+    // count: the stream grows with the bytes that arrive.
+    std::int64_t remaining = untilClose && count < 0 ? std::numeric_limits<std::int64_t>::max()
+                                                     : std::max<std::int64_t>(count, 0);
 
     auto cutStream = [&stream] {
         if (stream.Size() > stream.Position())

@@ -101,8 +101,10 @@ public:
     void ReceiveExact(void* buffer, std::int64_t count);
     // count bytes (count >= 0), or everything until the peer closes (count -1 with
     // untilClose), into the stream at its position; count -1 without untilClose first
-    // reads a 4-byte big-endian length. Reports read work: one span, the queued bytes,
-    // then one count per block of RecvBufferSize bytes.
+    // reads a 4-byte big-endian length. A count >= 0 with untilClose bounds a read until
+    // close: it stops after count bytes, or ends normally when the peer closes first.
+    // Reports read work: one span, the queued bytes, then one count per block of
+    // RecvBufferSize bytes.
     void ReceiveToStream(TMemoryStream& stream, std::int64_t count = -1, bool untilClose = true);
 
     // --- Sending ------------------------------------------------------------------------
