@@ -10,9 +10,9 @@ int TIdCookieList::IndexOf(std::string_view key) const
     return -1;
 }
 
-void TIdCookieList::Add(std::string key, std::unique_ptr<TIdNetscapeCookie> cookie)
+void TIdCookieList::Add(std::string key, std::unique_ptr<TIdNetscapeCookie> cookie, std::uint64_t serial)
 {
-    items_.push_back({std::move(key), std::move(cookie)});
+    items_.push_back({std::move(key), std::move(cookie), serial});
 }
 
 void TIdCookieList::Delete(std::size_t i)

@@ -44,6 +44,10 @@ void TIdCookieManager::NotifyCreated()
 
 void TIdCookieManager::AddCookie(std::string_view text, std::string_view host, TIdCookieKind kind)
 {
+    // Longer than any cookie a server can count on a client to keep; parsing it would
+    // only cost time.
+    if (text.size() > MaxCookieTextLength)
+        return;
     std::unique_ptr<TIdNetscapeCookie> cookie;
     if (kind == ckRFC2965)
         cookie = std::make_unique<TIdCookieRFC2965>(system_);
@@ -62,14 +66,27 @@ void TIdCookieManager::AddCookie(std::string_view text, std::string_view host, T
         return;
 
     std::unique_lock lock(cookies_.Lock());
-    TIdCookieList& list = cookies_.DomainList(cookie->Domain);
-    const int at = list.IndexOf(cookie->CookieName);
-    if (at < 0) {
-        std::string name = cookie->CookieName;
-        list.Add(std::move(name), std::move(cookie));
-    } else {
-        list.Cookie(static_cast<std::size_t>(at)).Assign(*cookie);
+    TIdCookieList* list = cookies_.FindDomain(cookie->Domain);
+    if (list) {
+        if (const int at = list->IndexOf(cookie->CookieName); at >= 0) {
+            list->Cookie(static_cast<std::size_t>(at)).Assign(*cookie);
+            return;
+        }
     }
+    // A new cookie: room is made within the bounds, the oldest going first, so that a
+    // server sending thousands costs neither unbounded memory nor time in later lookups.
+    if (list && list->Count() >= MaxCookiesPerDomain)
+        list->Delete(0);
+    else if (cookies_.Count() >= MaxCookies)
+        cookies_.DeleteOldest();
+    if (!list) {
+        // Fewer than MaxCookies cookies are held now, so dropping the empty lists makes room.
+        if (cookies_.DomainCount() >= MaxCookies)
+            cookies_.DropEmptyDomains();
+        list = &cookies_.DomainList(cookie->Domain);
+    }
+    std::string name = cookie->CookieName;
+    list->Add(std::move(name), std::move(cookie), cookies_.NextSerial());
 }
 
 void TIdCookieManager::AddServerCookies(const TIdHeaderList& headers, std::string_view host)
@@ -122,9 +139,13 @@ std::string TIdCookieManager::GenerateCookieList(const TIdURI& url, bool secure)
                      [](const Candidate& a, const Candidate& b) { return a.path > b.path; });
     std::string value;
     for (const Candidate& c : found) {
-        if (!value.empty())
+        const std::string cookie = c.cookie->ClientCookie();
+        const std::size_t separator = value.empty() ? 0 : 2;
+        if (value.size() + separator + cookie.size() > MaxCookieListLength)
+            continue;
+        if (separator)
             value += "; ";
-        value += c.cookie->ClientCookie();
+        value += cookie;
     }
     return value;
 }

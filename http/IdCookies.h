@@ -8,6 +8,7 @@
 
 #include "http/IdCookieList.h"
 
+#include <cstdint>
 #include <memory>
 #include <shared_mutex>
 #include <string>
@@ -21,8 +22,17 @@ public:
     TIdCookieList& Domain(std::size_t i) const { return *domains_[i].cookies; }
     // The list of the domain, added (empty) when missing.
     TIdCookieList& DomainList(std::string_view domain);
+    // The list of the domain, or null.
+    TIdCookieList* FindDomain(std::string_view domain) const;
     // Number of cookies over every domain.
     std::size_t Count() const;
+
+    // A new serial for a cookie being added: higher than every one given before.
+    std::uint64_t NextSerial() { return ++lastSerial_; }
+    // Destroys the cookie with the lowest serial over every domain; false when none is held.
+    bool DeleteOldest();
+    // Takes the domain lists that hold no cookie out of the index.
+    void DropEmptyDomains();
 
     std::shared_mutex& Lock() { return lock_; }
 
@@ -32,5 +42,6 @@ private:
         std::unique_ptr<TIdCookieList> cookies;
     };
     std::vector<DomainEntry> domains_;
+    std::uint64_t lastSerial_ = 0;
     std::shared_mutex lock_;
 };
