@@ -55,8 +55,8 @@ public:
     static constexpr int ErrorBodyReadTimeout = 2000;
     static constexpr int RedirectBodyReadTimeout = 4000;
 
-    // Bounds on what a server sends ahead of the body; http/README.md says why each is
-    // where it is. A longest line (MaxLineLength) exists already on the connection.
+    // Bounds on what a server can make the client read; http/README.md says why each is
+    // where it is. The longest line (MaxLineLength) is the connection's.
     // The lines of one header block (a chunked body's trailer counts as a block of its
     // own); one more fails with EIdHTTPTooManyHeaderLines.
     static constexpr std::size_t MaxHeaderLines = 1000;
