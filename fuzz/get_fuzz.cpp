@@ -16,6 +16,8 @@
 #include "http/IdAntiFreeze.h"
 #include "http/IdException.h"
 #include "http/IdHTTP.h"
+#include "http/IdHTTPBodyFraming.h"
+#include "http/IdHTTPStatus.h"
 #include "http/IdURI.h"
 #include "platform/headless/HeadlessApplication.h"
 #include "platform/runtime/Exception.h"
@@ -224,6 +226,13 @@ void GetOnce(TIdHTTP& http, const std::string& url, std::size_t sent)
     const auto start = std::chrono::steady_clock::now();
     try {
         http.Get(url, stream);
+        // A delivered body announced by its length is complete: a body the server cut short
+        // must never pass for a finished download.
+        const TIdHTTPResponse& answer = http.Response();
+        const int code = answer.ResponseCode();
+        if (ClassifyStatus(code, !answer.Location.empty()) == TIdHTTPStatusAction::Success &&
+            DecideBodyFraming(code, answer.ContentLength, answer.TransferEncoding) == TIdBodyFraming::Sized)
+            FUZZ_CHECK(stream.Size() == answer.ContentLength);
         if (verbose)
             std::fprintf(stderr, "Get %s: %lld bytes\n", url.c_str(), static_cast<long long>(stream.Size()));
     } catch (const EIdReadTimeout&) {
