@@ -279,10 +279,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         http.HandleRedirects = settings & kHandleRedirects;
         http.ProtocolVersion = settings & kProtocol10 ? pv1_0 : pv1_1;
         http.SetMaxLineAction(settings & kSplitLongLines ? maSplit : maException);
+        // Any address that names a host or a protocol (an empty protocol before "://" names a
+        // host too) is pointed back here, read the way the client reads it.
         http.OnRedirect = [&here](TComponent*, std::string& dest, int, bool&, TIdHTTPMethod&) {
             const TIdURI uri(dest);
-            if (!uri.Protocol.empty())
+            if (!uri.Protocol.empty() || !uri.Host.empty())
                 dest = uri.Protocol + "://" + here + uri.Path + uri.Document + uri.Params;
+            const std::string host = TIdURI(dest).Host;
+            FUZZ_CHECK(host.empty() || host == "127.0.0.1");
         };
         if (settings & kAuthorize) {
             http.OnAuthorization = [](TComponent*, TIdAuthentication* scheme, bool& handled) {
@@ -296,6 +300,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         GetOnce(http, "http://" + user + here + "/update/index.php?checkupdate&app=x&version=1.0", bytes.size());
         if (settings & kSecondGet)
             GetOnce(http, "files/setup.exe", bytes.size());
+        FUZZ_CHECK(http.Host() == "127.0.0.1");
     }
     // The client has closed its connection; the next input starts on a quiet server.
     FUZZ_CHECK(server.WaitIdle(5000));
