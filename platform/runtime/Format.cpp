@@ -11,17 +11,17 @@ namespace {
     throw EConvertError("Format '" + std::string(fmt) + "' invalid or incompatible with argument");
 }
 
-struct Spec {
+struct Placeholder {
     bool left = false;
     int width = -1;
     int precision = -1;
     char conv = 0;
 };
 
-// Parses the placeholder starting after '%' at position i; returns the spec and advances i.
-Spec ParseSpec(std::string_view fmt, size_t& i)
+// Parses the placeholder starting after '%' at position i; returns the placeholder and advances i.
+Placeholder ParsePlaceholder(std::string_view fmt, size_t& i)
 {
-    Spec s;
+    Placeholder s;
     if (i < fmt.size() && fmt[i] == '-') {
         s.left = true;
         ++i;
@@ -54,7 +54,7 @@ Spec ParseSpec(std::string_view fmt, size_t& i)
     return s;
 }
 
-void Pad(std::string& out, const std::string& text, const Spec& s)
+void Pad(std::string& out, const std::string& text, const Placeholder& s)
 {
     size_t w = s.width < 0 ? 0 : static_cast<size_t>(s.width);
     if (text.size() >= w) {
@@ -86,7 +86,7 @@ std::string Format(std::string_view fmt, const std::vector<FormatArg>& args)
             ++i;
             continue;
         }
-        Spec s = ParseSpec(fmt, i);
+        Placeholder s = ParsePlaceholder(fmt, i);
         if (next >= args.size())
             Invalid(fmt);
         const FormatArg& a = args[next++];
@@ -146,7 +146,7 @@ std::string FormatPlaceholders(std::string_view fmt)
             ++i;
             continue;
         }
-        convs += ParseSpec(fmt, i).conv;
+        convs += ParsePlaceholder(fmt, i).conv;
     }
     return convs;
 }
