@@ -59,6 +59,6 @@ void TUpdateFrm::IdHTTP1Work(TComponent*, TWorkMode AWorkMode, std::int64_t AWor
     if (elapsed == 0)
         return;
     const double speed = static_cast<double>(AWorkCount) / 1024.0 / elapsed;
-    Label2->SetCaption(Format(Entry(59), {FormatFixed2(speed, env_.Sys.DecimalSeparator())}));
+    Label2->SetCaption(FormatEntry(59, {FormatFixed2(speed, env_.Sys.DecimalSeparator())}));
     PumpMessages();
 }

@@ -1,5 +1,6 @@
 #include "update/UpdateFrm.h"
 
+#include "platform/runtime/Exception.h"
 #include "platform/runtime/Format.h"
 #include "platform/system/System.h"
 #include "platform/ui/Application.h"
@@ -130,7 +131,7 @@ void TUpdateFrm::FormCreate(TComponent*)
     homePage_ = installed_.HomePage;
     updateFolder_ = FormUpdateFolder(env_.Sys, installed_.AppName);
 
-    const std::string title = Format(Entry(51), {installed_.AppName});
+    const std::string title = FormatEntry(51, {installed_.AppName});
     env_.App.SetTitle(title);
     SetCaption(title);
 
@@ -152,6 +153,15 @@ void TUpdateFrm::FormCloseQuery(TComponent*, bool& CanClose)
         IdHTTP1->CloseConnection();
         env_.App.Terminate();
         updateState_ = usEnding;
+    }
+}
+
+std::string TUpdateFrm::FormatEntry(int n, const std::vector<FormatArg>& args) const
+{
+    try {
+        return Format(Entry(n), args);
+    } catch (const EConvertError&) {
+        return Format(TMessageCatalogue::Default(n), args);
     }
 }
 

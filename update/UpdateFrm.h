@@ -10,6 +10,7 @@
 #include "http/IdHTTP.h"
 #include "localization/LocEngine.h"
 #include "localization/MessageCatalogue.h"
+#include "platform/runtime/Format.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/Form.h"
 #include "platform/ui/Timer.h"
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The run state: -1 waiting, 0 checking, 1 installing, 2 installer finished, -2 ending.
 enum UpdateStateValue : int {
@@ -87,6 +89,10 @@ public:
 
 private:
     std::string Entry(int n) const { return catalogue_.Entry(n); }
+    // Entry n formatted with its fixed arguments. A translation whose placeholders do not
+    // fit them falls back to the built-in text, so a faulty language file cannot stop the
+    // run or leave a window without its title.
+    std::string FormatEntry(int n, const std::vector<FormatArg>& args) const;
     void SetStatus(const std::string& text) { Label1->SetCaption(text); }
     void PumpMessages();
 

@@ -63,7 +63,7 @@ void TUpdateFrm::RunUpdate()
     } catch (...) {
         ShowMsg(Entry(54), "", MB_ICONINFORMATION);
         SetStatus(Entry(55));
-        Memo->SetLinesText(Format(Entry(56), {homePage_}));
+        Memo->SetLinesText(FormatEntry(56, {homePage_}));
         if (hiddenMode_)
             env_.App.Terminate();
         updateState_ = usEnding;
@@ -86,7 +86,7 @@ void TUpdateFrm::RunUpdate()
         shownForOffer_ = true;
         Show();
     }
-    const std::string offer = Format(Entry(52), {installed_.AppName, installed_.LocalVersion,
+    const std::string offer = FormatEntry(52, {installed_.AppName, installed_.LocalVersion,
                                                  offered_.WebVersion, offered_.WhatNews});
     if (ShowMsg(offer, "", MB_ICONINFORMATION | MB_YESNOCANCEL) != IDYES) {
         IdHTTP1->CloseConnection();
@@ -108,7 +108,7 @@ void TUpdateFrm::RunUpdate()
         installer.Clear();
         SetStatus(kInstallerStartingText);
         cancelBt->SetEnabled(false);
-        ShowInfo(Format(Entry(63), {installed_.AppName}));
+        ShowInfo(FormatEntry(63, {installed_.AppName}));
         RunAndWait(setup, "/update", SW_SHOW);
         updateState_ = usInstallerFinished;
         PumpMessages();

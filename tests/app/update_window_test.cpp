@@ -187,3 +187,17 @@ TEST_F(Fixture, CloseDuringTheRunAsksAndOnlyYesEnds)
     EXPECT_FALSE(f->Visible());
     EXPECT_EQ(f->UpdateState(), -2);
 }
+
+TEST_F(Fixture, ATranslationWithWrongPlaceholdersFallsBackToTheBuiltInText)
+{
+    std::string file = kEnglish;
+    file.replace(file.find("51=Update %s"), 12, "51=Update %d");
+    sys.files["/opt/app/Languages/english.lng"] = file;
+    params.push_back("/langid=1");
+    auto f = Create();
+    // The creation still completes: title from the built-in text, timer armed.
+    EXPECT_EQ(f->Caption(), "Mise à jour My App");
+    EXPECT_EQ(f->UpdateState(), -1);
+    EXPECT_TRUE(f->Timer1->Enabled());
+    EXPECT_TRUE(app.Boxes().empty());
+}
