@@ -268,6 +268,7 @@ TEST(PosixSockets, ARefusedConnectAndAnUnknownHostReportTheirNumbers)
     sockets.Close(s);
 
     std::string dotted;
-    EXPECT_EQ(sockets.GetHostByName("no-such-host.invalid", dotted), platform::SocketError);
+    // An empty name fails without a query leaving the machine.
+    EXPECT_EQ(sockets.GetHostByName("", dotted), platform::SocketError);
     EXPECT_EQ(sockets.LastError(), 11001);
 }
