@@ -42,5 +42,5 @@ void TUpdateFrm::RunAndWait(const std::string& fileName, const std::string& para
 
 void TUpdateFrm::Label3Click(TComponent*)
 {
-    env_.Sys.OpenDocument(homePage_ + "/", updateFolder_);
+    env_.Sys.OpenDocument(installed_.HomePage + "/", updateFolder_);
 }

@@ -127,8 +127,6 @@ void TUpdateFrm::FormCreate(TComponent*)
         SetVisible(true);
 
     installed_ = ReadInstalledSettings(env_.Sys, env_.UpdateServer, env_.HomePage);
-    updateServer_ = installed_.UpdateServer;
-    homePage_ = installed_.HomePage;
     updateFolder_ = FormUpdateFolder(env_.Sys, installed_.AppName);
 
     const std::string title = FormatEntry(51, {installed_.AppName});

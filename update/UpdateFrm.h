@@ -81,8 +81,8 @@ public:
     const TMessageCatalogue& Catalogue() const { return catalogue_; }
     TLocEngine* Engine() const { return engine_.get(); }
     // The update server's base address and the product page, after "update.ini".
-    const std::string& UpdateServer() const { return updateServer_; }
-    const std::string& HomePage() const { return homePage_; }
+    const std::string& UpdateServer() const { return installed_.UpdateServer; }
+    const std::string& HomePage() const { return installed_.HomePage; }
     const OfferedSettings& Offered() const { return offered_; }
     bool ShownForOffer() const { return shownForOffer_; }
     TDateTime StartTime() const { return startTime_; }
@@ -104,8 +104,6 @@ private:
     TMessageCatalogue catalogue_;
     InstalledSettings installed_;
     std::string updateFolder_;
-    std::string updateServer_;
-    std::string homePage_;
     OfferedSettings offered_;
     bool shownForOffer_ = false;
     TDateTime startTime_ = 0;

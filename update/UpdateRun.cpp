@@ -30,7 +30,7 @@ std::string TUpdateFrm::CheckAddress() const
 {
     const std::string app = ReplaceAll(installed_.AppName, " ", "_");
     const std::string query = Format(kCheckQuery, {app, installed_.LocalVersion, std::int64_t{langId_}});
-    return LowerCase(updateServer_ + query);
+    return LowerCase(installed_.UpdateServer + query);
 }
 
 void TUpdateFrm::PumpMessages()
@@ -63,7 +63,7 @@ void TUpdateFrm::RunUpdate()
     } catch (...) {
         ShowMsg(Entry(54), "", MB_ICONINFORMATION);
         SetStatus(Entry(55));
-        Memo->SetLinesText(FormatEntry(56, {homePage_}));
+        Memo->SetLinesText(FormatEntry(56, {installed_.HomePage}));
         if (hiddenMode_)
             env_.App.Terminate();
         updateState_ = usEnding;

@@ -34,6 +34,23 @@ struct Result {
     std::string errorBody;
 };
 
+// One Get into `stream`; a failure is recorded as "CLASS: MESSAGE" with the protocol
+// exception's code and body. The body is left in the stream for the caller.
+Result FetchInto(TIdHTTP& client, const std::string& url, TMemoryStream& stream)
+{
+    Result r;
+    try {
+        client.Get(url, stream);
+    } catch (const EIdHTTPProtocolException& e) {
+        r.error = std::string(e.ClassName()) + ": " + e.Message();
+        r.code = e.ReplyErrorCode();
+        r.errorBody = e.ErrorMessage();
+    } catch (const Exception& e) {
+        r.error = std::string(e.ClassName()) + ": " + e.Message();
+    }
+    return r;
+}
+
 const std::string kUserAgent = "Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.9) Gecko/2008052906 Firefox/3.0";
 
 struct Get : ::testing::Test {
@@ -72,17 +89,8 @@ struct Get : ::testing::Test {
 
     Result Fetch(const std::string& url)
     {
-        Result r;
         TMemoryStream stream;
-        try {
-            http.Get(url, stream);
-        } catch (const EIdHTTPProtocolException& e) {
-            r.error = std::string(e.ClassName()) + ": " + e.Message();
-            r.code = e.ReplyErrorCode();
-            r.errorBody = e.ErrorMessage();
-        } catch (const Exception& e) {
-            r.error = std::string(e.ClassName()) + ": " + e.Message();
-        }
+        Result r = FetchInto(http, url, stream);
         r.body = stream.ToString();
         return r;
     }
@@ -200,17 +208,8 @@ TEST_F(Get, EveryFramingAndOutcomeOfOneAnswer)
         ScriptedServer server({script});
         TIdHTTP client(nullptr, system);
         TMemoryStream stream;
-        Result r;
         const auto start = Clock::now();
-        try {
-            client.Get(Url(server), stream);
-        } catch (const EIdHTTPProtocolException& e) {
-            r.error = std::string(e.ClassName()) + ": " + e.Message();
-            r.code = e.ReplyErrorCode();
-            r.errorBody = e.ErrorMessage();
-        } catch (const Exception& e) {
-            r.error = std::string(e.ClassName()) + ": " + e.Message();
-        }
+        const Result r = FetchInto(client, Url(server), stream);
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(1)) << c.name; // nothing waits for a time-out
         EXPECT_EQ(stream.ToString(), c.body) << c.name;
         EXPECT_EQ(stream.Position(), stream.Size()) << c.name;
