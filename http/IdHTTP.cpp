@@ -91,9 +91,8 @@ void TIdHTTP::DoOnDisconnected()
 
 // --- The request cycle ------------------------------------------------------------------
 
-void TIdHTTP::Get(const std::string& url, TMemoryStream& stream)
+void TIdHTTP::Get(const std::string& url, TStream& stream)
 {
-    const std::int64_t start = stream.Position();
     authRetries_ = 0;
     proxyAuthRetries_ = 0;
     request_.URL = url;
@@ -118,8 +117,7 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& stream)
             if (outcome == Outcome::Finish)
                 break;
             if (outcome == Outcome::Follow) {
-                stream.SetSize(start);
-                stream.SetPosition(start);
+                // Redirect bodies never reach the stream, so it still stands where it did.
                 authRetries_ = 0;
                 proxyAuthRetries_ = 0;
             } else { // Authorize: the same address again, with the scheme now attached
@@ -376,7 +374,7 @@ void TIdHTTP::RaiseProtocolException()
 
 // --- Bodies -------------------------------------------------------------------------------
 
-void TIdHTTP::ReadBody(TMemoryStream& destination, std::int64_t limit)
+void TIdHTTP::ReadBody(TStream& destination, std::int64_t limit)
 {
     switch (DecideBodyFraming(response_.ResponseCode(), response_.ContentLength, response_.TransferEncoding)) {
     case TIdBodyFraming::None:
@@ -420,7 +418,7 @@ void TIdHTTP::ReadBody(TMemoryStream& destination, std::int64_t limit)
     answerComplete_ = true;
 }
 
-bool TIdHTTP::ReadChunkedBody(TMemoryStream& destination, std::int64_t limit)
+bool TIdHTTP::ReadChunkedBody(TStream& destination, std::int64_t limit)
 {
     ReportStatus(hsStatusText, "Chunk Started");
     // A size line that the server's close cut short comes back empty; the next read then

@@ -1,5 +1,5 @@
 #pragma once
-// The HTTP client: Get fetches one address into the caller's memory stream. One call runs
+// The HTTP client: Get fetches one address into the caller's stream. One call runs
 // request cycles until an answer finishes or fails: it prepares the request against the
 // current URL, picks the endpoint and reuses a kept-alive connection, sends the request,
 // reads the status line and header block, stores the answer's cookies, and then follows a
@@ -25,7 +25,7 @@
 #include <vector>
 
 class TIdCookieManager;
-class TMemoryStream;
+class TStream;
 
 namespace platform {
 class System;
@@ -94,7 +94,7 @@ public:
     // - the connection layer's errors for connect, read, write and time-out failures.
     // The stream keeps what was written into it before a failure; error bodies and
     // redirect bodies never reach it.
-    void Get(const std::string& url, TMemoryStream& stream);
+    void Get(const std::string& url, TStream& stream);
 
     TIdHTTPRequest& Request() { return request_; }
     TIdHTTPResponse& Response() { return response_; }
@@ -147,9 +147,9 @@ private:
     // Reads the answer's body into the stream by its framing; marks the answer complete
     // when the connection stands at the start of the next answer. A limit >= 0 reads at
     // most that many bytes and leaves the rest unread (the answer then stays incomplete).
-    void ReadBody(TMemoryStream& destination, std::int64_t limit = -1);
+    void ReadBody(TStream& destination, std::int64_t limit = -1);
     // False when it stopped at the limit.
-    bool ReadChunkedBody(TMemoryStream& destination, std::int64_t limit);
+    bool ReadChunkedBody(TStream& destination, std::int64_t limit);
     // A short read whose result is thrown away (redirect bodies); failures are ignored.
     void DiscardBody(int readTimeout);
     // The keep-alive rule on the answer the response object holds.

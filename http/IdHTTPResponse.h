@@ -7,7 +7,7 @@
 
 #include <string>
 
-class TMemoryStream;
+class TStream;
 
 class TIdHTTPResponse : public TIdResponseHeaderInfo {
 public:
@@ -23,5 +23,5 @@ public:
     // Takes the version from the status line when it names one.
     void UpdateResponseVersion();
     // The caller's stream during a Get; borrowed, never owned.
-    TMemoryStream* ContentStream = nullptr;
+    TStream* ContentStream = nullptr;
 };

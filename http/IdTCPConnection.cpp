@@ -233,7 +233,7 @@ void TIdTCPConnection::ReceiveExactInto(char* destination, std::size_t count, st
     }
 }
 
-void TIdTCPConnection::ReceiveToStream(TMemoryStream& stream, std::int64_t count, bool untilClose)
+void TIdTCPConnection::ReceiveToStream(TStream& stream, std::int64_t count, bool untilClose)
 {
     if (count == -1 && !untilClose) {
         unsigned char prefix[4];
@@ -248,10 +248,7 @@ void TIdTCPConnection::ReceiveToStream(TMemoryStream& stream, std::int64_t count
     std::int64_t remaining = untilClose && count < 0 ? std::numeric_limits<std::int64_t>::max()
                                                      : std::max<std::int64_t>(count, 0);
 
-    auto cutStream = [&stream] {
-        if (stream.Size() > stream.Position())
-            stream.SetSize(stream.Position());
-    };
+    auto cutStream = [&stream] { stream.CutAtPosition(); };
     try {
         StartWork(wmRead, untilClose ? 0 : remaining);
 

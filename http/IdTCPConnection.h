@@ -20,6 +20,7 @@
 #include <string>
 
 class TMemoryStream;
+class TStream;
 
 enum TIdMaxLineAction { maException, maSplit };
 
@@ -105,7 +106,7 @@ public:
     // close: it stops after count bytes, or ends normally when the peer closes first.
     // Reports read work: one span, the queued bytes, then one count per block of
     // RecvBufferSize bytes.
-    void ReceiveToStream(TMemoryStream& stream, std::int64_t count = -1, bool untilClose = true);
+    void ReceiveToStream(TStream& stream, std::int64_t count = -1, bool untilClose = true);
 
     // --- Sending ------------------------------------------------------------------------
     void SendText(const std::string& text);

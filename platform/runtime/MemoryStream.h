@@ -9,6 +9,8 @@
 // copying them). A backend may install an allocator of its own, for example one that
 // asks the system for large pages.
 
+#include "platform/runtime/Stream.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -26,7 +28,7 @@ public:
     virtual void Free(void* block, std::size_t size) = 0;
 };
 
-class TMemoryStream {
+class TMemoryStream : public TStream {
 public:
     // The most a big stream grows by at once.
     static constexpr std::size_t MaxGrowthStep = std::size_t{64} << 20;
@@ -34,17 +36,17 @@ public:
     static constexpr std::size_t MinCapacity = 256;
 
     TMemoryStream();
-    ~TMemoryStream();
+    ~TMemoryStream() override;
     TMemoryStream(const TMemoryStream&) = delete;
     TMemoryStream& operator=(const TMemoryStream&) = delete;
     TMemoryStream(TMemoryStream&& other) noexcept;
     TMemoryStream& operator=(TMemoryStream&& other) noexcept;
 
     // Writes at Position, growing the stream when needed; Position moves past the bytes.
-    void Write(const void* data, std::size_t count);
-    void Write(std::string_view bytes) { Write(bytes.data(), bytes.size()); }
-    std::int64_t Size() const { return static_cast<std::int64_t>(size_); }
-    std::int64_t Position() const { return position_; }
+    void Write(const void* data, std::size_t count) override;
+    using TStream::Write;
+    std::int64_t Size() const override { return static_cast<std::int64_t>(size_); }
+    std::int64_t Position() const override { return position_; }
     void SetPosition(std::int64_t pos) { position_ = pos < 0 ? 0 : pos; }
     // Cuts the stream or extends it with zero bytes; a Position beyond the new end moves
     // to the end.
@@ -63,8 +65,13 @@ public:
     // the stream (n <= count) and moves Position past them. Bytes put there and not taken
     // are not part of the stream. The pointer is valid until the next call that changes
     // the stream.
-    char* BeginWrite(std::size_t count);
-    void EndWrite(std::size_t count);
+    char* BeginWrite(std::size_t count) override;
+    void EndWrite(std::size_t count) override;
+    void CutAtPosition() override
+    {
+        if (Size() > position_)
+            SetSize(position_);
+    }
 
     // The allocator that streams created from now on use; null restores the C library's.
     static void SetBlockAllocator(TMemoryBlockAllocator* allocator);
