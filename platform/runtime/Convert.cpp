@@ -2,6 +2,7 @@
 
 #include "platform/runtime/Exception.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -105,8 +106,25 @@ std::optional<double> TryStrToFloat(std::string_view s, char separator)
     }
     if (i != n)
         return std::nullopt;
+    // Read without the C library's locale: once the toolkit has switched the process to
+    // the user's locale, strtod would stop at the "." written here under a "," locale.
+    const bool negative = !canon.empty() && canon[0] == '-';
+    std::string_view digits(canon);
+    if (!digits.empty() && (digits[0] == '+' || digits[0] == '-'))
+        digits.remove_prefix(1);
     // A lone separator ("." or "-.") is accepted by the rule and reads as zero.
-    return std::strtod(canon.c_str(), nullptr);
+    if (digits == "." || (digits.size() > 1 && digits[0] == '.' && (digits[1] == 'e')))
+        return negative ? -0.0 : 0.0;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec == std::errc::result_out_of_range) {
+        // As strtod: too large is infinite, too small is zero.
+        const bool tiny = digits.find("e-") != std::string_view::npos;
+        value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+    } else if (ec != std::errc() || end != digits.data() + digits.size()) {
+        return std::nullopt; // cannot happen for a text the rule accepted
+    }
+    return negative ? -value : value;
 }
 
 std::string FormatFixed2(double value, char separator)
