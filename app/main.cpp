@@ -3,6 +3,7 @@
 // application to end.
 
 #include "app/Form85.h"
+#include "platform/posix/OpenSslTls.h"
 #include "platform/posix/PosixSystem.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtUiBackend.h"
@@ -23,6 +24,7 @@ int main(int argc, char** argv)
     platform::QtApplication app(qapp);
     platform::QtUiBackend ui(app);
     platform::PosixSystem sys;
+    platform::OpenSslTls tls;
 
     if (ScanStartupSwitches(params).Hidden)
         app.SetShowMainForm(false);
@@ -32,6 +34,7 @@ int main(int argc, char** argv)
     mainForm.DoCreate();
 
     UpdaterEnvironment env{app, sys, params, UPDATER_UPDATE_SERVER, UPDATER_HOME_PAGE};
+    env.Tls = &tls;
     TUpdateFrm updateFrm(env);
     ui.AttachPeers(updateFrm);
     app.Guard([&] { updateFrm.DoCreate(); });

@@ -10,6 +10,7 @@
 namespace platform {
 class Application;
 class System;
+class Tls;
 } // namespace platform
 
 struct UpdaterEnvironment {
@@ -22,4 +23,6 @@ struct UpdaterEnvironment {
     std::string HomePage;     // no trailing separator
     // Replaces the system's connection test when set (tests, demos without a network).
     std::function<bool()> ConnectionTest = {};
+    // The TLS provider for https addresses; null: https fails as an invalid transport.
+    const platform::Tls* Tls = nullptr;
 };
