@@ -8,6 +8,7 @@ packages=(
   libgtest-dev googletest
   clang libclang-rt-14-dev
   python3 curl time
+  libssl-dev openssl
   xvfb xauth x11-utils imagemagick openbox wmctrl xdotool
   fonts-dejavu-core fonts-liberation2
 )

@@ -3,6 +3,7 @@
 // install folder with "update.ini" and the shipped language files, a home folder for the
 // documents, the local update server (demo/server.py) and the window itself.
 
+#include "platform/posix/OpenSslTls.h"
 #include "platform/posix/PosixSystem.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtUiBackend.h"
@@ -43,13 +44,14 @@ public:
     std::filesystem::path UpdateFolder(const std::string& appName) const;
 };
 
-// demo/server.py on 127.0.0.1, port 0.
+// demo/server.py on 127.0.0.1, port 0; https when the arguments give --tls-cert.
 class UpdateServer {
 public:
     explicit UpdateServer(std::vector<std::string> args = {});
     ~UpdateServer();
     int port = 0;
-    std::string Base() const { return "http://127.0.0.1:" + std::to_string(port) + "/update/"; }
+    std::string scheme = "http";
+    std::string Base() const { return scheme + "://127.0.0.1:" + std::to_string(port) + "/update/"; }
     // The request lines (with their Cookie headers) logged so far.
     std::vector<std::string> Requests() const;
 
@@ -71,6 +73,7 @@ struct Updater {
     bool RunUntilTerminated(int timeoutMs);
 
     TestSystem sys;
+    platform::OpenSslTls tls;
     std::unique_ptr<platform::QtApplication> app;
     std::unique_ptr<platform::QtUiBackend> ui;
     std::unique_ptr<UpdaterEnvironment> env;
