@@ -5,18 +5,21 @@
 #   the updater. With a desktop it is interactive; without one (or with --headless) it
 #   runs under Xvfb, answers the boxes itself, saves a screenshot of each phase into
 #   demo-out/shots/ and prints what happened.
-# Options: --headless  --langid=N
+# Options: --headless  --langid=N  --https (the server speaks TLS with a certificate from a
+#   throw-away CA made for the run; "CAFile" in the demo's update.ini trusts that CA)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 headless=0
+https=0
 langid=""
 for a in "$@"; do
   case "$a" in
     --headless) headless=1 ;;
     --langid=*) langid="/langid=${a#--langid=}" ;;
-    *) echo "usage: scripts/demo.sh [--headless] [--langid=N]" >&2; exit 2 ;;
+    --https) https=1 ;;
+    *) echo "usage: scripts/demo.sh [--headless] [--langid=N] [--https]" >&2; exit 2 ;;
   esac
 done
 [ -n "${DISPLAY:-}" ] || headless=1
@@ -42,8 +45,18 @@ cp build/bin/update "$out/app/"
 cp build/bin/Languages/*.lng "$out/app/Languages/"
 export UPDATER_DEMO_RECORD="$out/installer-record.txt"
 
+scheme=http
+tls_args=()
+if ((https)); then
+  echo "== making a throw-away CA and the server's certificate"
+  bash tests/http/make_tls_certs.sh "$out/certs" >/dev/null
+  cp "$out/certs/ca.pem" "$out/app/demo-ca.pem"
+  scheme=https
+  tls_args=(--tls-cert "$out/certs/good.pem" --tls-key "$out/certs/good.key")
+fi
+
 echo "== starting the update server"
-python3 demo/server.py --port 0 > "$out/server.log" 2>&1 &
+python3 demo/server.py --port 0 "${tls_args[@]}" > "$out/server.log" 2>&1 &
 server=$!
 xvfb=""; wm=""
 cleanup() {
@@ -55,16 +68,17 @@ trap cleanup EXIT
 for _ in $(seq 100); do grep -q '^PORT ' "$out/server.log" 2>/dev/null && break; sleep 0.1; done
 port=$(awk '/^PORT /{print $2; exit}' "$out/server.log")
 [ -n "$port" ] || { echo "the update server did not start" >&2; cat "$out/server.log" >&2; exit 1; }
-echo "   http://127.0.0.1:$port/update/"
+echo "   $scheme://127.0.0.1:$port/update/"
 
 cat > "$out/app/update.ini" <<INI
 [Current]
 AppName=Demo App
 Version=1.0
 buildId=2012
-UpdateServer=http://127.0.0.1:$port/update/
-HomePage=http://127.0.0.1:$port
+UpdateServer=$scheme://127.0.0.1:$port/update/
+HomePage=$scheme://127.0.0.1:$port
 INI
+if ((https)); then echo "CAFile=demo-ca.pem" >> "$out/app/update.ini"; fi
 
 run_updater() { (cd "$out/app" && HOME="$out/home" XDG_CONFIG_HOME="$out/home/.config" ./update $langid); }
 
