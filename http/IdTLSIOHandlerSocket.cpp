@@ -29,7 +29,8 @@ constexpr std::size_t kRecordSize = 16384;
 } // namespace
 
 TIdTLSIOHandlerSocket::TIdTLSIOHandlerSocket(TComponent* owner, const platform::Tls& tls, std::string caFile)
-    : TIdIOHandlerSocket(owner), tls_(tls), caFile_(std::move(caFile))
+    : TIdIOHandlerSocket(owner), tls_(tls), caFile_(std::move(caFile)),
+      plain_(std::make_unique<char[]>(kRecordSize)), received_(std::make_unique<char[]>(RecvChunk))
 {
 }
 
@@ -44,8 +45,7 @@ void TIdTLSIOHandlerSocket::ConnectTo(const std::string& host, int port, int tim
                                       int boundPort, int portMin, int portMax)
 {
     session_.reset();
-    plain_.clear();
-    plainAt_ = 0;
+    plainAt_ = plainEnd_ = 0;
     established_ = peerNotified_ = eof_ = cutShort_ = false;
     host_ = host;
     TIdIOHandlerSocket::ConnectTo(host, port, timeout, boundIP, boundPort, portMin, portMax);
@@ -61,7 +61,7 @@ void TIdTLSIOHandlerSocket::Handshake(const std::string& host, int timeout)
     session_ = tls_.NewClientSession({.Host = host, .CAFile = caFile_});
     TIdStack& stack = GlobalStack();
     const Clock::time_point start = Clock::now();
-    std::string buffer(RecvChunk, '\0');
+    char* buffer = received_.get();
     for (;;) {
         const platform::TlsStatus status = session_->Handshake();
         // Also after a failure: the session may have an alert for the server.
@@ -83,7 +83,7 @@ void TIdTLSIOHandlerSocket::Handshake(const std::string& host, int timeout)
         if (!ready)
             throw EIdTLSHandshakeFailed("TLS handshake with " + host + " failed: no answer within " +
                                         std::to_string(timeout) + " ms.");
-        const std::int64_t n = stack.Recv(Binding()->OsSocket(), buffer.data(), buffer.size());
+        const std::int64_t n = stack.Recv(Binding()->OsSocket(), buffer, RecvChunk);
         if (n == 0)
             throw EIdTLSHandshakeFailed("TLS handshake with " + host +
                                         " failed: the server closed the connection.");
@@ -93,7 +93,7 @@ void TIdTLSIOHandlerSocket::Handshake(const std::string& host, int timeout)
             stack.CheckSocketResult(n);
             throw EIdTLSHandshakeFailed("TLS handshake with " + host + " failed: the connection broke.");
         }
-        session_->PutReceived(buffer.data(), static_cast<std::size_t>(n));
+        session_->PutReceived(buffer, static_cast<std::size_t>(n));
     }
     established_ = true;
 }
@@ -117,15 +117,11 @@ bool TIdTLSIOHandlerSocket::SendQueued()
 
 bool TIdTLSIOHandlerSocket::DecryptSome()
 {
-    if (plainAt_ == plain_.size()) {
-        plain_.clear();
-        plainAt_ = 0;
-    }
-    const std::size_t at = plain_.size();
-    plain_.resize(at + kRecordSize);
+    // Called only once everything decrypted before has been taken.
+    plainAt_ = plainEnd_ = 0;
     std::size_t got = 0;
-    const platform::TlsStatus status = session_->Read(plain_.data() + at, kRecordSize, got);
-    plain_.resize(at + got);
+    const platform::TlsStatus status = session_->Read(plain_.get(), kRecordSize, got);
+    plainEnd_ = got;
     switch (status) {
     case platform::TlsStatus::Done:
         return got > 0;
@@ -142,7 +138,7 @@ bool TIdTLSIOHandlerSocket::DecryptSome()
 
 bool TIdTLSIOHandlerSocket::WaitReadable(int ms)
 {
-    if (IsHandleOpen() && (plainAt_ < plain_.size() || peerNotified_ || eof_))
+    if (IsHandleOpen() && (plainAt_ < plainEnd_ || peerNotified_ || eof_))
         return true;
     if (!established_ || !session_)
         return TIdIOHandlerSocket::WaitReadable(ms); // raises for a closed socket
@@ -151,12 +147,12 @@ bool TIdTLSIOHandlerSocket::WaitReadable(int ms)
         return true;
     TIdStack& stack = GlobalStack();
     const Clock::time_point start = Clock::now();
-    std::string buffer(RecvChunk, '\0');
+    char* buffer = received_.get();
     for (;;) {
         // Sliced by the anti-freeze; raises EIdConnClosedGracefully for a local close.
         if (!TIdIOHandlerSocket::WaitReadable(Remaining(ms, start)))
             return false;
-        const std::int64_t n = stack.Recv(Binding()->OsSocket(), buffer.data(), buffer.size());
+        const std::int64_t n = stack.Recv(Binding()->OsSocket(), buffer, RecvChunk);
         if (n < 0 && stack.CheckSocketResult(n, {platform::WsaEShutdown, platform::WsaEConnAborted})) {
             eof_ = true;
             cutShort_ = !peerNotified_;
@@ -167,7 +163,7 @@ bool TIdTLSIOHandlerSocket::WaitReadable(int ms)
             cutShort_ = !peerNotified_;
             return true;
         }
-        session_->PutReceived(buffer.data(), static_cast<std::size_t>(n));
+        session_->PutReceived(buffer, static_cast<std::size_t>(n));
         if (DecryptSome())
             return true;
         // Only part of a record, or a message of the protocol itself (a session ticket):
@@ -183,14 +179,14 @@ std::int64_t TIdTLSIOHandlerSocket::ReceiveSome(void* buffer, std::size_t length
         throw EIdClosedSocket();
     if (!established_ || !session_)
         return TIdIOHandlerSocket::ReceiveSome(buffer, length);
-    while (plainAt_ == plain_.size() && !peerNotified_ && !eof_)
+    while (plainAt_ == plainEnd_ && !peerNotified_ && !eof_)
         WaitReadable(TimeoutInfinite);
     auto* out = static_cast<char*>(buffer);
-    std::size_t given = std::min(length, plain_.size() - plainAt_);
-    std::memcpy(out, plain_.data() + plainAt_, given);
+    std::size_t given = std::min(length, plainEnd_ - plainAt_);
+    std::memcpy(out, plain_.get() + plainAt_, given);
     plainAt_ += given;
     // Whole records already received go straight to the caller, saving a copy.
-    while (given < length && plainAt_ == plain_.size() && !peerNotified_) {
+    while (given < length && plainAt_ == plainEnd_ && !peerNotified_) {
         std::size_t got = 0;
         const platform::TlsStatus status = session_->Read(out + given, length - given, got);
         given += got;
@@ -230,8 +226,7 @@ void TIdTLSIOHandlerSocket::ShutHandle()
             // The close goes on without it.
         }
     }
-    plain_.clear();
-    plainAt_ = 0;
+    plainAt_ = plainEnd_ = 0;
     TIdIOHandlerSocket::ShutHandle();
 }
 

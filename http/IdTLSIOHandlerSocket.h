@@ -61,8 +61,12 @@ private:
     std::string caFile_;
     std::unique_ptr<platform::TlsSession> session_;
     std::string host_;
-    std::string plain_; // decrypted, not yet taken
+    // Decrypted bytes not yet taken: plain_[plainAt_, plainEnd_). Both buffers are made
+    // once per handler: a fresh one per receive costs more than the copy it feeds.
+    std::unique_ptr<char[]> plain_;
     std::size_t plainAt_ = 0;
+    std::size_t plainEnd_ = 0;
+    std::unique_ptr<char[]> received_; // RecvChunk bytes for the socket's receives
     bool established_ = false;
     bool peerNotified_ = false; // the peer's close-notify came
     bool eof_ = false;          // the socket reached its end
