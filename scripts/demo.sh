@@ -4,9 +4,11 @@
 #   install folder (the updater, update.ini pointing at that server, Languages/), and runs
 #   the updater. With a desktop it is interactive; without one (or with --headless) it
 #   runs under Xvfb, answers the boxes itself, saves a screenshot of each phase into
-#   demo-out/shots/ and prints what happened.
-# Options: --headless  --langid=N  --https (the server speaks TLS with a certificate from a
-#   throw-away CA made for the run; "CAFile" in the demo's update.ini trusts that CA)
+#   demo-out/shots/ and prints what happened. The offer is signed with a throw-away
+#   publisher key that the demo's update.ini trusts; --tamper makes the server change one
+#   byte of the installer after signing, and the updater refuses it.
+# Options: --headless  --langid=N  --tamper  --https (the server speaks TLS with a certificate
+#   from a throw-away CA made for the run; "CAFile" in the demo's update.ini trusts that CA)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -14,12 +16,14 @@ root=$(pwd)
 headless=0
 https=0
 langid=""
+tamper=0
 for a in "$@"; do
   case "$a" in
     --headless) headless=1 ;;
     --langid=*) langid="/langid=${a#--langid=}" ;;
+    --tamper) tamper=1 ;;
     --https) https=1 ;;
-    *) echo "usage: scripts/demo.sh [--headless] [--langid=N] [--https]" >&2; exit 2 ;;
+    *) echo "usage: scripts/demo.sh [--headless] [--langid=N] [--tamper] [--https]" >&2; exit 2 ;;
   esac
 done
 [ -n "${DISPLAY:-}" ] || headless=1
@@ -36,7 +40,7 @@ fi
 
 echo "== building"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2 --target update_app languages
+cmake --build build -j2 --target update_app languages signoffer
 
 out="$root/demo-out"
 rm -rf "$out"
@@ -45,18 +49,23 @@ cp build/bin/update "$out/app/"
 cp build/bin/Languages/*.lng "$out/app/Languages/"
 export UPDATER_DEMO_RECORD="$out/installer-record.txt"
 
+echo "== making the publisher's key"
+publickey=$(build/bin/signoffer keygen "$out/publisher.pem")
+echo "   $publickey"
+
 scheme=http
-tls_args=()
+server_args=(--signoffer "$root/build/bin/signoffer" --key "$out/publisher.pem" --app "Demo App")
+((tamper)) && server_args+=(--setup-flip)
 if ((https)); then
   echo "== making a throw-away CA and the server's certificate"
   bash tests/http/make_tls_certs.sh "$out/certs" >/dev/null
   cp "$out/certs/ca.pem" "$out/app/demo-ca.pem"
   scheme=https
-  tls_args=(--tls-cert "$out/certs/good.pem" --tls-key "$out/certs/good.key")
+  server_args+=(--tls-cert "$out/certs/good.pem" --tls-key "$out/certs/good.key")
 fi
 
-echo "== starting the update server"
-python3 demo/server.py --port 0 "${tls_args[@]}" > "$out/server.log" 2>&1 &
+echo "== starting the update server (signed offer$( ((tamper)) && echo ', installer changed after signing'))"
+python3 demo/server.py --port 0 "${server_args[@]}" > "$out/server.log" 2>&1 &
 server=$!
 xvfb=""; wm=""
 cleanup() {
@@ -77,6 +86,7 @@ Version=1.0
 buildId=2012
 UpdateServer=$scheme://127.0.0.1:$port/update/
 HomePage=$scheme://127.0.0.1:$port
+PublicKey=$publickey
 INI
 if ((https)); then echo "CAFile=demo-ca.pem" >> "$out/app/update.ini"; fi
 
@@ -110,10 +120,23 @@ else
   sleep 0.5; shot 2-offer "the offer with the release notes"
   xdotool key --clearmodifiers Return   # Yes is the default button
   sleep 1.5; shot 3-download "the installer downloading"
-  wait_windows "Demo App" 1 30 || { echo "no box before the installer" >&2; exit 1; }
-  sleep 0.3; shot 4-end "saved; asks to close the application before the installer starts"
-  xdotool key --clearmodifiers Return
-  set +e; wait "$updater"; status=$?; set -e
+  if ((tamper)); then
+    wait_windows "Error" 1 30 || { echo "no refusal of the changed installer" >&2; exit 1; }
+    sleep 0.3; shot 4-refused "the changed installer refused"
+    xdotool key --clearmodifiers Return
+    sleep 1; xdotool key --clearmodifiers Return
+    # As after any failed download the window stays open for its user; the demo closes it.
+    sleep 1; kill "$updater" 2>/dev/null || true
+    wait "$updater" 2>/dev/null || true
+    status=0
+    [ -e "$out/home/Demo App/Update/setup.exe" ] && status=1
+    [ -e "$UPDATER_DEMO_RECORD" ] && status=1
+  else
+    wait_windows "Demo App" 1 30 || { echo "no box before the installer" >&2; exit 1; }
+    sleep 0.3; shot 4-end "saved; asks to close the application before the installer starts"
+    xdotool key --clearmodifiers Return
+    set +e; wait "$updater"; status=$?; set -e
+  fi
 fi
 
 echo

@@ -26,6 +26,9 @@ struct InstalledSettings {
     // update server with a private CA; a relative path is taken from the executable's
     // folder. Empty when not given.
     std::string CAFile{};
+    // The publisher's public keys ("PublicKey": base64 DER keys separated by commas), else
+    // the built-in text. Empty: offers are not verified and the network is trusted.
+    std::string PublicKey{};
 };
 
 struct OfferedSettings {
@@ -39,7 +42,7 @@ struct OfferedSettings {
 // address overrides. An "UpdateServer" override without a final "/" gets one, because the
 // check address is appended to it.
 InstalledSettings ReadInstalledSettings(platform::System& sys, const std::string& builtInUpdateServer,
-                                        const std::string& builtInHomePage);
+                                        const std::string& builtInHomePage, const std::string& builtInPublicKey = {});
 
 // The path of "webinfo.ini" in the update folder (which ends in a separator).
 std::string OfferedSettingsPath(const std::string& updateFolder);

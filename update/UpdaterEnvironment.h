@@ -9,9 +9,14 @@
 
 namespace platform {
 class Application;
+class Crypto;
 class System;
 class Tls;
 } // namespace platform
+
+// How long a hidden run may go on before it ends by itself: a server that trickles its
+// answer must not keep an invisible updater alive for hours.
+inline constexpr int kHiddenRunBudgetMs = 15 * 60 * 1000;
 
 struct UpdaterEnvironment {
     platform::Application& App;
@@ -25,4 +30,10 @@ struct UpdaterEnvironment {
     std::function<bool()> ConnectionTest = {};
     // The TLS provider for https addresses; null: https fails as an invalid transport.
     const platform::Tls* Tls = nullptr;
+    // The built-in public keys of the publisher; "update.ini" may replace them.
+    std::string PublicKey = {};
+    // The security services; needed only when a key is configured (without them every
+    // signed offer is refused).
+    const platform::Crypto* Crypto = nullptr;
+    int HiddenRunBudgetMs = kHiddenRunBudgetMs;
 };

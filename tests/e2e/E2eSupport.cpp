@@ -132,6 +132,7 @@ Updater::Updater(InstallFolder& folder, std::vector<std::string> params, std::fu
     env = std::make_unique<UpdaterEnvironment>(
         UpdaterEnvironment{*app, sys, params, "http://127.0.0.1:9/update/", "http://127.0.0.1:9", connection});
     env->Tls = &tls;
+    env->Crypto = &crypto;
 }
 
 Updater::~Updater()
@@ -158,6 +159,18 @@ bool Updater::RunUntilTerminated(int timeoutMs)
     watchdog.start(timeoutMs);
     app->Run();
     return !timedOut;
+}
+
+bool Updater::RunUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (done())
+            app->Terminate();
+    });
+    poll.start(10);
+    const bool inTime = RunUntilTerminated(timeoutMs);
+    return inTime;
 }
 
 QWidget* WidgetOf(const TComponent* c)
