@@ -33,6 +33,13 @@ public:
     bool DirectoryExists(const std::string& path) override;
     bool CreateDir(const std::string& path) override;
 
+    std::unique_ptr<TFileStream> OpenFileStream(const std::string& path, OpenMode mode) override;
+    std::optional<std::int64_t> FileSize(const std::string& path) override;
+    bool RenameFile(const std::string& from, const std::string& to) override;
+    bool DeleteFile(const std::string& path) override;
+    // statvfs: the blocks available to unprivileged users.
+    std::optional<std::int64_t> FreeSpace(const std::string& folder) override;
+
     // A file that cannot be read counts as absent: the default is returned.
     std::string GetProfileString(const std::string& path, const std::string& section,
                                  const std::string& key, const std::string& def) override;
