@@ -4,8 +4,12 @@
 GET /update/index.php?checkupdate&...  answers with the check reply (webinfo.ini format)
                                        and sets a cookie, like a real server's session.
 GET /update/setup.exe                  the installer: a shell script padded to --size
-                                       bytes, sent with a Content-Length at --rate bytes/s.
-Anything else: 404. Every request line and its Cookie header are logged to stdout.
+                                       bytes, sent with a Content-Length at --rate bytes/s,
+                                       with an ETag; "Range: bytes=N-" gets a 206 with the
+                                       rest unless "If-Range" names another ETag (then 200),
+                                       a 416 when N is past the end.
+Anything else: 404. Every request line and its Cookie, Range and If-Range headers are
+logged to stdout.
 
 Usage: server.py [--port 0] [--build 2013] [--version 1.1] [--notes TEXT]
                  [--installer demo/installer.sh] [--size BYTES] [--rate BYTES_PER_S]
@@ -30,12 +34,20 @@ def main():
     ap.add_argument("--setup-path", default="", help="SetupPath to announce (default: this server's setup.exe)")
     ap.add_argument("--chunked", action="store_true", help="send the installer chunked instead of sized")
     ap.add_argument("--cut", type=int, default=-1, help="close the connection after this many installer bytes")
+    ap.add_argument("--cut-first", type=int, default=-1,
+                    help="as --cut, for the first installer request only")
+    ap.add_argument("--etag", default='"v1"', help="the installer's ETag")
+    ap.add_argument("--etag-after-first", default="",
+                    help="the ETag from the second installer request on (a changed file)")
+    ap.add_argument("--no-ranges", action="store_true", help="ignore Range: always send the whole file")
     args = ap.parse_args()
 
     with open(args.installer, "rb") as f:
         script = f.read()
     # The padding is a shell comment after the script's final exit, so the file still runs.
     body = script + b"\n#" + b"-" * max(0, args.size - len(script) - 3) + b"\n"
+
+    installer_requests = [0]
 
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
@@ -46,7 +58,9 @@ def main():
         def do_GET(self):
             print("REQUEST", self.requestline, "| Cookie:", self.headers.get("Cookie", "-"),
                   "| Accept:", repr(self.headers.get("Accept", "-")),
-                  "| User-Agent:", self.headers.get("User-Agent", "-"), flush=True)
+                  "| User-Agent:", self.headers.get("User-Agent", "-"),
+                  "| Range:", self.headers.get("Range", "-"),
+                  "| If-Range:", self.headers.get("If-Range", "-"), flush=True)
             path = self.path.split("?", 1)[0]
             if path == "/update/index.php":
                 notes = args.notes or ("Faster downloads, a clearer window and many fixes."
@@ -62,19 +76,39 @@ def main():
                 self.end_headers()
                 self.wfile.write(reply)
             elif path == "/update/setup.exe":
-                self.send_response(200)
+                installer_requests[0] += 1
+                first = installer_requests[0] == 1
+                etag = args.etag if first or not args.etag_after_first else args.etag_after_first
+                cut = args.cut_first if first and args.cut_first >= 0 else args.cut
+                start = 0
+                wanted = self.headers.get("Range", "")
+                if_range = self.headers.get("If-Range")
+                if (wanted.startswith("bytes=") and wanted.endswith("-") and not args.no_ranges
+                        and (if_range is None or if_range == etag)):
+                    start = int(wanted[6:-1])
+                    if start >= len(body):
+                        self.send_response(416)
+                        self.send_header("Content-Range", "bytes */%d" % len(body))
+                        self.send_header("Content-Length", "0")
+                        self.end_headers()
+                        return
+                    self.send_response(206)
+                    self.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(body) - 1, len(body)))
+                else:
+                    self.send_response(200)
                 self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("ETag", etag)
                 if args.chunked:
                     self.send_header("Transfer-Encoding", "chunked")
                 else:
-                    self.send_header("Content-Length", str(len(body)))
+                    self.send_header("Content-Length", str(len(body) - start))
                 self.end_headers()
                 step = 64 * 1024
                 sent = 0
-                for i in range(0, len(body), step):
+                for i in range(start, len(body), step):
                     piece = body[i:i + step]
-                    if 0 <= args.cut < sent + len(piece):
-                        self.wfile.write(piece[:args.cut - sent])
+                    if 0 <= cut < sent + len(piece):
+                        self.wfile.write(piece[:cut - sent])
                         self.wfile.flush()
                         self.close_connection = True
                         return
