@@ -101,6 +101,19 @@ constexpr std::string_view kDefaults[TMessageCatalogue::kEntryCount] = {
     "Veuillez fermer toutes les instances de %s avant de continuer...",
     // 64: status line while the downloaded installer is saved
     "Sauvegarde du setup telecharger...",
+    // 65: message when the update server's answer fails the publisher's signature check
+        "La réponse du serveur de mise à jour n'a pas pu être vérifiée.\r\n"
+        "Aucune mise à jour n'est installée. Veuillez proceder a une mise a jour manuelle a partir du site web de l'editeur.",
+    // 66: status line after the update server's answer was refused
+    "Réponse du serveur de mise à jour non vérifiée",
+    // 67: message when the downloaded installer is not the one the publisher signed
+        "Le programme d'installation téléchargé ne correspond pas à celui signé par l'éditeur.\r\n"
+        "Il n'a pas été lancé.",
+    // 68: message when the installer does not fit on the disk; %s = megabytes needed, the
+    // update folder, megabytes free
+        "Espace disque insuffisant pour télécharger la mise à jour.\r\n"
+        "Il faut %s Mo libres dans le dossier %s ; il n'y en a que %s Mo.\r\n"
+        "Libérez de la place, puis relancez la mise à jour.",
 };
 
 std::size_t IndexOf(int number)

@@ -196,7 +196,7 @@ void TFileDownload::Open(const std::string& address, const std::string& offer, b
         open(platform::System::OpenMode::Append);
         offset_ = file_->Size();
     } else {
-        sys_.DeleteFile(recordPath_);
+        sys_.RemoveFile(recordPath_);
         open(platform::System::OpenMode::Create);
     }
     destination_ = file_.get();
@@ -215,7 +215,7 @@ void TFileDownload::Run(TIdHTTP& http)
         offset_ = 0;
         record_ = {};
         file_->Truncate(0);
-        sys_.DeleteFile(recordPath_);
+        sys_.RemoveFile(recordPath_);
     };
     for (;;) {
         decided_ = false;
@@ -298,7 +298,7 @@ void TFileDownload::WriteRecord(TIdHTTP& http, std::int64_t total)
     record_ = r;
     try {
         if (r.ETag.empty() && r.LastModified.empty())
-            sys_.DeleteFile(recordPath_); // nothing to tell a changed file by: not continued
+            sys_.RemoveFile(recordPath_); // nothing to tell a changed file by: not continued
         else
             sys_.WriteFile(recordPath_, ResumeRecordText(r));
     } catch (const Exception&) {
@@ -306,12 +306,12 @@ void TFileDownload::WriteRecord(TIdHTTP& http, std::int64_t total)
     }
 }
 
-void TFileDownload::Commit()
+void TFileDownload::Commit(bool durable)
 {
-    file_->Flush();
+    file_->Flush(durable);
     file_.reset();
     destination_ = nullptr;
-    sys_.DeleteFile(recordPath_);
+    sys_.RemoveFile(recordPath_);
     if (!sys_.RenameFile(part_, path_)) {
         const int err = sys_.LastError();
         throw EFCreateError("Cannot create file \"" + path_ + "\". " + sys_.ErrorText(err));
@@ -322,6 +322,6 @@ void TFileDownload::Discard()
 {
     file_.reset();
     destination_ = nullptr;
-    sys_.DeleteFile(part_);
-    sys_.DeleteFile(recordPath_);
+    sys_.RemoveFile(part_);
+    sys_.RemoveFile(recordPath_);
 }

@@ -97,10 +97,10 @@ public:
     // Bytes that a fitting answer continues after (what is asked for with Range).
     std::int64_t Offset() const { return offset_; }
 
-    // After a normal end and the caller's checks: writes the part file out to disk, closes
-    // it and renames it to the file, replacing it; the record is removed. Throws
-    // EWriteError, or EFCreateError when the rename fails.
-    void Commit();
+    // After a normal end and the caller's checks: writes the part file out (to the disk
+    // itself when `durable`), closes it and renames it to the file, replacing it; the
+    // record is removed. Throws EWriteError, or EFCreateError when the rename fails.
+    void Commit(bool durable = true);
     // Closes the part file and removes it and its record (a download not worth continuing).
     void Discard();
 

@@ -3,12 +3,17 @@
 // keep running (timer ticks, clicks, close requests); UpdateState tells them which phase
 // is running.
 
+#include "platform/crypto/HashingStream.h"
 #include "platform/runtime/Exception.h"
+#include "platform/runtime/LimitStream.h"
 #include "platform/runtime/Format.h"
 #include "platform/runtime/MemoryStream.h"
 #include "platform/runtime/Strings.h"
 #include "platform/system/System.h"
+
+#include <optional>
 #include "platform/ui/Application.h"
+#include "update/SettingsFile.h"
 #include "update/UpdateFrm.h"
 
 using namespace platform;
@@ -16,9 +21,24 @@ using namespace platform;
 void TUpdateFrm::Timer1Timer(TComponent*)
 {
     // The timer keeps ticking for the whole life of the program; only the first tick with
-    // a connection starts the run.
+    // a connection starts the run. Ticks also come inside the run's downloads, which is
+    // where a hidden run that has gone on too long is stopped.
+    if (HiddenBudgetSpent()) {
+        IdHTTP1->CloseConnection();
+        env_.App.Terminate();
+        updateState_ = usEnding;
+        return;
+    }
     if (updateState_ == usWaiting)
         RunUpdate();
+}
+
+bool TUpdateFrm::HiddenBudgetSpent()
+{
+    if (!hiddenMode_ || updateState_ == usEnding)
+        return false;
+    const double ms = (env_.Sys.Now() - createdAt_) * 86400000.0;
+    return ms >= env_.HiddenRunBudgetMs;
 }
 
 bool TUpdateFrm::IsConnected()
@@ -38,6 +58,61 @@ void TUpdateFrm::PumpMessages()
     env_.App.ProcessMessages();
 }
 
+bool TUpdateFrm::DownloadCheckAnswer(TMemoryStream& reply)
+{
+    // Any failure, of any kind, ends the check the same way; its own text is not shown.
+    try {
+        SetStatus(Entry(53));
+        PumpMessages();
+        TLimitStream bounded(reply, kMaxCheckAnswerSize, "The update server's answer is too long.");
+        IdHTTP1->Get(CheckAddress(), bounded);
+        if (updateState_ == usEnding) {
+            // The user confirmed a close while the answer arrived and the read still ended
+            // normally: what came may be partial, so it is neither saved nor judged. The
+            // program is already ending.
+            return false;
+        }
+        env_.Sys.WriteFile(OfferedSettingsPath(updateFolder_), reply.Bytes());
+    } catch (...) {
+        EndCheck(54, 55, MB_ICONINFORMATION);
+        return false;
+    }
+    return true;
+}
+
+void TUpdateFrm::EndCheck(int messageEntry, int statusEntry, int boxType)
+{
+    ShowMsg(Entry(messageEntry), "", boxType);
+    SetStatus(Entry(statusEntry));
+    Memo->SetLinesText(FormatEntry(56, {installed_.HomePage}));
+    if (hiddenMode_)
+        env_.App.Terminate();
+    updateState_ = usEnding;
+}
+
+bool TUpdateFrm::AcceptOffer()
+{
+    if (!VerifiesOffers()) {
+        verdict_ = {OfferCheck::Accepted};
+        return true;
+    }
+    // The saved file is read through the same reader as the offered settings, so the texts
+    // verified are the texts used.
+    TSettingsFile answer(env_.Sys, OfferedSettingsPath(updateFolder_));
+    const OfferLookup lookup = [&answer](const std::string& key) { return answer.ReadString(kOfferedSection, key, ""); };
+    if (env_.Crypto) {
+        const TDateTime nowUtc = env_.Sys.Now() + env_.Sys.UtcBiasMinutes() / 1440.0;
+        verdict_ = VerifyOffer(*env_.Crypto, installed_.PublicKey, lookup, installed_.AppName, nowUtc);
+    } else {
+        verdict_ = {OfferCheck::NoUsableKey}; // nothing to verify with: refuse
+    }
+    if (verdict_.Check == OfferCheck::Accepted)
+        return true;
+    // The answer stays saved as it came, for whoever looks into the refusal.
+    EndCheck(65, 66, MB_ICONERROR);
+    return false;
+}
+
 void TUpdateFrm::RunUpdate()
 {
     if (!IsConnected())
@@ -46,29 +121,9 @@ void TUpdateFrm::RunUpdate()
     shownForOffer_ = false;
     TMemoryStream reply;
     updateState_ = usChecking;
-
-    // The check download. Any failure, of any kind, ends the check the same way; its own
-    // text is not shown.
-    try {
-        SetStatus(Entry(53));
-        PumpMessages();
-        IdHTTP1->Get(CheckAddress(), reply);
-        if (updateState_ == usEnding) {
-            // The user confirmed a close while the answer arrived and the read still ended
-            // normally: what came may be partial, so it is neither saved nor judged. The
-            // program is already ending.
-            return;
-        }
-        env_.Sys.WriteFile(OfferedSettingsPath(updateFolder_), reply.Bytes());
-    } catch (...) {
-        ShowMsg(Entry(54), "", MB_ICONINFORMATION);
-        SetStatus(Entry(55));
-        Memo->SetLinesText(FormatEntry(56, {installed_.HomePage}));
-        if (hiddenMode_)
-            env_.App.Terminate();
-        updateState_ = usEnding;
+    if (!DownloadCheckAnswer(reply) || !AcceptOffer())
         return;
-    }
+    reply.Clear();
 
     offered_ = ReadOfferedSettings(env_.Sys, updateFolder_);
     Memo->AddLine(offered_.WhatNews);
@@ -94,18 +149,22 @@ void TUpdateFrm::RunUpdate()
         return;
     }
 
-    // The installer download and the hand-off.
-    TMemoryStream installer;
+    // The installer download and the hand-off. The download goes to "setup.exe.part" and
+    // becomes "setup.exe" only once it ended normally and passed its checks; an installer
+    // from an earlier run is removed first, so a failed download never leaves one behind.
     updateState_ = usInstalling;
+    const std::string setup = updateFolder_ + "setup.exe";
+    TFileDownload download(env_.Sys, setup);
     try {
-        IdHTTP1->Get(offered_.SetupPath, installer);
+        env_.Sys.RemoveFile(setup);
+        installerDownload_ = &download;
+        DownloadInstaller(download);
+        installerDownload_ = nullptr;
         if (updateState_ == usEnding)
             return; // a close was granted and the read ended normally: end quietly
         SetStatus(Entry(64));
         PumpMessages();
-        const std::string setup = updateFolder_ + "setup.exe";
-        env_.Sys.WriteFile(setup, installer.Bytes());
-        installer.Clear();
+        download.Commit();
         SetStatus(kInstallerStartingText);
         cancelBt->SetEnabled(false);
         ShowInfo(FormatEntry(63, {installed_.AppName}));
@@ -115,13 +174,100 @@ void TUpdateFrm::RunUpdate()
         env_.Sys.Sleep(4000);
         env_.App.Terminate();
     } catch (const Exception& e) {
-        ShowMsg(e.Message(), kErrorCaption, MB_ICONERROR);
+        installerDownload_ = nullptr;
+        const bool noRoom = dynamic_cast<const EInstallerNoRoom*>(&e) != nullptr;
+        if (dynamic_cast<const EInstallerMismatch*>(&e) || dynamic_cast<const EStreamLimitExceeded*>(&e))
+            download.Discard(); // not what was signed: nothing of it is worth continuing
+        // The box that says what is wrong: the room the disk lacks, or the failure's text.
+        if (noRoom)
+            ShowMsg(e.Message(), "", MB_ICONERROR);
+        else
+            ShowMsg(e.Message(), kErrorCaption, MB_ICONERROR);
         cancelBt->SetEnabled(true);
         SetStatus(Entry(61));
-        ShowMsg(Entry(62), "", MB_ICONINFORMATION);
+        if (!noRoom)
+            ShowMsg(Entry(62), "", MB_ICONINFORMATION);
         if (shownForOffer_)
             env_.App.Terminate();
     }
+}
+
+namespace {
+
+std::string HexDigest(const platform::Sha256Digest& d)
+{
+    static const char* const kHex = "0123456789abcdef";
+    std::string r;
+    for (unsigned char c : d) {
+        r += kHex[c >> 4];
+        r += kHex[c & 15];
+    }
+    return r;
+}
+
+// Whole mebibytes: what is needed rounded up, what is free rounded down.
+std::string MiB(std::int64_t bytes, bool up)
+{
+    constexpr std::int64_t kMiB = std::int64_t{1} << 20;
+    return std::to_string(up ? (bytes + kMiB - 1) / kMiB : bytes / kMiB);
+}
+
+} // namespace
+
+void TUpdateFrm::CheckFreeSpace(std::int64_t needed)
+{
+    if (needed <= 0)
+        return;
+    const auto free = env_.Sys.FreeSpace(updateFolder_);
+    if (free && *free < needed)
+        throw EInstallerNoRoom(FormatEntry(68, {MiB(needed, true), updateFolder_, MiB(*free, false)}));
+}
+
+void TUpdateFrm::DownloadInstaller(TFileDownload& download)
+{
+    // A part file is continued only for the same offer: the signed hash names it, or,
+    // unsigned, the offered build.
+    const bool verifies = VerifiesOffers();
+    const SignedInstaller& signedInstaller = verdict_.Installer;
+    download.Open(offered_.SetupPath,
+                  verifies ? "sha256 " + HexDigest(signedInstaller.Sha256) : "build " + std::to_string(offered_.WebBuild),
+                  true);
+    if (!verifies) {
+        download.OnStart = [this](std::int64_t, std::int64_t announced) { CheckFreeSpace(announced); };
+        download.Run(*IdHTTP1);
+        return;
+    }
+    const std::string mismatch = Entry(67);
+    // The bound sits next to the file so that a byte past the signed size is refused before
+    // it is stored; the hash sees every byte, those kept from an earlier run first. Both are
+    // made when the answer shows how many bytes are kept.
+    std::optional<TLimitStream> bounded;
+    std::optional<THashingStream> hashed;
+    std::int64_t kept = 0;
+    download.OnStart = [&](std::int64_t keptBytes, std::int64_t announced) {
+        kept = keptBytes;
+        if (kept > signedInstaller.Size)
+            throw EInstallerMismatch(mismatch);
+        CheckFreeSpace(announced >= 0 ? announced : signedInstaller.Size - kept);
+        hashed.reset();
+        bounded.emplace(download.File(), signedInstaller.Size - kept, mismatch);
+        hashed.emplace(*bounded, env_.Crypto->NewSha256());
+        constexpr std::size_t kPiece = std::size_t{1} << 20;
+        for (std::int64_t at = 0; at < kept;) {
+            const std::string piece = env_.Sys.ReadFilePart(download.PartPath(), at, kPiece);
+            if (piece.empty())
+                throw EInstallerMismatch(mismatch); // the part file is shorter than it was
+            hashed->Absorb(piece.data(), piece.size());
+            at += static_cast<std::int64_t>(piece.size());
+        }
+        download.SetDestination(*hashed);
+    };
+    download.Run(*IdHTTP1);
+    download.SetDestination(download.File());
+    if (updateState_ == usEnding)
+        return; // cancelled: nothing is judged, the part is kept for the next run
+    if (!hashed || kept + bounded->Taken() != signedInstaller.Size || hashed->Final() != signedInstaller.Sha256)
+        throw EInstallerMismatch(mismatch);
 }
 
 void TUpdateFrm::IdHTTP1WorkEnd(TComponent*, TWorkMode)

@@ -157,11 +157,11 @@ void PosixFileStream::Truncate(std::int64_t size)
     reserved_ = std::min(reserved_, size);
 }
 
-void PosixFileStream::Flush()
+void PosixFileStream::Flush(bool durable)
 {
     WriteBuffer();
     // A file system without fsync (EINVAL) is no failure.
-    if (::fsync(fd_) != 0 && errno != EINVAL)
+    if (durable && ::fsync(fd_) != 0 && errno != EINVAL)
         Fail(errno);
 }
 

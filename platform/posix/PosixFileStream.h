@@ -28,7 +28,7 @@ public:
     char* BeginWrite(std::size_t count) override;
     void EndWrite(std::size_t count) override;
     void Truncate(std::int64_t size) override;
-    void Flush() override;
+    void Flush(bool durable = true) override;
 
 private:
     // Writes the buffer to the file; on failure the bytes not written are dropped and

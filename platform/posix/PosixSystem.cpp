@@ -163,6 +163,31 @@ std::string PosixSystem::ReadFile(const std::string& path)
     return bytes;
 }
 
+std::string PosixSystem::ReadFilePart(const std::string& path, std::int64_t offset, std::size_t count)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        throw EFOpenError("Cannot open file \"" + path + "\". " + ErrorText(errno));
+    std::string out(count, '\0');
+    std::size_t got = 0;
+    while (got < count) {
+        const ssize_t n = ::pread(fd, out.data() + got, count - got, offset + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            throw EFOpenError("Cannot open file \"" + path + "\". " + ErrorText(err));
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    out.resize(got);
+    return out;
+}
+
 void PosixSystem::WriteFile(const std::string& path, std::string_view bytes)
 {
     auto fail = [&](int err) {
@@ -213,6 +238,11 @@ bool PosixSystem::FileExists(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool PosixSystem::RemoveFile(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
 bool PosixSystem::DirectoryExists(const std::string& path)
 {
     struct stat st;
@@ -256,11 +286,6 @@ std::optional<std::int64_t> PosixSystem::FileSize(const std::string& path)
 bool PosixSystem::RenameFile(const std::string& from, const std::string& to)
 {
     return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
-bool PosixSystem::DeleteFile(const std::string& path)
-{
-    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
 std::optional<std::int64_t> PosixSystem::FreeSpace(const std::string& folder)

@@ -18,7 +18,7 @@ class TFileStream : public TStream {
 public:
     // Cuts the file to `size` bytes (at most Size()) and writes on from there.
     virtual void Truncate(std::int64_t size) = 0;
-    // Writes out the buffer and makes the file's bytes durable before returning.
-    // Throws EWriteError with the system's text.
-    virtual void Flush() = 0;
+    // Writes out the buffer and, when `durable`, makes the file's bytes reach the disk
+    // before returning. Throws EWriteError with the system's text.
+    virtual void Flush(bool durable = true) = 0;
 };

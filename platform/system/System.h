@@ -46,9 +46,14 @@ public:
     // The whole file, opened with other readers allowed. Throws EFOpenError
     // "Cannot open file "<path>". <system text>".
     virtual std::string ReadFile(const std::string& path) = 0;
+    // At most `count` bytes of the file from `offset` on (fewer at its end), so that a big
+    // file can be read in pieces. Throws EFOpenError as ReadFile does.
+    virtual std::string ReadFilePart(const std::string& path, std::int64_t offset, std::size_t count) = 0;
     // Creates or replaces the file. Throws EFCreateError "Cannot create file "<path>". <text>".
     virtual void WriteFile(const std::string& path, std::string_view bytes) = 0;
     virtual bool FileExists(const std::string& path) = 0;
+    // Removes the file; true when it is gone afterwards (also when it was not there).
+    virtual bool RemoveFile(const std::string& path) = 0;
     virtual bool DirectoryExists(const std::string& path) = 0;
     // Creates one folder level; false on failure.
     virtual bool CreateDir(const std::string& path) = 0;
@@ -61,8 +66,6 @@ public:
     virtual std::optional<std::int64_t> FileSize(const std::string& path) = 0;
     // Renames a file, replacing `to`; false on failure (LastError says why).
     virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
-    // Removes a file; true when it is gone, also when there was none.
-    virtual bool DeleteFile(const std::string& path) = 0;
     // The bytes this user may still write in the folder's file system; nothing when the
     // system cannot tell.
     virtual std::optional<std::int64_t> FreeSpace(const std::string& folder) = 0;

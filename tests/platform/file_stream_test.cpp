@@ -237,8 +237,8 @@ TEST_F(FileStreamTest, RenameDeleteSizeAndFreeSpace)
     EXPECT_EQ(sys.FileSize(Path("b")), 3);
     EXPECT_EQ(sys.FileSize(Path("a")), std::nullopt);
     EXPECT_EQ(sys.FileSize(dir.string()), std::nullopt); // a folder is no file
-    EXPECT_TRUE(sys.DeleteFile(Path("b")));
-    EXPECT_TRUE(sys.DeleteFile(Path("b"))); // gone already
+    EXPECT_TRUE(sys.RemoveFile(Path("b")));
+    EXPECT_TRUE(sys.RemoveFile(Path("b"))); // gone already
     EXPECT_FALSE(sys.FileExists(Path("b")));
 
     const auto free = sys.FreeSpace(dir.string());

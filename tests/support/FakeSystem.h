@@ -51,6 +51,12 @@ public:
             throw EFOpenError("Cannot open file \"" + path + "\". Permission denied");
         return it->second;
     }
+    std::string ReadFilePart(const std::string& path, std::int64_t offset, std::size_t count) override
+    {
+        const std::string all = ReadFile(path);
+        return offset >= static_cast<std::int64_t>(all.size()) ? std::string()
+                                                               : all.substr(static_cast<std::size_t>(offset), count);
+    }
     void WriteFile(const std::string& path, std::string_view bytes) override
     {
         if (unwritable.count(path) || !ParentExists(path))
@@ -90,7 +96,11 @@ public:
                 if (size >= 0 && size < Size())
                     Bytes().resize(static_cast<std::size_t>(size));
             }
-            void Flush() override { ++sys.flushes; }
+            void Flush(bool durable) override
+            {
+                if (durable)
+                    ++sys.flushes;
+            }
         };
         return std::make_unique<S>(*this, path);
     }
@@ -117,7 +127,7 @@ public:
         files[to] = std::move(bytes);
         return true;
     }
-    bool DeleteFile(const std::string& path) override
+    bool RemoveFile(const std::string& path) override
     {
         files.erase(path);
         return true;

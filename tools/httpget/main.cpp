@@ -245,7 +245,8 @@ int Run(const Options& options)
                 // The new file keeps the permission bits of the one it replaces.
                 if (kind.mode)
                     ::chmod(download->PartPath().c_str(), *kind.mode);
-                download->Commit();
+                // The user's output, not an installer: no wait for the disk.
+                download->Commit(false);
             } else if (target.file) {
                 TMemoryStream body;
                 http.Get(target.url, body);
