@@ -11,6 +11,7 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,13 @@ class TestSystem : public platform::PosixSystem {
 public:
     std::string exeDir;
     std::vector<int> sleeps;
+    // Replaces the file system's free-space answer when set (a disk too small).
+    std::optional<std::int64_t> freeSpace;
     std::string ExeDir() override { return exeDir; }
+    std::optional<std::int64_t> FreeSpace(const std::string& folder) override
+    {
+        return freeSpace ? freeSpace : PosixSystem::FreeSpace(folder);
+    }
     void Sleep(int ms) override
     {
         sleeps.push_back(ms);
