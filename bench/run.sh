@@ -5,7 +5,8 @@
 #
 # Environment: HTTPGET (default build/bin/httpget), BENCH_DIR (scratch folder for the
 # downloaded files, default a fresh folder under /tmp), BENCH_CASES (space-separated subset
-# of: sized chunked close sized64 stall).
+# of: sized chunked close sized64 stall), UPDATER_RUN (default build/bin/bench_update_run: the
+# updater's own run, offscreen, against curl), UPDATER_CASES (subset of: sized chunked close).
 # Needs g++, curl and GNU time (/usr/bin/time); the benchmark is never run by the tests.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -33,6 +34,10 @@ for _ in $(seq 50); do grep -q PORT "$work/server.out" 2>/dev/null && break; sle
 port="$(awk '/PORT/ {print $2}' "$work/server.out")"
 [ -n "$port" ] || { echo "bench server did not start" >&2; exit 1; }
 
+updater="${UPDATER_RUN:-$root/build/bin/bench_update_run}"
+[ -x "$updater" ] || { echo "note: $updater missing (ninja -C build bench_update_run): the updater's run is left out" >&2; updater=""; }
+
 python3 "$here/bench.py" --httpget "$httpget" --server "$work/bench_server" --port "$port" \
   --rounds "$rounds" --work "$work" \
-  ${BENCH_CASES:+--cases $BENCH_CASES}
+  ${BENCH_CASES:+--cases $BENCH_CASES} ${updater:+--updater "$updater"} \
+  ${UPDATER_CASES:+--updater-cases $UPDATER_CASES}
