@@ -1,6 +1,7 @@
 #include "update/SignedOffer.h"
 
 #include "platform/runtime/Base64.h"
+#include "platform/system/ProfileParser.h"
 #include "platform/runtime/Strings.h"
 
 #include <cstdio>
@@ -164,4 +165,40 @@ OfferVerdict VerifyOffer(const platform::Crypto& crypto, std::string_view public
     if (!(*expires > nowUtc))
         return {OfferCheck::Expired};
     return {OfferCheck::Accepted, SignedInstaller{*size, *sha}};
+}
+
+std::optional<std::string> SignedValueProblem(std::string_view value)
+{
+    if (value.size() > kMaxProfileValue)
+        return "is longer than " + std::to_string(kMaxProfileValue) + " bytes";
+    for (char c : value) {
+        if (c == '\r' || c == '\n')
+            return "contains a line break";
+        if (c == '\0')
+            return "contains a NUL byte";
+    }
+    if (!value.empty() && (static_cast<unsigned char>(value.front()) <= 32 || static_cast<unsigned char>(value.back()) <= 32))
+        return "begins or ends with a blank or control character";
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return "is enclosed in quotes, which the reader removes";
+    return std::nullopt;
+}
+
+OfferLookup FieldsLookup(const SignedOfferFields& fields)
+{
+    return [fields](const std::string& key) -> std::string {
+        for (std::size_t i = 0; i < kSignedOfferKeys.size(); ++i)
+            if (key == kSignedOfferKeys[i])
+                return fields[i];
+        return {};
+    };
+}
+
+std::string SignedOfferAnswer(const SignedOfferFields& fields, std::string_view signatureDer)
+{
+    std::string out = "[web]\r\n";
+    for (std::size_t i = 0; i < kSignedOfferKeys.size(); ++i)
+        out += std::string(kSignedOfferKeys[i]) + "=" + fields[i] + "\r\n";
+    out += std::string(kOfferSignatureKey) + "=" + Base64Encode(signatureDer) + "\r\n";
+    return out;
 }

@@ -62,6 +62,19 @@ std::string Sha256Hex(const platform::Sha256Digest& digest);
 // Decimal digits only (no sign, no blanks), at most kMaxSetupSizeDigits; nothing otherwise.
 std::optional<std::int64_t> ParseSetupSize(std::string_view text);
 
+// The publisher's side. Why the settings reader would not give `value` back unchanged
+// (line breaks, blanks at either end, enclosing quotes, a NUL, more than the reader's
+// longest value), or nothing when it would.
+std::optional<std::string> SignedValueProblem(std::string_view value);
+
+// The offer's fields in message order (kSignedOfferKeys).
+using SignedOfferFields = std::array<std::string, kSignedOfferKeys.size()>;
+// A complete check answer: section "web" with every signed field and the signature
+// (base64 of the DER signature over SignedOfferMessage of the same fields).
+std::string SignedOfferAnswer(const SignedOfferFields& fields, std::string_view signatureDer);
+// The lookup that reads the fields themselves, as the updater will read them back.
+OfferLookup FieldsLookup(const SignedOfferFields& fields);
+
 enum class OfferCheck {
     Accepted,
     NoUsableKey,      // keys are configured, but none decodes to bytes

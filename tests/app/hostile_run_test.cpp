@@ -274,4 +274,31 @@ TEST(HostileRun, ACookieFloodInTheCheckLeavesTheInstallerRequestBounded)
     EXPECT_LT(second.size(), 4096u);
 }
 
+TEST(HostileRun, AHiddenRunEndsByItselfWhenItsTimeBudgetIsSpent)
+{
+    // A server that never finishes its answer keeps the check's Get waiting; the ticks that
+    // come inside it end the run once the budget is spent, and not a tick before.
+    for (bool hidden : {true, false}) {
+        FakeSystem sys;
+        HeadlessApplication app;
+        sys.files["/opt/app/update.ini"] = "[Current]\nAppName=My App\n";
+        std::vector<std::string> params{"/opt/app/update"};
+        if (hidden)
+            params.push_back("/hidden");
+        UpdaterEnvironment env{app, sys, params, "http://127.0.0.1:9/update/", "http://127.0.0.1/home", [] { return false; }};
+        env.HiddenRunBudgetMs = 60000;
+        TUpdateFrm form(env);
+        form.DoCreate();
+        sys.now += 59999 / 86400000.0;
+        form.Timer1Timer(nullptr);
+        EXPECT_FALSE(app.Terminated());
+        EXPECT_EQ(form.UpdateState(), usWaiting);
+        sys.now += 2 / 86400000.0;
+        form.Timer1Timer(nullptr);
+        EXPECT_EQ(app.Terminated(), hidden) << "a visible window waits for its user";
+        EXPECT_EQ(form.UpdateState(), hidden ? usEnding : usWaiting);
+        EXPECT_TRUE(app.Boxes().empty());
+    }
+}
+
 } // namespace
