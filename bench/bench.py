@@ -94,6 +94,53 @@ def run_case(args, key):
     return title, size, rows, ratio
 
 
+def run_updater_case(args, key):
+    """The updater's own run against curl on the same body: curl's wall time against the
+    updater's download time (first byte span to the hand-off of the saved installer, so
+    its flush to disk and rename count; the window's start-up and the check do not)."""
+    title, path, size = CASES[key]
+    kind, n = path.strip("/").split("/")[:2]
+    base = "http://127.0.0.1:%d/update/%s/%s/" % (args.port, kind, n)
+    url = "http://127.0.0.1:%d%s" % (args.port, path)
+    curl_out = os.path.join(args.work, "curl.bin")
+    results = {"curl": [], "updater": []}
+    for r in range(args.rounds):
+        for tool in (["curl", "updater"] if r % 2 == 0 else ["updater", "curl"]):
+            if tool == "curl":
+                rc, wall, cpu, peak = timed(["curl", "-s", "-o", curl_out, url], os.path.join(args.work, "time.txt"))
+                results["curl"].append((wall, cpu, peak))
+                continue
+            work = os.path.join(args.work, "run")
+            subprocess.call(["rm", "-rf", work])
+            out = os.path.join(args.work, "updater.txt")
+            with open(out, "w") as f:
+                start = time.perf_counter()
+                rc = subprocess.call(["/usr/bin/time", "-v", "-o", os.path.join(args.work, "time.txt"),
+                                      args.updater, base, work], stdout=f, stderr=subprocess.DEVNULL)
+            text = open(os.path.join(args.work, "time.txt")).read()
+            peak = int(re.search(r"Maximum resident set size \(kbytes\):\s*(\d+)", text).group(1))
+            line = [l for l in open(out) if l.startswith("DOWNLOAD ")]
+            if rc != 0 or not line:
+                sys.exit("updater failed on %s: exit %d" % (key, rc))
+            seconds, setup = line[0].split()[1:3]
+            received = [float(l.split()[1]) for l in open(out) if l.startswith("RECEIVED ")]
+            results.setdefault("received", []).append(received[0] if received else float("nan"))
+            if os.path.getsize(setup) != size:
+                sys.exit("updater saved %d bytes of %d" % (os.path.getsize(setup), size))
+            results["updater"].append((float(seconds), 0.0, peak))
+        if not filecmp.cmp(curl_out, setup, shallow=False):
+            sys.exit("%s: the updater saved other bytes than curl" % key)
+        os.remove(curl_out)
+    rows = []
+    for tool in ("curl", "updater"):
+        walls = [w for w, _, _ in results[tool]]
+        wall = statistics.median(walls)
+        rows.append({"tool": tool, "wall": wall, "mbps": size / wall / 1e6, "best": size / min(walls) / 1e6,
+                     "peak": max(p for _, _, p in results[tool]) / 1024.0})
+    rows[1]["received"] = statistics.median(results["received"])
+    return title, rows, rows[1]["mbps"] / rows[0]["mbps"]
+
+
 def run_stall(args):
     url = "http://127.0.0.1:%d/stall/%d/1024" % (args.port, STALL_MS)
     out = os.path.join(args.work, "stall.bin")
@@ -117,6 +164,8 @@ def main():
     p.add_argument("--tls-port", type=int, default=0)
     p.add_argument("--cafile", default="")
     p.add_argument("--cases", nargs="*", default=list(CASES) + ["stall"])
+    p.add_argument("--updater", default="", help="bench_update_run: also time the updater's own run")
+    p.add_argument("--updater-cases", nargs="*", default=["sized", "chunked", "close"])
     args = p.parse_args()
 
     print("| case | tool | median wall s | median MB/s | best MB/s | median CPU s | peak RSS MiB | ratio to curl |")
@@ -138,6 +187,20 @@ def main():
             budget = size / MIB + 64
             print("|  | httpget peak memory budget (N + 64 MiB) | | | | | %.0f | %s |" % (
                 budget, "met" if rows[1]["peak"] <= budget else "MISSED"))
+    if args.updater:
+        print()
+        print("| case | tool | median s | median MB/s | best MB/s | peak RSS MiB | ratio to curl |")
+        print("|---|---|---|---|---|---|---|")
+        for key in args.updater_cases:
+            title, rows, ratio = run_updater_case(args, key)
+            for row in rows:
+                print("| %s | %s | %.3f | %.0f | %.0f | %.0f | %s |" % (
+                    title, row["tool"], row["wall"], row["mbps"], row["best"], row["peak"],
+                    "%.2f" % ratio if row["tool"] == "updater" else ""))
+                sys.stdout.flush()
+            print("|  | updater without the flush to disk and the rename | %.3f | %.0f | | | %.2f |" % (
+                rows[1]["received"], CASES[key][2] / rows[1]["received"] / 1e6,
+                rows[0]["wall"] / rows[1]["received"]))
     if "stall" in args.cases:
         wall, cpu, peak, floor_wall, floor_cpu = run_stall(args)
         print()

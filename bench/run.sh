@@ -5,8 +5,10 @@
 #
 # Environment: HTTPGET (default build/bin/httpget), BENCH_DIR (scratch folder for the
 # downloaded files, default a fresh folder under /tmp), BENCH_CASES (space-separated subset
-# of: sized chunked close sized64 https stall). The https case fetches from
-# tls_bench_server.py with a throw-away CA made for the run (needs the openssl command line).
+# of: sized chunked close sized64 https stall), UPDATER_RUN (default build/bin/bench_update_run: the
+# updater's own run, offscreen, against curl), UPDATER_CASES (subset of: sized chunked close).
+# The https case fetches from tls_bench_server.py with a throw-away CA made for the run (needs
+# the openssl command line).
 # Needs g++, curl and GNU time (/usr/bin/time); the benchmark is never run by the tests.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -43,7 +45,11 @@ for _ in $(seq 100); do grep -q PORT "$work/tls.out" 2>/dev/null && break; sleep
 tls_port="$(awk '/PORT/ {print $2}' "$work/tls.out")"
 [ -n "$tls_port" ] || { echo "TLS bench server did not start" >&2; exit 1; }
 
+updater="${UPDATER_RUN:-$root/build/bin/bench_update_run}"
+[ -x "$updater" ] || { echo "note: $updater missing (ninja -C build bench_update_run): the updater's run is left out" >&2; updater=""; }
+
 python3 "$here/bench.py" --httpget "$httpget" --server "$work/bench_server" --port "$port" \
   --tls-port "$tls_port" --cafile "$work/certs/ca.pem" \
   --rounds "$rounds" --work "$work" \
-  ${BENCH_CASES:+--cases $BENCH_CASES}
+  ${BENCH_CASES:+--cases $BENCH_CASES} ${updater:+--updater "$updater"} \
+  ${UPDATER_CASES:+--updater-cases $UPDATER_CASES}

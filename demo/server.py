@@ -4,8 +4,12 @@
 GET /update/index.php?checkupdate&...  answers with the check reply (webinfo.ini format)
                                        and sets a cookie, like a real server's session.
 GET /update/setup.exe                  the installer: a shell script padded to --size
-                                       bytes, sent with a Content-Length at --rate bytes/s.
-Anything else: 404. Every request line and its Cookie header are logged to stdout.
+                                       bytes, sent with a Content-Length at --rate bytes/s,
+                                       with an ETag; "Range: bytes=N-" gets a 206 with the
+                                       rest unless "If-Range" names another ETag (then 200),
+                                       a 416 when N is past the end.
+Anything else: 404. Every request line and its Cookie, Range and If-Range headers are
+logged to stdout.
 
 Usage: server.py [--port 0] [--build 2013] [--version 1.1] [--notes TEXT]
                  [--installer demo/installer.sh] [--size BYTES] [--rate BYTES_PER_S]
@@ -45,6 +49,12 @@ def main():
     ap.add_argument("--cut", type=int, default=-1, help="close the connection after this many installer bytes")
     ap.add_argument("--tls-cert", default="", help="serve https with this certificate (PEM)")
     ap.add_argument("--tls-key", default="", help="the certificate's private key (PEM)")
+    ap.add_argument("--cut-first", type=int, default=-1,
+                    help="as --cut, for the first installer request only")
+    ap.add_argument("--etag", default='"v1"', help="the installer's ETag")
+    ap.add_argument("--etag-after-first", default="",
+                    help="the ETag from the second installer request on (a changed file)")
+    ap.add_argument("--no-ranges", action="store_true", help="ignore Range: always send the whole file")
     ap.add_argument("--signoffer", default="", help="the signing tool; makes the reply a signed offer")
     ap.add_argument("--key", default="", help="the publisher's private key for --signoffer")
     ap.add_argument("--app", default="My App", help="AppName of the signed offer")
@@ -90,6 +100,8 @@ def main():
             reply = "\r\n".join(lines)
         return reply.encode("utf-8")
 
+    installer_requests = [0]
+
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
 
@@ -99,7 +111,9 @@ def main():
         def do_GET(self):
             print("REQUEST", self.requestline, "| Cookie:", self.headers.get("Cookie", "-"),
                   "| Accept:", repr(self.headers.get("Accept", "-")),
-                  "| User-Agent:", self.headers.get("User-Agent", "-"), flush=True)
+                  "| User-Agent:", self.headers.get("User-Agent", "-"),
+                  "| Range:", self.headers.get("Range", "-"),
+                  "| If-Range:", self.headers.get("If-Range", "-"), flush=True)
             path = self.path.split("?", 1)[0]
             if path == "/update/index.php":
                 notes = args.notes or ("Faster downloads, a clearer window and many fixes."
@@ -114,8 +128,28 @@ def main():
                 self.end_headers()
                 self.wfile.write(reply)
             elif path == "/update/setup.exe":
-                self.send_response(200)
+                installer_requests[0] += 1
+                first = installer_requests[0] == 1
+                etag = args.etag if first or not args.etag_after_first else args.etag_after_first
+                cut = args.cut_first if first and args.cut_first >= 0 else args.cut
+                start = 0
+                wanted = self.headers.get("Range", "")
+                if_range = self.headers.get("If-Range")
+                if (wanted.startswith("bytes=") and wanted.endswith("-") and not args.no_ranges
+                        and (if_range is None or if_range == etag)):
+                    start = int(wanted[6:-1])
+                    if start >= len(body):
+                        self.send_response(416)
+                        self.send_header("Content-Range", "bytes */%d" % len(body))
+                        self.send_header("Content-Length", "0")
+                        self.end_headers()
+                        return
+                    self.send_response(206)
+                    self.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(body) - 1, len(body)))
+                else:
+                    self.send_response(200)
                 self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("ETag", etag)
                 if args.endless:
                     # No length: the body ends when the connection does, which here is never
                     # from this side.
@@ -130,14 +164,14 @@ def main():
                 if args.chunked:
                     self.send_header("Transfer-Encoding", "chunked")
                 else:
-                    self.send_header("Content-Length", str(len(body)))
+                    self.send_header("Content-Length", str(len(body) - start))
                 self.end_headers()
                 step = 64 * 1024
                 sent = 0
-                for i in range(0, len(body), step):
+                for i in range(start, len(body), step):
                     piece = body[i:i + step]
-                    if 0 <= args.cut < sent + len(piece):
-                        self.wfile.write(piece[:args.cut - sent])
+                    if 0 <= cut < sent + len(piece):
+                        self.wfile.write(piece[:cut - sent])
                         self.wfile.flush()
                         self.close_connection = True
                         return

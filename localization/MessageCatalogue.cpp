@@ -109,6 +109,11 @@ constexpr std::string_view kDefaults[TMessageCatalogue::kEntryCount] = {
     // 67: message when the downloaded installer is not the one the publisher signed
         "Le programme d'installation téléchargé ne correspond pas à celui signé par l'éditeur.\r\n"
         "Il n'a pas été lancé.",
+    // 68: message when the installer does not fit on the disk; %s = megabytes needed, the
+    // update folder, megabytes free
+        "Espace disque insuffisant pour télécharger la mise à jour.\r\n"
+        "Il faut %s Mo libres dans le dossier %s ; il n'y en a que %s Mo.\r\n"
+        "Libérez de la place, puis relancez la mise à jour.",
 };
 
 std::size_t IndexOf(int number)

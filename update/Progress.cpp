@@ -28,10 +28,14 @@ void TUpdateFrm::IdHTTP1WorkBegin(TComponent*, TWorkMode AWorkMode, std::int64_t
     ProgressBar->SetVisible(true);
     if (AWorkMode != wmRead)
         return;
+    // An installer download that continues a part file starts at the bytes already there;
+    // the speed still counts only the bytes that arrive now.
+    progressBase_ = installerDownload_ ? installerDownload_->BytesBefore(*IdHTTP1) : 0;
+    const std::int64_t max = AWorkCountMax > 0 ? progressBase_ + AWorkCountMax : AWorkCountMax;
     // The bar counts in 32 bits; a larger download is shown scaled so it still moves.
-    progressScale_ = AWorkCountMax > kBarLimit ? AWorkCountMax / kBarLimit + 1 : 1;
-    ProgressBar->SetMax(ToBar(AWorkCountMax, progressScale_));
-    ProgressBar->SetPosition(0);
+    progressScale_ = max > kBarLimit ? max / kBarLimit + 1 : 1;
+    ProgressBar->SetMax(ToBar(max, progressScale_));
+    ProgressBar->SetPosition(ToBar(progressBase_, progressScale_));
     Label2->SetCaption(Entry(60));
     if (!Label2->Visible()) {
         // The speed line is shown while reading. Its designed place, right of the window's
@@ -49,7 +53,7 @@ void TUpdateFrm::IdHTTP1Work(TComponent*, TWorkMode AWorkMode, std::int64_t AWor
     SetStatus(Entry(58));
     if (AWorkMode != wmRead)
         return;
-    ProgressBar->SetPosition(ToBar(AWorkCount + kBarLead, progressScale_));
+    ProgressBar->SetPosition(ToBar(progressBase_ + AWorkCount + kBarLead, progressScale_));
     // Whole seconds between wall-clock local times, as an absolute value; a clock change
     // during the transfer changes them. The times have millisecond resolution, so the
     // difference is taken in whole milliseconds first: a day count near 46000 carries

@@ -15,6 +15,7 @@
 #include "platform/ui/Controls.h"
 #include "platform/ui/Form.h"
 #include "platform/ui/Timer.h"
+#include "update/FileDownload.h"
 #include "update/Settings.h"
 #include "update/SignedOffer.h"
 #include "update/UpdateFolder.h"
@@ -30,6 +31,8 @@ class TStream;
 
 // The downloaded installer is not the one the publisher signed (size or hash).
 UPDATER_EXCEPTION_CLASS(EInstallerMismatch, Exception);
+// The update folder has no room for the announced installer.
+UPDATER_EXCEPTION_CLASS(EInstallerNoRoom, Exception);
 
 // The run state: -1 waiting, 0 checking, 1 installing, 2 installer finished, -2 ending.
 enum UpdateStateValue : int {
@@ -116,9 +119,13 @@ private:
     void EndCheck(int messageEntry, int statusEntry, int boxType);
     // The signature check of the saved answer; true when the run may use it.
     bool AcceptOffer();
-    // The installer download into `destination`, through the signed size bound and hash
-    // when offers are verified. Throws on any failure, the mismatch with entry 67's text.
-    void DownloadInstaller(TStream& destination);
+    // The installer download into the part file beside "setup.exe", continued when an
+    // earlier run left one for this offer, through the signed size bound and hash when
+    // offers are verified. Throws on any failure: the mismatch with entry 67's text, a disk
+    // too small for the announced size as EInstallerNoRoom with entry 68's.
+    void DownloadInstaller(TFileDownload& download);
+    // Throws EInstallerNoRoom when the update folder has less room than `needed` bytes.
+    void CheckFreeSpace(std::int64_t needed);
     // A hidden run past its time budget ends by itself.
     bool HiddenBudgetSpent();
 
@@ -137,6 +144,9 @@ private:
     OfferVerdict verdict_{OfferCheck::Accepted};
     // Read transfers larger than the bar's 32-bit range are shown scaled down by this.
     std::int64_t progressScale_ = 1;
+    // The installer download while it runs: the bar starts at the bytes it continues after.
+    TFileDownload* installerDownload_ = nullptr;
+    std::int64_t progressBase_ = 0;
 };
 
 // Fixed texts that are not catalogue entries.

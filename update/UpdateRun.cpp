@@ -10,6 +10,8 @@
 #include "platform/runtime/MemoryStream.h"
 #include "platform/runtime/Strings.h"
 #include "platform/system/System.h"
+
+#include <optional>
 #include "platform/ui/Application.h"
 #include "update/SettingsFile.h"
 #include "update/UpdateFrm.h"
@@ -147,18 +149,22 @@ void TUpdateFrm::RunUpdate()
         return;
     }
 
-    // The installer download and the hand-off.
-    TMemoryStream installer;
+    // The installer download and the hand-off. The download goes to "setup.exe.part" and
+    // becomes "setup.exe" only once it ended normally and passed its checks; an installer
+    // from an earlier run is removed first, so a failed download never leaves one behind.
     updateState_ = usInstalling;
     const std::string setup = updateFolder_ + "setup.exe";
+    TFileDownload download(env_.Sys, setup);
     try {
-        DownloadInstaller(installer);
+        env_.Sys.RemoveFile(setup);
+        installerDownload_ = &download;
+        DownloadInstaller(download);
+        installerDownload_ = nullptr;
         if (updateState_ == usEnding)
             return; // a close was granted and the read ended normally: end quietly
         SetStatus(Entry(64));
         PumpMessages();
-        env_.Sys.WriteFile(setup, installer.Bytes());
-        installer.Clear();
+        download.Commit();
         SetStatus(kInstallerStartingText);
         cancelBt->SetEnabled(false);
         ShowInfo(FormatEntry(63, {installed_.AppName}));
@@ -168,36 +174,99 @@ void TUpdateFrm::RunUpdate()
         env_.Sys.Sleep(4000);
         env_.App.Terminate();
     } catch (const Exception& e) {
-        if (VerifiesOffers()) {
-            // An installer from an earlier run is not what this offer signed: it must not be
-            // left where it could be started by mistake.
-            env_.Sys.RemoveFile(setup);
-        }
-        ShowMsg(e.Message(), kErrorCaption, MB_ICONERROR);
+        installerDownload_ = nullptr;
+        const bool noRoom = dynamic_cast<const EInstallerNoRoom*>(&e) != nullptr;
+        if (dynamic_cast<const EInstallerMismatch*>(&e) || dynamic_cast<const EStreamLimitExceeded*>(&e))
+            download.Discard(); // not what was signed: nothing of it is worth continuing
+        // The box that says what is wrong: the room the disk lacks, or the failure's text.
+        if (noRoom)
+            ShowMsg(e.Message(), "", MB_ICONERROR);
+        else
+            ShowMsg(e.Message(), kErrorCaption, MB_ICONERROR);
         cancelBt->SetEnabled(true);
         SetStatus(Entry(61));
-        ShowMsg(Entry(62), "", MB_ICONINFORMATION);
+        if (!noRoom)
+            ShowMsg(Entry(62), "", MB_ICONINFORMATION);
         if (shownForOffer_)
             env_.App.Terminate();
     }
 }
 
-void TUpdateFrm::DownloadInstaller(TStream& destination)
+namespace {
+
+std::string HexDigest(const platform::Sha256Digest& d)
 {
-    if (!VerifiesOffers()) {
-        IdHTTP1->Get(offered_.SetupPath, destination);
+    static const char* const kHex = "0123456789abcdef";
+    std::string r;
+    for (unsigned char c : d) {
+        r += kHex[c >> 4];
+        r += kHex[c & 15];
+    }
+    return r;
+}
+
+// Whole mebibytes: what is needed rounded up, what is free rounded down.
+std::string MiB(std::int64_t bytes, bool up)
+{
+    constexpr std::int64_t kMiB = std::int64_t{1} << 20;
+    return std::to_string(up ? (bytes + kMiB - 1) / kMiB : bytes / kMiB);
+}
+
+} // namespace
+
+void TUpdateFrm::CheckFreeSpace(std::int64_t needed)
+{
+    if (needed <= 0)
+        return;
+    const auto free = env_.Sys.FreeSpace(updateFolder_);
+    if (free && *free < needed)
+        throw EInstallerNoRoom(FormatEntry(68, {MiB(needed, true), updateFolder_, MiB(*free, false)}));
+}
+
+void TUpdateFrm::DownloadInstaller(TFileDownload& download)
+{
+    // A part file is continued only for the same offer: the signed hash names it, or,
+    // unsigned, the offered build.
+    const bool verifies = VerifiesOffers();
+    const SignedInstaller& signedInstaller = verdict_.Installer;
+    download.Open(offered_.SetupPath,
+                  verifies ? "sha256 " + HexDigest(signedInstaller.Sha256) : "build " + std::to_string(offered_.WebBuild),
+                  true);
+    if (!verifies) {
+        download.OnStart = [this](std::int64_t, std::int64_t announced) { CheckFreeSpace(announced); };
+        download.Run(*IdHTTP1);
         return;
     }
-    const SignedInstaller& signedInstaller = verdict_.Installer;
     const std::string mismatch = Entry(67);
-    // The bound sits next to the destination so that a byte past the signed size is
-    // refused before it is stored; the hash sees every byte the bound lets through.
-    TLimitStream bounded(destination, signedInstaller.Size, mismatch);
-    THashingStream hashed(bounded, env_.Crypto->NewSha256());
-    IdHTTP1->Get(offered_.SetupPath, hashed);
+    // The bound sits next to the file so that a byte past the signed size is refused before
+    // it is stored; the hash sees every byte, those kept from an earlier run first. Both are
+    // made when the answer shows how many bytes are kept.
+    std::optional<TLimitStream> bounded;
+    std::optional<THashingStream> hashed;
+    std::int64_t kept = 0;
+    download.OnStart = [&](std::int64_t keptBytes, std::int64_t announced) {
+        kept = keptBytes;
+        if (kept > signedInstaller.Size)
+            throw EInstallerMismatch(mismatch);
+        CheckFreeSpace(announced >= 0 ? announced : signedInstaller.Size - kept);
+        hashed.reset();
+        bounded.emplace(download.File(), signedInstaller.Size - kept, mismatch);
+        hashed.emplace(*bounded, env_.Crypto->NewSha256());
+        constexpr std::size_t kPiece = std::size_t{1} << 20;
+        for (std::int64_t at = 0; at < kept;) {
+            const std::string piece = env_.Sys.ReadFilePart(download.PartPath(), at, kPiece);
+            if (piece.empty())
+                throw EInstallerMismatch(mismatch); // the part file is shorter than it was
+            hashed->Absorb(piece.data(), piece.size());
+            at += static_cast<std::int64_t>(piece.size());
+        }
+        download.SetDestination(*hashed);
+    };
+    download.Run(*IdHTTP1);
+    download.SetDestination(download.File());
     if (updateState_ == usEnding)
-        return; // cancelled: nothing is judged, nothing is kept
-    if (bounded.Taken() != signedInstaller.Size || hashed.Final() != signedInstaller.Sha256)
+        return; // cancelled: nothing is judged, the part is kept for the next run
+    if (!hashed || kept + bounded->Taken() != signedInstaller.Size || hashed->Final() != signedInstaller.Sha256)
         throw EInstallerMismatch(mismatch);
 }
 

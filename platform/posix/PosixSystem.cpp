@@ -1,6 +1,7 @@
 #include "platform/posix/PosixSystem.h"
 
 #include "platform/posix/InterfaceFilter.h"
+#include "platform/posix/PosixFileStream.h"
 #include "platform/posix/UserDirs.h"
 #include "platform/runtime/Exception.h"
 #include "platform/system/ProfileParser.h"
@@ -16,6 +17,7 @@
 #include <locale.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -161,6 +163,31 @@ std::string PosixSystem::ReadFile(const std::string& path)
     return bytes;
 }
 
+std::string PosixSystem::ReadFilePart(const std::string& path, std::int64_t offset, std::size_t count)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        throw EFOpenError("Cannot open file \"" + path + "\". " + ErrorText(errno));
+    std::string out(count, '\0');
+    std::size_t got = 0;
+    while (got < count) {
+        const ssize_t n = ::pread(fd, out.data() + got, count - got, offset + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            throw EFOpenError("Cannot open file \"" + path + "\". " + ErrorText(err));
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    out.resize(got);
+    return out;
+}
+
 void PosixSystem::WriteFile(const std::string& path, std::string_view bytes)
 {
     auto fail = [&](int err) {
@@ -225,6 +252,50 @@ bool PosixSystem::DirectoryExists(const std::string& path)
 bool PosixSystem::CreateDir(const std::string& path)
 {
     return !path.empty() && ::mkdir(path.c_str(), 0777) == 0;
+}
+
+std::unique_ptr<TFileStream> PosixSystem::OpenFileStream(const std::string& path, OpenMode mode)
+{
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | (mode == OpenMode::Create ? O_TRUNC : 0);
+    auto fail = [&](int err) -> std::unique_ptr<TFileStream> {
+        throw EFCreateError("Cannot create file \"" + path + "\". " + ErrorText(err));
+    };
+    if (path.empty())
+        return fail(ENOENT);
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0)
+        return fail(errno);
+    struct stat st;
+    // Devices, pipes and folders are not files a download can be continued in.
+    const int err = ::fstat(fd, &st) != 0 ? errno : (S_ISREG(st.st_mode) ? 0 : EINVAL);
+    if (err != 0) {
+        ::close(fd);
+        return fail(err);
+    }
+    return std::make_unique<PosixFileStream>(fd, path, static_cast<std::int64_t>(st.st_size));
+}
+
+std::optional<std::int64_t> PosixSystem::FileSize(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+bool PosixSystem::RenameFile(const std::string& from, const std::string& to)
+{
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::optional<std::int64_t> PosixSystem::FreeSpace(const std::string& folder)
+{
+    struct statvfs vfs;
+    if (::statvfs(folder.empty() ? "." : folder.c_str(), &vfs) != 0)
+        return std::nullopt;
+    const auto bytes = static_cast<unsigned __int128>(vfs.f_bavail) * vfs.f_frsize;
+    const auto limit = static_cast<unsigned __int128>(INT64_MAX);
+    return static_cast<std::int64_t>(bytes > limit ? limit : bytes);
 }
 
 std::string PosixSystem::GetProfileString(const std::string& path, const std::string& section,

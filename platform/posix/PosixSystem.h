@@ -25,6 +25,7 @@ public:
     bool IsConnected() override;
 
     std::string ReadFile(const std::string& path) override;
+    std::string ReadFilePart(const std::string& path, std::int64_t offset, std::size_t count) override;
     // Writes a temporary file beside the target and renames it over the target, so a
     // failed write (full disk, I/O error) leaves an earlier file as it was. An existing
     // target's permission bits carry over to the new file.
@@ -33,6 +34,12 @@ public:
     bool RemoveFile(const std::string& path) override;
     bool DirectoryExists(const std::string& path) override;
     bool CreateDir(const std::string& path) override;
+
+    std::unique_ptr<TFileStream> OpenFileStream(const std::string& path, OpenMode mode) override;
+    std::optional<std::int64_t> FileSize(const std::string& path) override;
+    bool RenameFile(const std::string& from, const std::string& to) override;
+    // statvfs: the blocks available to unprivileged users.
+    std::optional<std::int64_t> FreeSpace(const std::string& folder) override;
 
     // A file that cannot be read counts as absent: the default is returned.
     std::string GetProfileString(const std::string& path, const std::string& section,

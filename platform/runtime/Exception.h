@@ -30,5 +30,8 @@ UPDATER_EXCEPTION_CLASS(EConvertError, Exception);
 UPDATER_EXCEPTION_CLASS(EStreamError, Exception);
 UPDATER_EXCEPTION_CLASS(EFOpenError, EStreamError);
 UPDATER_EXCEPTION_CLASS(EFCreateError, EStreamError);
+// A write to an open file that failed (a full disk, an I/O error):
+// "Cannot write file "%s". %s".
+UPDATER_EXCEPTION_CLASS(EWriteError, EStreamError);
 // Memory that could not be had for a growing buffer.
 UPDATER_EXCEPTION_CLASS(EOutOfMemory, Exception);

@@ -3,7 +3,9 @@
 // clock, the locale, the connection test and the system's error texts.
 
 #include "platform/runtime/DateTime.h"
+#include "platform/system/FileStream.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +46,9 @@ public:
     // The whole file, opened with other readers allowed. Throws EFOpenError
     // "Cannot open file "<path>". <system text>".
     virtual std::string ReadFile(const std::string& path) = 0;
+    // At most `count` bytes of the file from `offset` on (fewer at its end), so that a big
+    // file can be read in pieces. Throws EFOpenError as ReadFile does.
+    virtual std::string ReadFilePart(const std::string& path, std::int64_t offset, std::size_t count) = 0;
     // Creates or replaces the file. Throws EFCreateError "Cannot create file "<path>". <text>".
     virtual void WriteFile(const std::string& path, std::string_view bytes) = 0;
     virtual bool FileExists(const std::string& path) = 0;
@@ -52,6 +57,18 @@ public:
     virtual bool DirectoryExists(const std::string& path) = 0;
     // Creates one folder level; false on failure.
     virtual bool CreateDir(const std::string& path) = 0;
+
+    // Opens a file for writing, creating it when absent: Create empties it, Append keeps its
+    // bytes and writes after them. Throws EFCreateError "Cannot create file "<path>". <text>".
+    enum class OpenMode { Create, Append };
+    virtual std::unique_ptr<TFileStream> OpenFileStream(const std::string& path, OpenMode mode) = 0;
+    // The size of a plain file; nothing when there is none.
+    virtual std::optional<std::int64_t> FileSize(const std::string& path) = 0;
+    // Renames a file, replacing `to`; false on failure (LastError says why).
+    virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
+    // The bytes this user may still write in the folder's file system; nothing when the
+    // system cannot tell.
+    virtual std::optional<std::int64_t> FreeSpace(const std::string& folder) = 0;
 
     // The private-profile read: section and key match without regard to case; the default
     // when the file, section or key is absent; values cut to 2047 characters.

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,14 @@ public:
     std::vector<int> sleeps;
     // Added to the clock, to run the updater at another moment (an offer's expiry).
     double clockShiftDays = 0;
-    std::string ExeDir() override { return exeDir; }
     TDateTime Now() override { return PosixSystem::Now() + clockShiftDays; }
+    // Replaces the file system's free-space answer when set (a disk too small).
+    std::optional<std::int64_t> freeSpace;
+    std::string ExeDir() override { return exeDir; }
+    std::optional<std::int64_t> FreeSpace(const std::string& folder) override
+    {
+        return freeSpace ? freeSpace : PosixSystem::FreeSpace(folder);
+    }
     void Sleep(int ms) override
     {
         sleeps.push_back(ms);

@@ -204,3 +204,50 @@ TEST_F(SignedRun, AnInstallerThatIsNotTheSignedOneIsNeitherSavedNorStarted)
         EXPECT_LE(u.form->ProgressBar->Position(), 200000 + 40 + 65536);
     }
 }
+
+// An interrupted signed download is continued; the hash covers the whole file, the bytes
+// kept from the first run first, so a kept byte that changed on disk is caught.
+TEST_F(SignedRun, AContinuedInstallerIsHashedWholeKeptBytesFirst)
+{
+    for (bool spoilKept : {false, true}) {
+        SCOPED_TRACE(spoilKept ? "a kept byte changed" : "kept bytes intact");
+        fs::remove_all(Update());
+        fs::remove(record);
+        UpdateServer server(Signed(publisher, {"--cut-first", "120000"}));
+        Ini(server.Base(), publisher.PublicKey());
+        {
+            Updater u(folder, {"/hidden"}, [] { return true; });
+            QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
+            u.Create();
+            ASSERT_TRUE(u.RunUntilTerminated(20000)) << Describe(boxes);
+        }
+        const fs::path part = Update() / "setup.exe.part";
+        ASSERT_TRUE(fs::exists(part));
+        const auto kept = fs::file_size(part);
+        ASSERT_GT(kept, 100u);
+        if (spoilKept) {
+            std::fstream f(part, std::ios::in | std::ios::out | std::ios::binary);
+            f.seekp(50);
+            f.put('!');
+        }
+        Updater u(folder, {}, [] { return true; });
+        QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
+        u.Create();
+        u.RunUntil([&] { return u.form->UpdateState() == usInstallerFinished || boxes.Boxes().size() >= 3; }, 20000);
+        std::size_t ranges = 0;
+        for (const auto& r : server.Requests())
+            ranges += r.find("| Range: bytes=" + std::to_string(kept) + "- |") != std::string::npos;
+        EXPECT_EQ(ranges, 1u);
+        if (spoilKept) {
+            ASSERT_EQ(boxes.Boxes().size(), 3u) << Describe(boxes);
+            EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(67)));
+            EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
+            EXPECT_FALSE(fs::exists(part)); // not worth continuing
+            EXPECT_FALSE(fs::exists(record));
+        } else {
+            EXPECT_EQ(u.form->UpdateState(), usInstallerFinished) << Describe(boxes);
+            EXPECT_EQ(fs::file_size(Update() / "setup.exe"), 200000u);
+            EXPECT_FALSE(fs::exists(part));
+        }
+    }
+}

@@ -65,6 +65,9 @@ TEST(MessageCatalogue, DefaultsOfTheShownEntriesAreExact)
         {67, "Le programme d'installation t" + kEAcute + "l" + kEAcute + "charg" + kEAcute + " ne correspond pas " +
                  kAGrave + " celui sign" + kEAcute + " par l'" + kEAcute + "diteur.\r\nIl n'a pas " + kEAcute +
                  "t" + kEAcute + " lanc" + kEAcute + "."},
+        {68, "Espace disque insuffisant pour t" + kEAcute + "l" + kEAcute + "charger la mise " + kAGrave +
+                 " jour.\r\nIl faut %s Mo libres dans le dossier %s ; il n'y en a que %s Mo.\r\nLib" + kEAcute +
+                 "rez de la place, puis relancez la mise " + kAGrave + " jour."},
     };
     TMessageCatalogue catalogue;
     std::vector<int> tested;

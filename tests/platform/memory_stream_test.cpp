@@ -1,6 +1,5 @@
 // The memory stream's growth, sizing and direct writes; big streams are held once and
 // never allocate far beyond the bytes they hold.
-#include "platform/posix/PosixMemoryBlocks.h"
 #include "platform/runtime/Exception.h"
 #include "platform/runtime/MemoryStream.h"
 
@@ -105,32 +104,3 @@ TEST(MemoryStream, BigStreamsGrowInBoundedStepsAndFailCleanly)
     EXPECT_THROW(m.SetSize(std::int64_t{1} << 40), EOutOfMemory);
 }
 
-TEST(MemoryStream, SystemPagesHoldBigStreamsAcrossTheSmallToBigBoundary)
-{
-    AllocatorScope scope(&platform::PosixMemoryBlocks::Instance());
-    TMemoryStream m;
-    std::string expected;
-    for (int i = 0; i < 5000; ++i) { // crosses from heap blocks to mapped ones
-        const std::string piece(1000 + i % 7, static_cast<char>('a' + i % 26));
-        m.Write(piece);
-        expected += piece;
-    }
-    EXPECT_EQ(m.ToString(), expected);
-    m.SetSize(10);
-    EXPECT_EQ(m.ToString(), expected.substr(0, 10));
-
-    // A large block grows where it stands: never moved, never copied.
-    TMemoryStream big;
-    big.Write(std::string(3 << 20, 'a'));
-    const char* at = big.Bytes().data();
-    const std::string piece(1 << 20, 'b');
-    for (int i = 0; i < 200; ++i)
-        big.Write(piece);
-    EXPECT_EQ(big.Bytes().data(), at);
-    EXPECT_EQ(big.Size(), (std::int64_t{3} << 20) + (std::int64_t{200} << 20));
-    EXPECT_EQ(big.Bytes().back(), 'b');
-    big.SetSize(1 << 20); // keeps the bytes before the cut
-    EXPECT_EQ(big.Bytes().back(), 'a');
-    big.Write("c");
-    EXPECT_EQ(big.Size(), (1 << 20) + 1);
-}

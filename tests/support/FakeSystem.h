@@ -9,8 +9,10 @@
 #include "platform/system/System.h"
 
 #include <functional>
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -49,6 +51,12 @@ public:
             throw EFOpenError("Cannot open file \"" + path + "\". Permission denied");
         return it->second;
     }
+    std::string ReadFilePart(const std::string& path, std::int64_t offset, std::size_t count) override
+    {
+        const std::string all = ReadFile(path);
+        return offset >= static_cast<std::int64_t>(all.size()) ? std::string()
+                                                               : all.substr(static_cast<std::size_t>(offset), count);
+    }
     void WriteFile(const std::string& path, std::string_view bytes) override
     {
         if (unwritable.count(path) || !ParentExists(path))
@@ -56,11 +64,75 @@ public:
         files[path] = std::string(bytes);
     }
     bool FileExists(const std::string& path) override { return files.count(path) > 0; }
+
+    // File streams write into `files` as they go. A write that would take the bytes of all
+    // files beyond `diskCapacity` fails as a full disk does.
+    std::optional<std::int64_t> freeSpace;   // FreeSpace's answer
+    std::optional<std::int64_t> diskCapacity; // none: unlimited
+    int streamsOpened = 0;
+    std::unique_ptr<TFileStream> OpenFileStream(const std::string& path, OpenMode mode) override
+    {
+        if (unwritable.count(path) || !ParentExists(path))
+            throw EFCreateError("Cannot create file \"" + path + "\". No such file or directory");
+        ++streamsOpened;
+        std::string& bytes = files[path];
+        if (mode == OpenMode::Create)
+            bytes.clear();
+        struct S : TFileStream {
+            FakeSystem& sys;
+            std::string path;
+            S(FakeSystem& s, std::string p) : sys(s), path(std::move(p)) {}
+            std::string& Bytes() { return sys.files[path]; }
+            void Write(const void* data, std::size_t count) override
+            {
+                if (sys.diskCapacity && sys.UsedBytes() + static_cast<std::int64_t>(count) > *sys.diskCapacity)
+                    throw EWriteError("Cannot write file \"" + path + "\". No space left on device");
+                Bytes().append(static_cast<const char*>(data), count);
+            }
+            std::int64_t Size() const override { return static_cast<std::int64_t>(sys.files[path].size()); }
+            std::int64_t Position() const override { return Size(); }
+            void Truncate(std::int64_t size) override
+            {
+                if (size >= 0 && size < Size())
+                    Bytes().resize(static_cast<std::size_t>(size));
+            }
+            void Flush(bool durable) override
+            {
+                if (durable)
+                    ++sys.flushes;
+            }
+        };
+        return std::make_unique<S>(*this, path);
+    }
+    int flushes = 0;
+    std::int64_t UsedBytes() const
+    {
+        std::int64_t n = 0;
+        for (const auto& [name, bytes] : files)
+            n += static_cast<std::int64_t>(bytes.size());
+        return n;
+    }
+    std::optional<std::int64_t> FileSize(const std::string& path) override
+    {
+        auto it = files.find(path);
+        return it == files.end() ? std::nullopt : std::optional<std::int64_t>(it->second.size());
+    }
+    bool RenameFile(const std::string& from, const std::string& to) override
+    {
+        auto it = files.find(from);
+        if (it == files.end() || unwritable.count(to))
+            return false;
+        std::string bytes = std::move(it->second);
+        files.erase(it);
+        files[to] = std::move(bytes);
+        return true;
+    }
     bool RemoveFile(const std::string& path) override
     {
         files.erase(path);
         return true;
     }
+    std::optional<std::int64_t> FreeSpace(const std::string&) override { return freeSpace; }
     bool DirectoryExists(const std::string& path) override { return dirs.count(Normal(path)) > 0; }
     bool CreateDir(const std::string& path) override
     {

@@ -303,3 +303,45 @@ TEST(Httpget, HttpsWithAPrivateCAAndItsErrorLines)
         EXPECT_EQ(r.err, c.err) << c.name;
     }
 }
+
+namespace {
+
+TEST(Httpget, ResumeContinuesAPartFileAndKeepsItAfterAFailure)
+{
+    TempDir dir;
+    const auto file = dir.path / "setup.exe";
+    const std::string part = file.string() + ".part";
+    const std::string record = file.string() + ".resume";
+    const std::string whole = "0123456789";
+    const std::string tail = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4-9/10\r\nETag: \"v1\"\r\n"
+                             "Content-Length: 6\r\n\r\n456789";
+    ScriptedServer server({Script().ExpectRequest().Send(tail).WaitPeerClose()});
+    std::ofstream(part, std::ios::binary) << "0123";
+    std::ofstream(record, std::ios::binary) << "Address=" << Url(server) << "\nETag=\"v1\"\nLastModified=\nSize=10\nOffer=\n";
+
+    auto r = Httpget({"--resume", "-o", file.string(), Url(server)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(file), whole);
+    EXPECT_EQ(Names(dir.path), std::vector<std::string>{"setup.exe"});
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_NE(server.Requests()[0].find("\r\nRange: bytes=4-\r\n"), std::string::npos) << server.Requests()[0];
+    EXPECT_NE(server.Requests()[0].find("\r\nIf-Range: \"v1\"\r\n"), std::string::npos) << server.Requests()[0];
+
+    // Cut short: with --resume the part and its record stay for the next run; without it
+    // nothing is left; FILE is untouched either way.
+    const std::string cut = "HTTP/1.1 200 OK\r\nETag: \"v2\"\r\nContent-Length: 100\r\n\r\nabc";
+    for (bool resume : {true, false}) {
+        SCOPED_TRACE(resume ? "--resume" : "plain");
+        ScriptedServer s({Script().ExpectRequest().Send(cut).Close()});
+        std::vector<std::string> args{"-o", file.string(), Url(s)};
+        if (resume)
+            args.insert(args.begin(), "--resume");
+        r = Httpget(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(ReadFile(file), whole);
+        EXPECT_EQ(Names(dir.path), resume ? (std::vector<std::string>{"setup.exe", "setup.exe.part", "setup.exe.resume"})
+                                          : std::vector<std::string>{"setup.exe"});
+    }
+}
+
+} // namespace

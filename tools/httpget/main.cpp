@@ -1,7 +1,7 @@
 // httpget: the updater's HTTP client on the command line, for people who run an update
 // server and want to see what the updater sees.
 //
-//   httpget [--events] [--follow] [--antifreeze] [--cafile FILE] [-o FILE] URL [[-o FILE] URL ...]
+//   httpget [--events] [--follow] [--antifreeze] [--cafile FILE] [--resume] [-o FILE] URL [[-o FILE] URL ...]
 //
 // https addresses are verified against the system's trust store, plus the certificates of
 // the PEM FILE given with --cafile (for a server with a private CA), as the updater does
@@ -9,9 +9,13 @@
 //
 // One client, configured as the update window configures its own, fetches the URLs in
 // order, so connection reuse, relative addresses and cookies carry from one URL to the next.
-// Each body goes into a fresh memory buffer and, once its Get has returned, to FILE (-o
-// before the URL) or to standard output. A failed Get prints "error: CLASS: MESSAGE" and
-// ends the run with status 1; a usage error gives status 2.
+// A body for FILE (-o before the URL) goes straight to "FILE.part" beside it, through the
+// same file stream as the updater's installer, and becomes FILE only after its Get returned
+// normally: FILE is untouched after a failure. Other bodies go into a fresh memory buffer
+// and, once the Get has returned, to standard output. With --resume, a "FILE.part" left by
+// an interrupted run is continued with a range request, and kept after a failure. A failed
+// Get prints "error: CLASS: MESSAGE" and ends the run with status 1; a usage error gives
+// status 2.
 
 #include "http/IdAntiFreeze.h"
 #include "http/IdException.h"
@@ -20,11 +24,17 @@
 #include "platform/posix/OpenSslTls.h"
 #include "platform/posix/PosixSystem.h"
 #include "platform/runtime/MemoryStream.h"
-#include "tools/httpget/OutputFileBlocks.h"
+#include "update/FileDownload.h"
 #include "update/UpdateClientSettings.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <memory>
 #include <new>
 #include <optional>
@@ -38,7 +48,7 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 const char* const kUsage =
-    "usage: httpget [--events] [--follow] [--antifreeze] [--cafile FILE] [-o FILE] URL [[-o FILE] URL ...]\n";
+    "usage: httpget [--events] [--follow] [--antifreeze] [--cafile FILE] [--resume] [-o FILE] URL [[-o FILE] URL ...]\n";
 
 struct Target {
     std::string url;
@@ -50,6 +60,7 @@ struct Options {
     bool follow = false;
     bool antifreeze = false;
     std::string caFile;
+    bool resume = false;
     std::vector<Target> targets;
 };
 
@@ -70,7 +81,9 @@ std::optional<Options> ParseArguments(int argc, char** argv)
             if (i + 1 >= argc || !o.caFile.empty() || argv[i + 1][0] == '\0')
                 return std::nullopt;
             o.caFile = argv[++i];
-        } else if (arg == "-o") {
+        } else if (arg == "--resume")
+            o.resume = true;
+        else if (arg == "-o") {
             if (pendingFile || i + 1 >= argc)
                 return std::nullopt;
             pendingFile = argv[++i];
@@ -149,15 +162,62 @@ bool WriteStdout(std::string_view bytes)
     return std::fflush(stdout) == 0;
 }
 
+struct OutputKind {
+    // Plain: absent or a file of its own, replaced by a rename. Special: a device, a pipe or
+    // a file with other names (hard links), written in place after the Get.
+    enum Kind { Plain, Special } kind = Plain;
+    std::string path;               // the file to write, links followed
+    std::optional<mode_t> mode = {}; // the permission bits of the file that is there
+};
+
+OutputKind KindOf(const std::string& file)
+{
+    OutputKind k{OutputKind::Plain, file};
+    char resolved[PATH_MAX];
+    struct stat link;
+    if (::lstat(file.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && ::realpath(file.c_str(), resolved))
+        k.path = resolved;
+    struct stat st;
+    if (::stat(k.path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode) || st.st_nlink > 1)
+            k.kind = OutputKind::Special;
+        k.mode = st.st_mode & 07777;
+    }
+    return k;
+}
+
+// Creates or truncates the file and writes the bytes (devices and shared files).
+void WriteThrough(const std::string& path, std::string_view bytes)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        throw EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(errno));
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int err = n < 0 ? errno : ENOSPC;
+            ::close(fd);
+            throw EWriteError("Cannot write file \"" + path + "\". " + std::strerror(err));
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+}
+
+// A failed download to FILE leaves nothing beside it, unless it is to be continued.
+void Abandon(std::optional<TFileDownload>& download, bool resume)
+{
+    if (download && !resume)
+        download->Discard();
+}
+
 int Run(const Options& options)
 {
     platform::PosixSystem system;
     platform::HeadlessApplication application;
     platform::OpenSslTls tls;
-    // Bodies for standard output live in the C library's blocks, which grow by remapping
-    // without copies. The huge-page block allocator measured two to three times slower here:
-    // with the kernel's default defragmentation policy each huge-page fault compacts and
-    // clears 2 MiB at once. Bodies for a FILE live in a mapping of a file beside it.
 
     std::unique_ptr<TIdAntiFreeze> antiFreeze;
     if (options.antifreeze) {
@@ -186,27 +246,39 @@ int Run(const Options& options)
     }
 
     for (const auto& target : options.targets) {
-        // Declared before the stream, which must go first.
-        std::optional<OutputFileBlocks> fileBlocks;
-        if (target.file) {
-            fileBlocks.emplace(*target.file);
-            TMemoryStream::SetBlockAllocator(&*fileBlocks);
-        }
-        TMemoryStream body;
-        TMemoryStream::SetBlockAllocator(nullptr); // the client's own buffers stay ordinary
+        std::optional<TFileDownload> download;
         try {
-            http.Get(target.url, body);
-            if (fileBlocks)
-                fileBlocks->Commit(body.Bytes());
-            else if (!WriteStdout(body.Bytes()))
-                throw EStreamError("Cannot write to standard output");
+            const OutputKind kind = target.file ? KindOf(*target.file) : OutputKind{};
+            if (target.file && kind.kind != OutputKind::Special) {
+                // A link is followed: the file it names is the one replaced.
+                download.emplace(system, kind.path);
+                download->Open(target.url, "", options.resume);
+                download->Run(http);
+                // The new file keeps the permission bits of the one it replaces.
+                if (kind.mode)
+                    ::chmod(download->PartPath().c_str(), *kind.mode);
+                // The user's output, not an installer: no wait for the disk.
+                download->Commit(false);
+            } else if (target.file) {
+                TMemoryStream body;
+                http.Get(target.url, body);
+                WriteThrough(*target.file, body.Bytes());
+            } else {
+                TMemoryStream body;
+                http.Get(target.url, body);
+                if (!WriteStdout(body.Bytes()))
+                    throw EStreamError("Cannot write to standard output");
+            }
         } catch (const EIdHTTPProtocolException& e) {
+            Abandon(download, options.resume);
             PrintError(e.ClassName(), e.Message(), e.ReplyErrorCode());
             return kExitFailed;
         } catch (const Exception& e) {
+            Abandon(download, options.resume);
             PrintError(e.ClassName(), e.Message());
             return kExitFailed;
         } catch (const std::bad_alloc&) {
+            Abandon(download, options.resume);
             PrintError("EOutOfMemory", "Out of memory");
             return kExitFailed;
         }

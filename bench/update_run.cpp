@@ -1,0 +1,126 @@
+// The updater's own installer download, for the benchmark: the real update window and run
+// on the offscreen platform, as the entry point builds them, against the bench server. Its
+// boxes are answered at once (Yes to the offer, OK to the rest), the 4000 ms pause is
+// skipped, nothing is started, and the installer download's time is printed: from its
+// first byte span to the hand-off, so the flush to disk and the rename count too.
+//
+//   update_run BASE WORKDIR
+//
+// BASE is the update server's base address (ending in "update/"); WORKDIR receives app/
+// (with "update.ini") and home/ (the documents folder). Prints
+// "DOWNLOAD <seconds> <path of setup.exe>", then "RECEIVED <seconds>" (the same without the
+// flush and the rename), and exits 0 when the installer was saved.
+
+#include "platform/posix/PosixSystem.h"
+#include "platform/qt/QtApplication.h"
+#include "platform/qt/QtUiBackend.h"
+#include "update/UpdateFrm.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class BenchSystem : public platform::PosixSystem {
+public:
+    std::string exeDir;
+    Clock::time_point started{}; // when the run hands the saved installer over
+    std::string ExeDir() override { return exeDir; }
+    void Sleep(int ms) override
+    {
+        if (ms != 4000)
+            PosixSystem::Sleep(ms);
+    }
+    // The downloaded bytes are no program: nothing is started.
+    std::unique_ptr<platform::Process> StartProcess(const std::string&, const std::vector<std::string>&) override
+    {
+        started = Clock::now();
+        return nullptr;
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fputs("usage: update_run BASE WORKDIR\n", stderr);
+        return 2;
+    }
+    const fs::path work = argv[2];
+    fs::create_directories(work / "app");
+    fs::create_directories(work / "home");
+    std::ofstream(work / "app" / "update.ini") << "[Current]\nAppName=Bench\nVersion=1.0\nbuildId=1\nUpdateServer="
+                                               << argv[1] << "\n";
+    ::setenv("HOME", (work / "home").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (work / "home" / ".config").c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+    int qargc = 1;
+    QApplication qapp(qargc, argv);
+    platform::QtApplication app(qapp);
+    platform::QtUiBackend ui(app);
+    BenchSystem sys;
+    sys.exeDir = (work / "app").string() + "/";
+
+    UpdaterEnvironment env{app, sys, {(work / "app" / "update").string()}, argv[1], "http://127.0.0.1:1"};
+    env.ConnectionTest = [] { return true; };
+    TUpdateFrm form(env);
+    ui.AttachPeers(form);
+
+    // Every box gets its Yes or OK at once.
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            QAbstractButton* b = box->button(QMessageBox::Yes);
+            if (!b)
+                b = box->button(QMessageBox::Ok);
+            if (!b && !box->buttons().isEmpty())
+                b = box->buttons().first();
+            if (b)
+                b->click();
+        }
+    });
+    answerer.start(2);
+
+    app.Guard([&] { form.DoCreate(); });
+    // From the installer's first byte span to its hand-off: the download, the flush to disk
+    // and the rename.
+    Clock::time_point begin{}, received{};
+    auto onBegin = form.IdHTTP1->OnWorkBegin;
+    auto onEnd = form.IdHTTP1->OnWorkEnd;
+    form.IdHTTP1->OnWorkEnd = [&](TComponent* s, TWorkMode m) {
+        if (form.UpdateState() == usInstalling)
+            received = Clock::now();
+        onEnd(s, m);
+    };
+    form.IdHTTP1->OnWorkBegin = [&](TComponent* s, TWorkMode m, std::int64_t max) {
+        if (form.UpdateState() == usInstalling && begin == Clock::time_point{})
+            begin = Clock::now();
+        onBegin(s, m, max);
+    };
+    app.Run();
+
+    const fs::path setup = fs::path(form.UpdateFolder()) / "setup.exe";
+    if (!fs::exists(setup) || begin == Clock::time_point{} || sys.started == Clock::time_point{}) {
+        std::fputs("the installer was not saved\n", stderr);
+        return 1;
+    }
+    std::printf("DOWNLOAD %.3f %s\n", std::chrono::duration<double>(sys.started - begin).count(), setup.c_str());
+    // The last byte span's end: the download without the flush to disk and the rename.
+    std::printf("RECEIVED %.3f\n", std::chrono::duration<double>(received - begin).count());
+    return 0;
+}

@@ -1,0 +1,327 @@
+#include "update/FileDownload.h"
+
+#include "http/IdException.h"
+#include "http/IdHTTP.h"
+#include "platform/runtime/Exception.h"
+#include "platform/system/System.h"
+
+#include <charconv>
+#include <vector>
+
+namespace {
+
+// A partial answer that does not continue the part file: the Get is stopped before any of
+// its bytes reach the file. Not of the common exception kind, so that nothing on the way
+// out of the Get takes it for a failure to report.
+struct RangeRefused {};
+
+std::optional<std::int64_t> Number(std::string_view text)
+{
+    std::int64_t v = 0;
+    if (text.empty() || text.front() == '-' || text.front() == '+')
+        return std::nullopt;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return v;
+}
+
+bool StrongETag(const std::string& tag) { return tag.size() >= 2 && tag.front() == '"' && tag.back() == '"'; }
+
+} // namespace
+
+std::string ResumeRecordText(const ResumeRecord& r)
+{
+    return "Address=" + r.Address + "\nETag=" + r.ETag + "\nLastModified=" + r.LastModified +
+           "\nSize=" + std::to_string(r.Size) + "\nOffer=" + r.Offer + "\n";
+}
+
+std::optional<ResumeRecord> ParseResumeRecord(std::string_view text)
+{
+    ResumeRecord r;
+    bool address = false, size = false;
+    while (!text.empty()) {
+        const auto nl = text.find('\n');
+        const std::string_view line = text.substr(0, nl);
+        text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+        const auto eq = line.find('=');
+        if (eq == std::string_view::npos)
+            continue;
+        const std::string_view key = line.substr(0, eq), value = line.substr(eq + 1);
+        if (key == "Address") {
+            r.Address = value;
+            address = true;
+        } else if (key == "ETag") {
+            r.ETag = value;
+        } else if (key == "LastModified") {
+            r.LastModified = value;
+        } else if (key == "Size") {
+            if (value == "-1")
+                r.Size = -1;
+            else if (auto n = Number(value))
+                r.Size = *n;
+            else
+                return std::nullopt;
+            size = true;
+        } else if (key == "Offer") {
+            r.Offer = value;
+        }
+    }
+    if (!address || !size)
+        return std::nullopt;
+    return r;
+}
+
+std::optional<ContentRange> ParseContentRange(std::string_view value)
+{
+    constexpr std::string_view unit = "bytes ";
+    if (value.substr(0, unit.size()) != unit)
+        return std::nullopt;
+    value.remove_prefix(unit.size());
+    const auto dash = value.find('-');
+    const auto slash = value.find('/');
+    if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash)
+        return std::nullopt;
+    const auto first = Number(value.substr(0, dash));
+    const auto last = Number(value.substr(dash + 1, slash - dash - 1));
+    const auto total = Number(value.substr(slash + 1));
+    if (!first || !last || !total || *first > *last || *last >= *total)
+        return std::nullopt;
+    return ContentRange{*first, *last, *total};
+}
+
+ResumeAnswer JudgeResumeAnswer(int code, const TIdHeaderList& headers, const ResumeRecord& record,
+                               std::int64_t offset)
+{
+    if (code != 206)
+        return ResumeAnswer::FromZero; // a whole body (any other status never reaches here)
+    const auto range = ParseContentRange(headers.Values("Content-Range"));
+    if (offset <= 0) {
+        // The whole file was asked for; a 206 is worth keeping only when it is all of it.
+        return range && range->First == 0 && range->Last == range->Total - 1 ? ResumeAnswer::FromZero
+                                                                             : ResumeAnswer::Refused;
+    }
+    if (!range || range->First != offset || range->Last != range->Total - 1 ||
+        (record.Size >= 0 && range->Total != record.Size))
+        return ResumeAnswer::Refused;
+    // A server that ignored If-Range shows a changed file by its validator.
+    const std::string etag = headers.Values("ETag");
+    if (!record.ETag.empty() && !etag.empty() && etag != record.ETag)
+        return ResumeAnswer::Refused;
+    const std::string modified = headers.Values("Last-Modified");
+    if (record.ETag.empty() && !modified.empty() && modified != record.LastModified)
+        return ResumeAnswer::Refused;
+    return ResumeAnswer::Append;
+}
+
+// What Get writes into: the body's bytes counted from 0 for this Get (the client compares
+// positions before and after its reads, whatever the file already held), the decision taken
+// before the first of them goes on.
+class TFileDownload::Target : public TStream {
+public:
+    Target(TFileDownload& owner, TIdHTTP& http) : owner_(owner), http_(http) {}
+    void Write(const void* data, std::size_t count) override
+    {
+        if (count == 0)
+            return;
+        Start();
+        owner_.destination_->Write(data, count);
+        written_ += static_cast<std::int64_t>(count);
+    }
+    using TStream::Write;
+    std::int64_t Size() const override { return written_; }
+    std::int64_t Position() const override { return written_; }
+    char* BeginWrite(std::size_t count) override
+    {
+        Start();
+        return owner_.destination_->BeginWrite(count);
+    }
+    void EndWrite(std::size_t count) override
+    {
+        owner_.destination_->EndWrite(count);
+        written_ += static_cast<std::int64_t>(count);
+    }
+
+private:
+    void Start()
+    {
+        if (!owner_.decided_)
+            owner_.Decide(http_);
+    }
+    TFileDownload& owner_;
+    TIdHTTP& http_;
+    std::int64_t written_ = 0;
+};
+
+TFileDownload::TFileDownload(platform::System& sys, std::string file)
+    : sys_(sys), path_(std::move(file)), part_(path_ + ".part"), recordPath_(path_ + ".resume")
+{
+}
+
+TFileDownload::~TFileDownload() = default;
+
+void TFileDownload::Open(const std::string& address, const std::string& offer, bool resume)
+{
+    file_.reset();
+    address_ = address;
+    offer_ = offer;
+    offset_ = 0;
+    kept_ = 0;
+    record_ = {};
+    std::optional<ResumeRecord> record;
+    if (resume && sys_.FileExists(recordPath_)) {
+        try {
+            record = ParseResumeRecord(sys_.ReadFile(recordPath_));
+        } catch (const Exception&) {
+            // An unreadable record is no record.
+        }
+    }
+    // Failures name the file asked for, which is the one the user knows.
+    auto open = [this](platform::System::OpenMode mode) {
+        try {
+            file_ = sys_.OpenFileStream(part_, mode);
+        } catch (const EFCreateError& e) {
+            const std::string prefix = "Cannot create file \"" + part_ + "\". ";
+            const std::string& m = e.Message();
+            throw EFCreateError("Cannot create file \"" + path_ + "\". " +
+                                (m.rfind(prefix, 0) == 0 ? m.substr(prefix.size()) : m));
+        }
+    };
+    const auto partSize = sys_.FileSize(part_);
+    const bool fits = record && partSize && *partSize > 0 && record->Address == address && record->Offer == offer &&
+                      (!record->ETag.empty() || !record->LastModified.empty()) &&
+                      (record->Size < 0 || *partSize < record->Size);
+    if (fits) {
+        record_ = *record;
+        open(platform::System::OpenMode::Append);
+        offset_ = file_->Size();
+    } else {
+        sys_.RemoveFile(recordPath_);
+        open(platform::System::OpenMode::Create);
+    }
+    destination_ = file_.get();
+}
+
+void TFileDownload::Run(TIdHTTP& http)
+{
+    TIdHTTPRequest& request = http.Request();
+    auto clearRange = [&request] {
+        request.ContentRangeStart = 0;
+        request.ContentRangeEnd = 0;
+        request.CustomHeaders.SetValue("If-Range", "");
+    };
+    // A refusal starts over from zero, and from zero nothing is refused twice.
+    auto startOver = [this] {
+        offset_ = 0;
+        record_ = {};
+        file_->Truncate(0);
+        sys_.RemoveFile(recordPath_);
+    };
+    for (;;) {
+        decided_ = false;
+        kept_ = 0;
+        if (offset_ > 0) {
+            request.ContentRangeStart = offset_;
+            request.ContentRangeEnd = 0;
+            request.CustomHeaders.SetValue("If-Range", record_.ETag.empty() ? record_.LastModified : record_.ETag);
+        }
+        Target target(*this, http);
+        try {
+            http.Get(address_, target);
+        } catch (const RangeRefused&) {
+            clearRange();
+            if (offset_ == 0)
+                throw EIdException("The server sent part of the file where all of it was asked for.");
+            startOver();
+            continue;
+        } catch (const EIdHTTPProtocolException& e) {
+            clearRange();
+            if (offset_ > 0 && e.ReplyErrorCode() == 416) {
+                startOver();
+                continue;
+            }
+            throw;
+        } catch (...) {
+            clearRange();
+            throw;
+        }
+        clearRange();
+        if (!decided_)
+            Decide(http); // an empty body
+        return;
+    }
+}
+
+std::int64_t TFileDownload::BytesBefore(TIdHTTP& http) const
+{
+    if (decided_)
+        return kept_;
+    const auto& response = http.Response();
+    return JudgeResumeAnswer(response.ResponseCode(), response.RawHeaders, record_, offset_) == ResumeAnswer::Append
+               ? offset_
+               : 0;
+}
+
+void TFileDownload::Decide(TIdHTTP& http)
+{
+    const auto& response = http.Response();
+    const ResumeAnswer answer = JudgeResumeAnswer(response.ResponseCode(), response.RawHeaders, record_, offset_);
+    if (answer == ResumeAnswer::Refused)
+        throw RangeRefused();
+    std::int64_t announced = response.HasContentLength ? response.ContentLength : -1;
+    std::int64_t total = announced;
+    if (answer == ResumeAnswer::Append) {
+        kept_ = offset_;
+        total = ParseContentRange(response.RawHeaders.Values("Content-Range"))->Total;
+        announced = total - kept_;
+    } else {
+        kept_ = 0;
+        file_->Truncate(0);
+        WriteRecord(http, total);
+    }
+    decided_ = true;
+    if (OnStart)
+        OnStart(kept_, announced);
+}
+
+void TFileDownload::WriteRecord(TIdHTTP& http, std::int64_t total)
+{
+    const auto& headers = http.Response().RawHeaders;
+    ResumeRecord r;
+    r.Address = address_;
+    r.ETag = headers.Values("ETag");
+    if (!StrongETag(r.ETag))
+        r.ETag.clear(); // a weak tag cannot make a range request conditional
+    r.LastModified = headers.Values("Last-Modified");
+    r.Size = total;
+    r.Offer = offer_;
+    record_ = r;
+    try {
+        if (r.ETag.empty() && r.LastModified.empty())
+            sys_.RemoveFile(recordPath_); // nothing to tell a changed file by: not continued
+        else
+            sys_.WriteFile(recordPath_, ResumeRecordText(r));
+    } catch (const Exception&) {
+        // Without a record the download still works; it is only not continued later.
+    }
+}
+
+void TFileDownload::Commit(bool durable)
+{
+    file_->Flush(durable);
+    file_.reset();
+    destination_ = nullptr;
+    sys_.RemoveFile(recordPath_);
+    if (!sys_.RenameFile(part_, path_)) {
+        const int err = sys_.LastError();
+        throw EFCreateError("Cannot create file \"" + path_ + "\". " + sys_.ErrorText(err));
+    }
+}
+
+void TFileDownload::Discard()
+{
+    file_.reset();
+    destination_ = nullptr;
+    sys_.RemoveFile(part_);
+    sys_.RemoveFile(recordPath_);
+}
