@@ -257,8 +257,9 @@ TEST_F(Download, APartIsContinuedOrStartedOverAsTheAnswerSays)
         ASSERT_EQ(requests.size(), c.requests);
         EXPECT_EQ(Has(requests[0], "Range: bytes=4-"), c.asksRange) << requests[0];
         EXPECT_EQ(Has(requests[0], std::string("If-Range: ") + c.ifRange), c.asksRange) << requests[0];
-        if (c.requests > 1)
+        if (c.requests > 1) {
             EXPECT_EQ(requests[1].find("Range:"), std::string::npos) << requests[1];
+        }
         ASSERT_FALSE(starts.empty());
         EXPECT_EQ(starts.back(), c.start);
     }
