@@ -13,7 +13,11 @@
 #include "http/IdException.h"
 #include "http/IdHTTP.h"
 #include "platform/headless/HeadlessApplication.h"
+#ifdef _WIN32
+#include "platform/win32/Win32System.h"
+#else
 #include "platform/posix/PosixSystem.h"
+#endif
 #include "platform/runtime/MemoryStream.h"
 #include "tools/httpget/OutputFileBlocks.h"
 #include "update/UpdateClientSettings.h"
@@ -141,7 +145,11 @@ bool WriteStdout(std::string_view bytes)
 
 int Run(const Options& options)
 {
+#ifdef _WIN32
+    platform::Win32System system;
+#else
     platform::PosixSystem system;
+#endif
     platform::HeadlessApplication application;
     // Bodies for standard output live in the C library's blocks, which grow by remapping
     // without copies. The huge-page block allocator measured two to three times slower here:
