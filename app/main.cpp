@@ -3,6 +3,7 @@
 // application to end.
 
 #include "app/Form85.h"
+#include "platform/posix/OpenSslCrypto.h"
 #include "platform/posix/PosixSystem.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtUiBackend.h"
@@ -31,7 +32,11 @@ int main(int argc, char** argv)
     ui.AttachPeers(mainForm);
     mainForm.DoCreate();
 
+    platform::OpenSslCrypto crypto;
+
     UpdaterEnvironment env{app, sys, params, UPDATER_UPDATE_SERVER, UPDATER_HOME_PAGE};
+    env.PublicKey = UPDATER_PUBLIC_KEY;
+    env.Crypto = &crypto;
     TUpdateFrm updateFrm(env);
     ui.AttachPeers(updateFrm);
     app.Guard([&] { updateFrm.DoCreate(); });

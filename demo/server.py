@@ -9,8 +9,18 @@ Anything else: 404. Every request line and its Cookie header are logged to stdou
 
 Usage: server.py [--port 0] [--build 2013] [--version 1.1] [--notes TEXT]
                  [--installer demo/installer.sh] [--size BYTES] [--rate BYTES_PER_S]
+                 [--signoffer PATH --key PRIVATE.pem [--app NAME] [--expires-days D]]
+                 [--tamper KEY=VALUE ...] [--setup-flip] [--setup-extra N] [--setup-short N]
+                 [--endless]
+With --signoffer the check reply is a signed offer for the installer it serves, made by the
+signing tool. The tampering options then change what is served after signing: the value of a key of the
+reply (an empty VALUE leaves the key empty), one byte of the installer, bytes added to or
+taken from its end, or an installer that never ends (sent until the client closes).
 The chosen port is printed first as "PORT <n>".
 """
+import signal
+import subprocess
+import tempfile
 import argparse
 import http.server
 import os
@@ -30,12 +40,49 @@ def main():
     ap.add_argument("--setup-path", default="", help="SetupPath to announce (default: this server's setup.exe)")
     ap.add_argument("--chunked", action="store_true", help="send the installer chunked instead of sized")
     ap.add_argument("--cut", type=int, default=-1, help="close the connection after this many installer bytes")
+    ap.add_argument("--signoffer", default="", help="the signing tool; makes the reply a signed offer")
+    ap.add_argument("--key", default="", help="the publisher's private key for --signoffer")
+    ap.add_argument("--app", default="My App", help="AppName of the signed offer")
+    ap.add_argument("--expires-days", default="30")
+    ap.add_argument("--tamper", action="append", default=[], help="KEY=VALUE: change a reply key after signing")
+    ap.add_argument("--setup-flip", action="store_true", help="change one byte of the installer after signing")
+    ap.add_argument("--setup-extra", type=int, default=0, help="bytes added to the installer after signing")
+    ap.add_argument("--setup-short", type=int, default=0, help="bytes taken from the installer's end after signing")
+    ap.add_argument("--endless", action="store_true", help="send the installer for ever, without a length")
     args = ap.parse_args()
 
     with open(args.installer, "rb") as f:
         script = f.read()
     # The padding is a shell comment after the script's final exit, so the file still runs.
     body = script + b"\n#" + b"-" * max(0, args.size - len(script) - 3) + b"\n"
+    signed_body = body
+    setup_file = None
+    if args.signoffer:
+        setup_file = tempfile.NamedTemporaryFile(prefix="served-setup-", delete=False)
+        setup_file.write(body)
+        setup_file.close()
+    if args.setup_flip:
+        mid = len(body) // 2
+        body = body[:mid] + bytes([body[mid] ^ 0x01]) + body[mid + 1:]
+    body = body + b"#" * args.setup_extra
+    if args.setup_short:
+        body = body[:max(0, len(body) - args.setup_short)]
+
+    def check_reply(notes, setup):
+        if not args.signoffer:
+            return ("[web]\r\nbuildId=%s\r\nversion=%s\r\nwhatnews=%s\r\nSetupPath=%s\r\n"
+                    % (args.build, args.version, notes, setup)).encode("utf-8")
+        reply = subprocess.run(
+            [args.signoffer, "sign", "--key", args.key, "--app", args.app, "--build", args.build,
+             "--version", args.version, "--notes", notes, "--url", setup,
+             "--expires-days", args.expires_days, setup_file.name],
+            check=True, capture_output=True).stdout.decode("utf-8")
+        for t in args.tamper:
+            key, value = t.split("=", 1)
+            lines = reply.split("\r\n")
+            lines = [key + "=" + value if l.startswith(key + "=") else l for l in lines]
+            reply = "\r\n".join(lines)
+        return reply.encode("utf-8")
 
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
@@ -53,8 +100,7 @@ def main():
                                        if "langid=1" in self.path else
                                        "Téléchargements plus rapides, fenêtre plus claire et corrections.")
                 setup = args.setup_path or "http://127.0.0.1:%d/update/setup.exe" % self.server.server_port
-                reply = ("[web]\r\nbuildId=%s\r\nversion=%s\r\nwhatnews=%s\r\nSetupPath=%s\r\n"
-                         % (args.build, args.version, notes, setup)).encode("utf-8")
+                reply = check_reply(notes, setup)
                 self.send_response(200)
                 self.send_header("Content-Type", "text/plain; charset=utf-8")
                 self.send_header("Content-Length", str(len(reply)))
@@ -64,6 +110,17 @@ def main():
             elif path == "/update/setup.exe":
                 self.send_response(200)
                 self.send_header("Content-Type", "application/octet-stream")
+                if args.endless:
+                    # No length: the body ends when the connection does, which here is never
+                    # from this side.
+                    self.send_header("Connection", "close")
+                    self.end_headers()
+                    self.close_connection = True
+                    try:
+                        while True:
+                            self.wfile.write(b"#" * 65536)
+                    except OSError:
+                        return
                 if args.chunked:
                     self.send_header("Transfer-Encoding", "chunked")
                 else:
@@ -94,12 +151,19 @@ def main():
                 self.end_headers()
                 self.wfile.write(msg)
 
+    def stop(*_):
+        raise KeyboardInterrupt
+
+    signal.signal(signal.SIGTERM, stop)
     srv = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
     print("PORT", srv.server_port, flush=True)
     try:
         srv.serve_forever()
     except KeyboardInterrupt:
         pass
+    finally:
+        if setup_file:
+            os.unlink(setup_file.name)
 
 
 if __name__ == "__main__":

@@ -6,7 +6,7 @@
 //     TLocEngine engine(system);               // platform::System reads the file
 //     engine.LoadLanguageFile(exeDir + "Languages/french.lng");   // or none at all
 //     TMessageCatalogue catalogue;             // French defaults (MessageCatalogue.h)
-//     catalogue.Load(engine);                  // entries 1..64 from "-Strings-"
+//     catalogue.Load(engine);                  // entries 1..67 from "-Strings-"
 //     engine.TranslateForm(form);              // section "TUpdateFrm", else "UpdateFrm"
 //     std::string title = Format(catalogue.Entry(51), {appName});
 //

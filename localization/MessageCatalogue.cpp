@@ -101,6 +101,14 @@ constexpr std::string_view kDefaults[TMessageCatalogue::kEntryCount] = {
     "Veuillez fermer toutes les instances de %s avant de continuer...",
     // 64: status line while the downloaded installer is saved
     "Sauvegarde du setup telecharger...",
+    // 65: message when the update server's answer fails the publisher's signature check
+        "La réponse du serveur de mise à jour n'a pas pu être vérifiée.\r\n"
+        "Aucune mise à jour n'est installée. Veuillez proceder a une mise a jour manuelle a partir du site web de l'editeur.",
+    // 66: status line after the update server's answer was refused
+    "Réponse du serveur de mise à jour non vérifiée",
+    // 67: message when the downloaded installer is not the one the publisher signed
+        "Le programme d'installation téléchargé ne correspond pas à celui signé par l'éditeur.\r\n"
+        "Il n'a pas été lancé.",
 };
 
 std::size_t IndexOf(int number)

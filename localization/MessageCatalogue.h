@@ -1,5 +1,5 @@
 #pragma once
-// The message catalogue: the 64 numbered texts from which the updater takes every
+// The message catalogue: the 67 numbered texts from which the updater takes every
 // message, status line, speed line and title it shows. Each entry starts with its
 // built-in French text; Load replaces entry n by string n of the language file's
 // "-Strings-" section when the file has that many strings (keys 1..n without a gap).
@@ -16,21 +16,21 @@ class TLocEngine;
 
 class TMessageCatalogue {
 public:
-    static constexpr int kEntryCount = 64;
+    static constexpr int kEntryCount = 67;
     // The entries the updater shows; the others keep the numbering shared with the
     // language files of other applications and are never shown.
-    static constexpr std::array<int, 18> kShownEntries = {40, 48, 49, 50, 51, 52, 53, 54, 55,
-                                                          56, 57, 58, 59, 60, 61, 62, 63, 64};
+    static constexpr std::array<int, 21> kShownEntries = {40, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57,
+                                                          58, 59, 60, 61, 62, 63, 64, 65, 66, 67};
 
     // Every entry holds its built-in text.
     TMessageCatalogue();
 
-    // The current text of entry `number` (1..64); throws std::out_of_range otherwise.
+    // The current text of entry `number` (1..kEntryCount); throws std::out_of_range otherwise.
     const std::string& Entry(int number) const;
-    // The built-in text of entry `number` (1..64); throws std::out_of_range otherwise.
+    // The built-in text of entry `number` (1..kEntryCount); throws std::out_of_range otherwise.
     static const std::string& Default(int number);
 
-    // Fills entries 1..64 in ascending order with GetString: an entry the engine has no
+    // Fills entries 1..kEntryCount in ascending order with GetString: an entry the engine has no
     // string for keeps its text.
     void Load(const TLocEngine& engine);
 

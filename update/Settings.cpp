@@ -4,7 +4,7 @@
 #include "update/SettingsFile.h"
 
 InstalledSettings ReadInstalledSettings(platform::System& sys, const std::string& builtInUpdateServer,
-                                        const std::string& builtInHomePage)
+                                        const std::string& builtInHomePage, const std::string& builtInPublicKey)
 {
     TSettingsFile ini(sys, sys.ExeDir() + kInstalledSettingsFile);
     InstalledSettings s;
@@ -20,6 +20,11 @@ InstalledSettings ReadInstalledSettings(platform::System& sys, const std::string
     s.HomePage = ini.ReadString(kInstalledSection, "HomePage", "");
     if (s.HomePage.empty())
         s.HomePage = builtInHomePage;
+    // As for the addresses, an empty value keeps the built-in keys: a blank line left in
+    // "update.ini" must not switch verification off.
+    s.PublicKey = ini.ReadString(kInstalledSection, "PublicKey", "");
+    if (s.PublicKey.empty())
+        s.PublicKey = builtInPublicKey;
     return s;
 }
 

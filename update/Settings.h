@@ -22,6 +22,9 @@ struct InstalledSettings {
     // texts unless "update.ini" gives non-empty "UpdateServer" / "HomePage".
     std::string UpdateServer{};
     std::string HomePage{};
+    // The publisher's public keys ("PublicKey": base64 DER keys separated by commas), else
+    // the built-in text. Empty: offers are not verified and the network is trusted.
+    std::string PublicKey{};
 };
 
 struct OfferedSettings {
@@ -35,7 +38,7 @@ struct OfferedSettings {
 // address overrides. An "UpdateServer" override without a final "/" gets one, because the
 // check address is appended to it.
 InstalledSettings ReadInstalledSettings(platform::System& sys, const std::string& builtInUpdateServer,
-                                        const std::string& builtInHomePage);
+                                        const std::string& builtInHomePage, const std::string& builtInPublicKey = {});
 
 // The path of "webinfo.ini" in the update folder (which ends in a separator).
 std::string OfferedSettingsPath(const std::string& updateFolder);

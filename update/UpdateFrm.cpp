@@ -126,7 +126,7 @@ void TUpdateFrm::FormCreate(TComponent*)
     if (!hiddenMode_)
         SetVisible(true);
 
-    installed_ = ReadInstalledSettings(env_.Sys, env_.UpdateServer, env_.HomePage);
+    installed_ = ReadInstalledSettings(env_.Sys, env_.UpdateServer, env_.HomePage, env_.PublicKey);
     updateFolder_ = FormUpdateFolder(env_.Sys, installed_.AppName);
 
     const std::string title = FormatEntry(51, {installed_.AppName});
@@ -137,6 +137,7 @@ void TUpdateFrm::FormCreate(TComponent*)
     IdAntiFreeze1->SetActive(true);
 
     updateState_ = usWaiting;
+    createdAt_ = env_.Sys.Now();
     Timer1->SetEnabled(true);
 }
 

@@ -10,11 +10,13 @@
 #include "http/IdHTTP.h"
 #include "localization/LocEngine.h"
 #include "localization/MessageCatalogue.h"
+#include "platform/runtime/Exception.h"
 #include "platform/runtime/Format.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/Form.h"
 #include "platform/ui/Timer.h"
 #include "update/Settings.h"
+#include "update/SignedOffer.h"
 #include "update/UpdateFolder.h"
 #include "update/UpdaterEnvironment.h"
 
@@ -22,6 +24,12 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+class TMemoryStream;
+class TStream;
+
+// The downloaded installer is not the one the publisher signed (size or hash).
+UPDATER_EXCEPTION_CLASS(EInstallerMismatch, Exception);
 
 // The run state: -1 waiting, 0 checking, 1 installing, 2 installer finished, -2 ending.
 enum UpdateStateValue : int {
@@ -61,6 +69,11 @@ public:
     // The check address: base address + query with the name's blanks as "_", all lowered.
     std::string CheckAddress() const;
     void IdHTTP1WorkEnd(TComponent* Sender, TWorkMode AWorkMode);
+    // Whether offers must carry the publisher's signature ("PublicKey" or a built-in key).
+    bool VerifiesOffers() const { return !installed_.PublicKey.empty(); }
+    // The verdict on the last check answer; Accepted (with nothing to promise) when offers
+    // are not verified.
+    const OfferVerdict& LastVerdict() const { return verdict_; }
 
     // Transfer progress (Progress.cpp).
     void IdHTTP1WorkBegin(TComponent* Sender, TWorkMode AWorkMode, std::int64_t AWorkCountMax);
@@ -95,6 +108,19 @@ private:
     std::string FormatEntry(int n, const std::vector<FormatArg>& args) const;
     void SetStatus(const std::string& text) { Label1->SetCaption(text); }
     void PumpMessages();
+    // The check download into `reply`, bounded by kMaxCheckAnswerSize; false when it failed
+    // (the failure has been shown) or the run is ending.
+    bool DownloadCheckAnswer(TMemoryStream& reply);
+    // The failure of the check, or the refusal of its answer: the box, the status line, the
+    // product page in the notes box, and the end of the run.
+    void EndCheck(int messageEntry, int statusEntry, int boxType);
+    // The signature check of the saved answer; true when the run may use it.
+    bool AcceptOffer();
+    // The installer download into `destination`, through the signed size bound and hash
+    // when offers are verified. Throws on any failure, the mismatch with entry 67's text.
+    void DownloadInstaller(TStream& destination);
+    // A hidden run past its time budget ends by itself.
+    bool HiddenBudgetSpent();
 
     const UpdaterEnvironment& env_;
     bool hiddenMode_ = false;
@@ -107,6 +133,8 @@ private:
     OfferedSettings offered_;
     bool shownForOffer_ = false;
     TDateTime startTime_ = 0;
+    TDateTime createdAt_ = 0;
+    OfferVerdict verdict_{OfferCheck::Accepted};
     // Read transfers larger than the bar's 32-bit range are shown scaled down by this.
     std::int64_t progressScale_ = 1;
 };
@@ -118,3 +146,5 @@ inline constexpr const char* kErrorCaption = "Error";
 inline constexpr const char* kCheckQuery =
     "index.php?checkupdate&app=%s&version=%s&updatemode=appUpdater&langid=%d";
 inline constexpr int SW_SHOW = 5;
+// The largest check answer taken; a longer one fails the check.
+inline constexpr std::int64_t kMaxCheckAnswerSize = std::int64_t{1} << 20;

@@ -9,8 +9,13 @@
 
 namespace platform {
 class Application;
+class Crypto;
 class System;
 } // namespace platform
+
+// How long a hidden run may go on before it ends by itself: a server that trickles its
+// answer must not keep an invisible updater alive for hours.
+inline constexpr int kHiddenRunBudgetMs = 15 * 60 * 1000;
 
 struct UpdaterEnvironment {
     platform::Application& App;
@@ -22,4 +27,10 @@ struct UpdaterEnvironment {
     std::string HomePage;     // no trailing separator
     // Replaces the system's connection test when set (tests, demos without a network).
     std::function<bool()> ConnectionTest = {};
+    // The built-in public keys of the publisher; "update.ini" may replace them.
+    std::string PublicKey = {};
+    // The security services; needed only when a key is configured (without them every
+    // signed offer is refused).
+    const platform::Crypto* Crypto = nullptr;
+    int HiddenRunBudgetMs = kHiddenRunBudgetMs;
 };

@@ -211,6 +211,11 @@ bool PosixSystem::FileExists(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool PosixSystem::RemoveFile(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
 bool PosixSystem::DirectoryExists(const std::string& path)
 {
     struct stat st;

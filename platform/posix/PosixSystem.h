@@ -30,6 +30,7 @@ public:
     // target's permission bits carry over to the new file.
     void WriteFile(const std::string& path, std::string_view bytes) override;
     bool FileExists(const std::string& path) override;
+    bool RemoveFile(const std::string& path) override;
     bool DirectoryExists(const std::string& path) override;
     bool CreateDir(const std::string& path) override;
 

@@ -47,6 +47,8 @@ public:
     // Creates or replaces the file. Throws EFCreateError "Cannot create file "<path>". <text>".
     virtual void WriteFile(const std::string& path, std::string_view bytes) = 0;
     virtual bool FileExists(const std::string& path) = 0;
+    // Removes the file; true when it is gone afterwards (also when it was not there).
+    virtual bool RemoveFile(const std::string& path) = 0;
     virtual bool DirectoryExists(const std::string& path) = 0;
     // Creates one folder level; false on failure.
     virtual bool CreateDir(const std::string& path) = 0;

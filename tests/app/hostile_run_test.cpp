@@ -110,13 +110,14 @@ TEST(HostileRun, NothingPartialIsSavedOrStartedWhateverTheServerDoes)
         {.name = "an endless installer, closed by the user at 8 MiB", .check = Script(),
          .installer = Script().ExpectRequest().Send(kOkHead + "\r\n").SendRepeated(endlessBlock, 1024).Close(),
          .user = User::ClosesAtWork},
-        {.name = "an endless check reply, closed by the user at 8 MiB",
+        // The check answer is cut at its size bound: a failed check, nothing saved.
+        {.name = "an endless check reply",
          .check = Script()
                       .ExpectRequest()
                       .Send(kOkHead + "\r\n[web]\nbuildId=2\n")
                       .SendRepeated(endlessBlock, 1024)
                       .Close(),
-         .offer = false, .user = User::ClosesAtWork},
+         .offer = false},
         // The server's own misdeeds: each ends the download with its error.
         {.name = "endless header lines", .check = Script(),
          .installer = Script().ExpectRequest().Send(kOkHead).SendRepeated("X-A: b\r\n", 100000).Close(),
@@ -271,6 +272,33 @@ TEST(HostileRun, ACookieFloodInTheCheckLeavesTheInstallerRequestBounded)
     EXPECT_NE(second.find("c940=v"), std::string::npos);
     EXPECT_EQ(second.find("c939=v"), std::string::npos);
     EXPECT_LT(second.size(), 4096u);
+}
+
+TEST(HostileRun, AHiddenRunEndsByItselfWhenItsTimeBudgetIsSpent)
+{
+    // A server that never finishes its answer keeps the check's Get waiting; the ticks that
+    // come inside it end the run once the budget is spent, and not a tick before.
+    for (bool hidden : {true, false}) {
+        FakeSystem sys;
+        HeadlessApplication app;
+        sys.files["/opt/app/update.ini"] = "[Current]\nAppName=My App\n";
+        std::vector<std::string> params{"/opt/app/update"};
+        if (hidden)
+            params.push_back("/hidden");
+        UpdaterEnvironment env{app, sys, params, "http://127.0.0.1:9/update/", "http://127.0.0.1/home", [] { return false; }};
+        env.HiddenRunBudgetMs = 60000;
+        TUpdateFrm form(env);
+        form.DoCreate();
+        sys.now += 59999 / 86400000.0;
+        form.Timer1Timer(nullptr);
+        EXPECT_FALSE(app.Terminated());
+        EXPECT_EQ(form.UpdateState(), usWaiting);
+        sys.now += 2 / 86400000.0;
+        form.Timer1Timer(nullptr);
+        EXPECT_EQ(app.Terminated(), hidden) << "a visible window waits for its user";
+        EXPECT_EQ(form.UpdateState(), hidden ? usEnding : usWaiting);
+        EXPECT_TRUE(app.Boxes().empty());
+    }
 }
 
 } // namespace

@@ -128,6 +128,7 @@ Updater::Updater(InstallFolder& folder, std::vector<std::string> params, std::fu
     params.insert(params.begin(), (folder.app / "update").string());
     env = std::make_unique<UpdaterEnvironment>(
         UpdaterEnvironment{*app, sys, params, "http://127.0.0.1:9/update/", "http://127.0.0.1:9", connection});
+    env->Crypto = &crypto;
 }
 
 Updater::~Updater()
@@ -154,6 +155,18 @@ bool Updater::RunUntilTerminated(int timeoutMs)
     watchdog.start(timeoutMs);
     app->Run();
     return !timedOut;
+}
+
+bool Updater::RunUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (done())
+            app->Terminate();
+    });
+    poll.start(10);
+    const bool inTime = RunUntilTerminated(timeoutMs);
+    return inTime;
 }
 
 QWidget* WidgetOf(const TComponent* c)

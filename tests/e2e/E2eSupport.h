@@ -3,6 +3,7 @@
 // install folder with "update.ini" and the shipped language files, a home folder for the
 // documents, the local update server (demo/server.py) and the window itself.
 
+#include "platform/posix/OpenSslCrypto.h"
 #include "platform/posix/PosixSystem.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtUiBackend.h"
@@ -24,7 +25,10 @@ class TestSystem : public platform::PosixSystem {
 public:
     std::string exeDir;
     std::vector<int> sleeps;
+    // Added to the clock, to run the updater at another moment (an offer's expiry).
+    double clockShiftDays = 0;
     std::string ExeDir() override { return exeDir; }
+    TDateTime Now() override { return PosixSystem::Now() + clockShiftDays; }
     void Sleep(int ms) override
     {
         sleeps.push_back(ms);
@@ -69,8 +73,12 @@ struct Updater {
     // Runs the message loop until the run ends the program or `timeoutMs` passes; false
     // on the timeout.
     bool RunUntilTerminated(int timeoutMs);
+    // Runs the message loop until `done` holds (looked at every 10 ms), the run ends the
+    // program, or `timeoutMs` passes; false on the timeout.
+    bool RunUntil(const std::function<bool()>& done, int timeoutMs);
 
     TestSystem sys;
+    platform::OpenSslCrypto crypto;
     std::unique_ptr<platform::QtApplication> app;
     std::unique_ptr<platform::QtUiBackend> ui;
     std::unique_ptr<UpdaterEnvironment> env;

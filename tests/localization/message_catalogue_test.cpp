@@ -14,6 +14,7 @@ namespace {
 // rules built from their length.
 const std::string kEAcute = "\xC3\xA9";
 const std::string kEGrave = "\xC3\xA8";
+const std::string kECirc = "\xC3\xAA";
 const std::string kAGrave = "\xC3\xA0";
 const std::string kRule(50, '-');
 
@@ -57,6 +58,13 @@ TEST(MessageCatalogue, DefaultsOfTheShownEntriesAreExact)
         {62, "Erreur lors du telechargement.\r\nFermeture du programme de mises " + kAGrave + " jour."},
         {63, "Veuillez fermer toutes les instances de %s avant de continuer..."},
         {64, "Sauvegarde du setup telecharger..."},
+        {65, "La r" + kEAcute + "ponse du serveur de mise " + kAGrave + " jour n'a pas pu " + kECirc + "tre v" + kEAcute +
+                 "rifi" + kEAcute + "e.\r\nAucune mise " + kAGrave + " jour n'est install" + kEAcute +
+                 "e. Veuillez proceder a une mise a jour manuelle a partir du site web de l'editeur."},
+        {66, "R" + kEAcute + "ponse du serveur de mise " + kAGrave + " jour non v" + kEAcute + "rifi" + kEAcute + "e"},
+        {67, "Le programme d'installation t" + kEAcute + "l" + kEAcute + "charg" + kEAcute + " ne correspond pas " +
+                 kAGrave + " celui sign" + kEAcute + " par l'" + kEAcute + "diteur.\r\nIl n'a pas " + kEAcute +
+                 "t" + kEAcute + " lanc" + kEAcute + "."},
     };
     TMessageCatalogue catalogue;
     std::vector<int> tested;
@@ -74,8 +82,8 @@ TEST(MessageCatalogue, EveryEntryExistsAndNoOther)
     for (int n = 1; n <= TMessageCatalogue::kEntryCount; ++n)
         EXPECT_FALSE(catalogue.Entry(n).empty()) << n;
     EXPECT_THROW(catalogue.Entry(0), std::out_of_range);
-    EXPECT_THROW(catalogue.Entry(65), std::out_of_range);
-    EXPECT_THROW(TMessageCatalogue::Default(65), std::out_of_range);
+    EXPECT_THROW(catalogue.Entry(TMessageCatalogue::kEntryCount + 1), std::out_of_range);
+    EXPECT_THROW(TMessageCatalogue::Default(TMessageCatalogue::kEntryCount + 1), std::out_of_range);
 }
 
 TEST(MessageCatalogue, FillReplacesOnlyWhatTheTableHolds)
@@ -88,7 +96,7 @@ TEST(MessageCatalogue, FillReplacesOnlyWhatTheTableHolds)
         {.name = "no strings", .file = "[-Header-]\nIsUTF8=1\n", .replacedUpTo = 0},
         {.name = "keys 1..50", .file = kStrings + Keys(1, 50), .replacedUpTo = 50},
         {.name = "gap at 11", .file = kStrings + Keys(1, 10) + Keys(12, 64), .replacedUpTo = 10},
-        {.name = "70 strings", .file = kStrings + Keys(1, 70), .replacedUpTo = 64},
+        {.name = "70 strings", .file = kStrings + Keys(1, 70), .replacedUpTo = TMessageCatalogue::kEntryCount},
     };
     for (const auto& c : cases) {
         LoadedEngine loaded(c.file);

@@ -56,6 +56,11 @@ public:
         files[path] = std::string(bytes);
     }
     bool FileExists(const std::string& path) override { return files.count(path) > 0; }
+    bool RemoveFile(const std::string& path) override
+    {
+        files.erase(path);
+        return true;
+    }
     bool DirectoryExists(const std::string& path) override { return dirs.count(Normal(path)) > 0; }
     bool CreateDir(const std::string& path) override
     {

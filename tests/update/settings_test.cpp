@@ -63,6 +63,26 @@ TEST(InstalledSettings, DefaultsWithoutTheFile)
     EXPECT_EQ(s.HomePage, kHome);
 }
 
+TEST(InstalledSettings, PublicKeysComeFromTheFileOrTheBuiltInText)
+{
+    struct Case {
+        const char* name;
+        std::string file;
+        std::string builtIn;
+        std::string want;
+    } cases[] = {
+        {"no key anywhere: offers are not verified", "[Current]\n", "", ""},
+        {"the built-in key", "[Current]\n", "BUILTIN", "BUILTIN"},
+        {"the file's keys replace it", "[Current]\npublickey=K1, K2\n", "BUILTIN", "K1, K2"},
+        {"an empty value keeps it", "[Current]\nPublicKey=\n", "BUILTIN", "BUILTIN"},
+    };
+    for (const auto& c : cases) {
+        FakeSystem sys;
+        sys.files[sys.ExeDir() + "update.ini"] = c.file;
+        EXPECT_EQ(ReadInstalledSettings(sys, kServer, kHome, c.builtIn).PublicKey, c.want) << c.name;
+    }
+}
+
 TEST(InstalledSettings, ReadsBesideTheExecutable)
 {
     struct Case {

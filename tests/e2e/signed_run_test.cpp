@@ -1,0 +1,206 @@
+// Signed offers through the real window on the offscreen platform: the local update server
+// signs its offer with the publisher's tool and then, case by case, changes what it serves.
+// Whatever is changed, nothing is saved as "setup.exe" and nothing is started.
+
+#include "E2eSupport.h"
+
+#include "localization/MessageCatalogue.h"
+#include "platform/runtime/Base64.h"
+#include "platform/ui/Application.h"
+#include "support/QtBoxAnswerer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using namespace e2e;
+using namespace platform;
+
+namespace {
+
+std::string Entry(int n) { return TMessageCatalogue::Default(n); }
+
+std::string AsShown(std::string text)
+{
+    std::string r;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            r += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            r += text[i];
+        }
+    }
+    return r;
+}
+
+std::string Describe(const QtBoxAnswerer& boxes)
+{
+    std::string r;
+    for (const auto& b : boxes.Boxes())
+        r += "\n  [" + b.Caption + "] " + b.Text;
+    return r;
+}
+
+// A publisher: a key pair, the private half in a file for the signing tool.
+struct Publisher {
+    P256KeyPair pair = GenerateP256Key();
+    fs::path pem;
+    explicit Publisher(const fs::path& dir, const std::string& name) : pem(dir / (name + ".pem"))
+    {
+        std::ofstream(pem, std::ios::binary) << pair.PrivateKeyPem;
+    }
+    std::string PublicKey() const { return Base64Encode(pair.PublicKeyDer); }
+};
+
+std::string SignOffer() { return std::string(std::getenv("UPDATER_BIN_DIR")) + "/signoffer"; }
+
+struct SignedRun : ::testing::Test {
+    InstallFolder folder;
+    fs::path record = folder.root / "installer-record.txt";
+    Publisher publisher{folder.root, "publisher"};
+    Publisher stranger{folder.root, "stranger"};
+
+    void SetUp() override
+    {
+        setenv("UPDATER_DEMO_RECORD", record.c_str(), 1);
+        setenv("UPDATER_DEMO_INSTALL_SECONDS", "0.1", 1);
+    }
+    void Ini(const std::string& server, const std::string& keys)
+    {
+        folder.WriteIni("[Current]\nAppName=My App\nVersion=1.0\nbuildId=2012\nUpdateServer=" + server +
+                        "\nHomePage=http://127.0.0.1:1/product\nPublicKey=" + keys + "\n");
+    }
+    fs::path Update() const { return folder.UpdateFolder("My App"); }
+    // The server's arguments for an offer signed by `signer`, plus `extra`.
+    std::vector<std::string> Signed(const Publisher& signer, std::vector<std::string> extra = {}) const
+    {
+        std::vector<std::string> args{"--size", "200000", "--rate", "0", "--signoffer", SignOffer(),
+                                      "--key", signer.pem.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+};
+
+} // namespace
+
+TEST_F(SignedRun, AnAcceptedOfferInstallsAlsoWhenTheSecondKeySigned)
+{
+    for (const std::string& keys : {publisher.PublicKey(), stranger.PublicKey() + ", " + publisher.PublicKey()}) {
+        SCOPED_TRACE(keys);
+        fs::remove_all(Update());
+        fs::remove(record);
+        UpdateServer server(Signed(publisher));
+        Ini(server.Base(), keys);
+        Updater u(folder, {}, [] { return true; });
+        QtBoxAnswerer boxes({IDYES, IDOK});
+        u.Create();
+        ASSERT_TRUE(u.RunUntilTerminated(20000)) << Describe(boxes);
+        ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
+        EXPECT_EQ(u.form->LastVerdict().Check, OfferCheck::Accepted);
+        EXPECT_EQ(fs::file_size(Update() / "setup.exe"), 200000u);
+        EXPECT_NE(Slurp(record).find("arguments: /update\n"), std::string::npos);
+        EXPECT_EQ(u.form->UpdateState(), usInstallerFinished);
+    }
+}
+
+TEST_F(SignedRun, AnAnswerThatDoesNotVerifyIsRefusedAndNothingIsDownloaded)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> server; // beyond the offer signed by the publisher
+        const Publisher* signer = nullptr; // default: the publisher
+        std::string keys = {};             // default: the publisher's key
+        double clockShiftDays = 0;
+        OfferCheck why = OfferCheck::BadSignature;
+    };
+    const Case cases[] = {
+        {.name = "AppName changed", .server = {"--tamper", "AppName=Other App"}},
+        {.name = "buildId changed", .server = {"--tamper", "buildId=2999"}},
+        {.name = "version changed", .server = {"--tamper", "version=9.9"}},
+        {.name = "whatnews changed", .server = {"--tamper", "whatnews=Now with extras"}},
+        {.name = "SetupPath changed", .server = {"--tamper", "SetupPath=http://127.0.0.1:1/evil.exe"}},
+        {.name = "SetupSize changed", .server = {"--tamper", "SetupSize=200001"}},
+        {.name = "SetupSha256 changed",
+         .server = {"--tamper", "SetupSha256=" + std::string(64, 'a')}},
+        {.name = "Expires changed", .server = {"--tamper", "Expires=2099-01-01T00:00:00Z"}},
+        {.name = "signed by another key", .server = {}, .signer = &stranger},
+        {.name = "no signature", .server = {"--tamper", "Signature="}, .why = OfferCheck::Unsigned},
+        {.name = "a signature that is not base64", .server = {"--tamper", "Signature=%%%"},
+         .why = OfferCheck::Unsigned},
+        {.name = "a signature that is not DER", .server = {"--tamper", "Signature=AAAA"}},
+        {.name = "a key that is not base64", .server = {}, .keys = "not a key!", .why = OfferCheck::NoUsableKey},
+        {.name = "a key that is not a public key", .server = {}, .keys = "AAAA"},
+        {.name = "signed for another application", .server = {"--app", "Other App"},
+         .why = OfferCheck::WrongApplication},
+        {.name = "expired", .server = {"--expires-days", "1"}, .clockShiftDays = 2, .why = OfferCheck::Expired},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(Update());
+        // A "setup.exe" of an earlier run must not be started either.
+        UpdateServer server(Signed(c.signer ? *c.signer : publisher, c.server));
+        Ini(server.Base(), c.keys.empty() ? publisher.PublicKey() : c.keys);
+        Updater u(folder, {}, [] { return true; });
+        u.sys.clockShiftDays = c.clockShiftDays;
+        QtBoxAnswerer boxes({IDOK});
+        u.Create();
+        u.RunUntil([&] { return u.form->UpdateState() == usEnding && !boxes.Boxes().empty(); }, 10000);
+        EXPECT_EQ(u.form->LastVerdict().Check, c.why);
+        ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
+        EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(65)));
+        EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONERROR);
+        EXPECT_EQ(u.form->Label1->Caption(), Entry(66));
+        EXPECT_EQ(u.form->Memo->LinesText(), AsShown(Entry(56)).replace(Entry(56).find("%s"), 2,
+                                                                         "http://127.0.0.1:1/product") + "\r\n");
+        EXPECT_EQ(server.Requests().size(), 1u) << "no installer may be asked for";
+        EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
+        EXPECT_FALSE(fs::exists(record));
+        // The refused answer is kept as it came, for diagnosis.
+        const std::string saved = Slurp(Update() / "webinfo.ini");
+        EXPECT_NE(saved.find("Signature="), std::string::npos);
+        for (std::size_t i = 0; i + 1 < c.server.size(); i += 2)
+            if (c.server[i] == "--tamper") {
+                EXPECT_NE(saved.find(c.server[i + 1] + "\r\n"), std::string::npos) << saved;
+            }
+    }
+}
+
+TEST_F(SignedRun, AnInstallerThatIsNotTheSignedOneIsNeitherSavedNorStarted)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> server;
+    };
+    const Case cases[] = {
+        {"one byte changed", {"--setup-flip"}},
+        {"one byte short", {"--setup-short", "1"}},
+        {"one byte long", {"--setup-extra", "1"}},
+        {"never ending", {"--endless"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(Update());
+        fs::create_directories(Update());
+        std::ofstream(Update() / "setup.exe") << "#!/bin/sh\necho stale installer >> " << record.string() << "\n";
+        UpdateServer server(Signed(publisher, c.server));
+        Ini(server.Base(), publisher.PublicKey());
+        Updater u(folder, {}, [] { return true; });
+        QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
+        u.Create();
+        u.RunUntil([&] { return boxes.Boxes().size() >= 3; }, 20000);
+        ASSERT_EQ(boxes.Boxes().size(), 3u) << Describe(boxes);
+        EXPECT_EQ(boxes.Boxes()[1].Caption, "Error");
+        EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(67)));
+        EXPECT_EQ(boxes.Boxes()[1].Type, MB_ICONERROR);
+        EXPECT_EQ(boxes.Boxes()[2].Text, AsShown(Entry(62)));
+        EXPECT_EQ(u.form->Label1->Caption(), Entry(61));
+        EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
+        EXPECT_FALSE(fs::exists(record)) << Slurp(record);
+        // The bound stops an endless body at the signed size: the bar never passed it.
+        EXPECT_LE(u.form->ProgressBar->Position(), 200000 + 40 + 65536);
+    }
+}

@@ -1,0 +1,162 @@
+// signoffer: the publisher's signing tool for update offers.
+//
+//   signoffer keygen PRIVATE.pem
+//       makes a P-256 key, writes it to PRIVATE.pem (a new file, readable by its owner
+//       only) and prints the public key as "update.ini" takes it in "PublicKey".
+//   signoffer sign --key PRIVATE.pem --app NAME --build N --version V --notes TEXT
+//                  --url URL --expires-days D INSTALLER
+//       prints a complete signed check answer for INSTALLER (its size and SHA-256).
+//
+// A value that the updater's settings reader would not read back unchanged is refused, so
+// what is signed is what the updater verifies. Usage errors print one line and exit 2;
+// other failures print "error: MESSAGE" and exit 1.
+
+#include "platform/posix/OpenSslCrypto.h"
+#include "platform/runtime/Base64.h"
+#include "platform/runtime/Convert.h"
+#include "platform/runtime/DateTime.h"
+#include "platform/runtime/Exception.h"
+#include "update/SignedOffer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+// Offers are meant to be replaced by newer ones; ten years is the longest life taken.
+constexpr int kMaxExpiresDays = 3650;
+
+const char* const kUsage = "usage: signoffer keygen PRIVATE.pem | signoffer sign --key PRIVATE.pem --app NAME "
+                           "--build N --version V --notes TEXT --url URL --expires-days D INSTALLER\n";
+
+int Usage(const std::string& why)
+{
+    std::fprintf(stderr, "signoffer: %s; %s", why.c_str(), kUsage);
+    return kExitUsage;
+}
+
+std::string ReadWhole(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw Exception("cannot open \"" + path + "\"");
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TDateTime NowUtc()
+{
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    return 25569.0 + static_cast<double>(ms) / 86400000.0; // days since 1899-12-30
+}
+
+int KeyGen(const std::string& path)
+{
+    const platform::P256KeyPair pair = platform::GenerateP256Key();
+    // A new file only: overwriting a publisher's key would lose every installation's trust.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd < 0)
+        throw Exception("cannot create \"" + path + "\" (it must not exist yet)");
+    const auto written = ::write(fd, pair.PrivateKeyPem.data(), pair.PrivateKeyPem.size());
+    const bool ok = written == static_cast<ssize_t>(pair.PrivateKeyPem.size()) && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok) {
+        ::unlink(path.c_str());
+        throw Exception("cannot write \"" + path + "\"");
+    }
+    std::printf("%s\n", Base64Encode(pair.PublicKeyDer).c_str());
+    return kExitOk;
+}
+
+int Sign(int argc, char** argv)
+{
+    static const std::vector<std::string> kOptions = {"--key", "--app", "--build", "--version",
+                                                      "--notes", "--url", "--expires-days"};
+    std::map<std::string, std::string> opts;
+    std::vector<std::string> rest;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--", 0) == 0) {
+            if (std::find(kOptions.begin(), kOptions.end(), arg) == kOptions.end())
+                return Usage("unknown option " + arg);
+            if (i + 1 >= argc)
+                return Usage(arg + " needs a value");
+            if (!opts.emplace(arg, argv[++i]).second)
+                return Usage(arg + " given twice");
+        } else {
+            rest.push_back(arg);
+        }
+    }
+    for (const auto& o : kOptions)
+        if (!opts.count(o))
+            return Usage(o + " is missing");
+    if (rest.size() != 1)
+        return Usage("one INSTALLER file is needed");
+    // Whole numbers only: a fraction reads differently under each locale's decimal separator.
+    const std::string& build = opts["--build"];
+    if (build.empty() || build.find_first_not_of("0123456789") != std::string::npos)
+        return Usage("--build must be a whole number");
+    const auto days = TryStrToInt(opts["--expires-days"]);
+    if (!days || *days < 1 || *days > kMaxExpiresDays || opts["--expires-days"].find_first_not_of("0123456789") != std::string::npos)
+        return Usage("--expires-days must be a whole number from 1 to " + std::to_string(kMaxExpiresDays));
+    for (const char* o : {"--app", "--version", "--notes", "--url"})
+        if (auto problem = SignedValueProblem(opts[o]))
+            return Usage(std::string(o) + " " + *problem);
+
+    const std::string key = ReadWhole(opts["--key"]);
+    const std::string installer = ReadWhole(rest[0]);
+    platform::OpenSslCrypto crypto;
+    auto hash = crypto.NewSha256();
+    hash->Update(installer.data(), installer.size());
+
+    const SignedOfferFields fields = {opts["--app"],
+                                      build,
+                                      opts["--version"],
+                                      opts["--notes"],
+                                      opts["--url"],
+                                      std::to_string(installer.size()),
+                                      Sha256Hex(hash->Final()),
+                                      FormatUtcTimestamp(NowUtc() + *days)};
+    const std::string message = SignedOfferMessage(FieldsLookup(fields));
+    const std::string signature = platform::SignEcdsaP256Sha256(key, message);
+    // Checked once more with the public half, so a publisher never ships an offer that its
+    // own updaters would refuse.
+    if (!crypto.VerifyEcdsaP256Sha256(platform::P256PublicKeyOf(key), message, signature))
+        throw Exception("the signature does not verify");
+    const std::string answer = SignedOfferAnswer(fields, signature);
+    std::fwrite(answer.data(), 1, answer.size(), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return Usage("no command");
+    const std::string command = argv[1];
+    try {
+        if (command == "keygen") {
+            if (argc != 3)
+                return Usage("keygen takes one PRIVATE.pem");
+            return KeyGen(argv[2]);
+        }
+        if (command == "sign")
+            return Sign(argc, argv);
+        return Usage("unknown command " + command);
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "error: %s\n", e.Message().c_str());
+        return kExitFailed;
+    }
+}

@@ -1,0 +1,204 @@
+#include "update/SignedOffer.h"
+
+#include "platform/runtime/Base64.h"
+#include "platform/system/ProfileParser.h"
+#include "platform/runtime/Strings.h"
+
+#include <cstdio>
+
+namespace {
+
+bool AllDigits(std::string_view s)
+{
+    for (char c : s)
+        if (c < '0' || c > '9')
+            return false;
+    return !s.empty();
+}
+
+int Number(std::string_view s) // digits only, checked by the caller
+{
+    int v = 0;
+    for (char c : s)
+        v = v * 10 + (c - '0');
+    return v;
+}
+
+int DaysInMonth(int year, int month)
+{
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+} // namespace
+
+std::string SignedOfferMessage(const OfferLookup& lookup)
+{
+    std::string m(kSignedOfferHeader);
+    m += '\n';
+    for (const char* key : kSignedOfferKeys) {
+        m += key;
+        m += '=';
+        m += lookup(key);
+        m += '\n';
+    }
+    return m;
+}
+
+std::vector<std::string> ParsePublicKeys(std::string_view text)
+{
+    std::vector<std::string> keys;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string item = Trim(text.substr(start, comma - start));
+        if (auto der = Base64Decode(item); der && !der->empty())
+            keys.push_back(std::move(*der));
+        start = comma + 1;
+    }
+    return keys;
+}
+
+std::optional<TDateTime> ParseUtcTimestamp(std::string_view t)
+{
+    // 2026-12-08T13:45:00Z
+    if (t.size() != 20 || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' || t[16] != ':' || t[19] != 'Z')
+        return std::nullopt;
+    const std::string_view parts[] = {t.substr(0, 4), t.substr(5, 2),  t.substr(8, 2),
+                                      t.substr(11, 2), t.substr(14, 2), t.substr(17, 2)};
+    for (auto p : parts)
+        if (!AllDigits(p))
+            return std::nullopt;
+    TSystemTime st;
+    st.year = Number(parts[0]);
+    st.month = Number(parts[1]);
+    st.day = Number(parts[2]);
+    st.hour = Number(parts[3]);
+    st.minute = Number(parts[4]);
+    st.second = Number(parts[5]);
+    if (st.year < 1 || st.month < 1 || st.month > 12 || st.day < 1 || st.day > DaysInMonth(st.year, st.month) ||
+        st.hour > 23 || st.minute > 59 || st.second > 59)
+        return std::nullopt;
+    return EncodeDateTime(st);
+}
+
+std::string FormatUtcTimestamp(TDateTime utc)
+{
+    // Whole seconds, rounded so that a value a hair below a second does not show the one before.
+    const TSystemTime t = DecodeDateTime(utc + 0.5 / 86400000.0);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return text;
+}
+
+std::optional<platform::Sha256Digest> ParseSha256Hex(std::string_view text)
+{
+    if (text.size() != 64)
+        return std::nullopt;
+    platform::Sha256Digest d{};
+    for (std::size_t i = 0; i < 64; ++i) {
+        const char c = text[i];
+        int v;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else
+            return std::nullopt; // upper case too: one digest, one text
+        d[i / 2] = static_cast<unsigned char>(d[i / 2] << 4 | v);
+    }
+    return d;
+}
+
+std::string Sha256Hex(const platform::Sha256Digest& digest)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string s;
+    for (unsigned char b : digest) {
+        s += kHex[b >> 4];
+        s += kHex[b & 15];
+    }
+    return s;
+}
+
+std::optional<std::int64_t> ParseSetupSize(std::string_view text)
+{
+    if (!AllDigits(text) || text.size() > kMaxSetupSizeDigits)
+        return std::nullopt;
+    std::int64_t v = 0;
+    for (char c : text)
+        v = v * 10 + (c - '0');
+    return v;
+}
+
+OfferVerdict VerifyOffer(const platform::Crypto& crypto, std::string_view publicKeys, const OfferLookup& lookup,
+                         std::string_view appName, TDateTime nowUtc)
+{
+    const std::vector<std::string> keys = ParsePublicKeys(publicKeys);
+    if (keys.empty())
+        return {OfferCheck::NoUsableKey};
+    const std::optional<std::string> signature = Base64Decode(lookup(kOfferSignatureKey));
+    if (!signature || signature->empty())
+        return {OfferCheck::Unsigned};
+
+    const std::string message = SignedOfferMessage(lookup);
+    bool verified = false;
+    for (const std::string& key : keys)
+        if (crypto.VerifyEcdsaP256Sha256(key, message, *signature)) {
+            verified = true;
+            break;
+        }
+    if (!verified)
+        return {OfferCheck::BadSignature};
+
+    // The signature holds: the fields below are the publisher's, but they must still fit
+    // this installation and this moment.
+    if (lookup("AppName") != appName)
+        return {OfferCheck::WrongApplication};
+    const auto expires = ParseUtcTimestamp(lookup("Expires"));
+    const auto size = ParseSetupSize(lookup("SetupSize"));
+    const auto sha = ParseSha256Hex(lookup("SetupSha256"));
+    if (!expires || !size || !sha)
+        return {OfferCheck::Malformed};
+    if (!(*expires > nowUtc))
+        return {OfferCheck::Expired};
+    return {OfferCheck::Accepted, SignedInstaller{*size, *sha}};
+}
+
+std::optional<std::string> SignedValueProblem(std::string_view value)
+{
+    if (value.size() > kMaxProfileValue)
+        return "is longer than " + std::to_string(kMaxProfileValue) + " bytes";
+    for (char c : value) {
+        if (c == '\r' || c == '\n')
+            return "contains a line break";
+        if (c == '\0')
+            return "contains a NUL byte";
+    }
+    if (!value.empty() && (static_cast<unsigned char>(value.front()) <= 32 || static_cast<unsigned char>(value.back()) <= 32))
+        return "begins or ends with a blank or control character";
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return "is enclosed in quotes, which the reader removes";
+    return std::nullopt;
+}
+
+OfferLookup FieldsLookup(const SignedOfferFields& fields)
+{
+    return [fields](const std::string& key) -> std::string {
+        for (std::size_t i = 0; i < kSignedOfferKeys.size(); ++i)
+            if (key == kSignedOfferKeys[i])
+                return fields[i];
+        return {};
+    };
+}
+
+std::string SignedOfferAnswer(const SignedOfferFields& fields, std::string_view signatureDer)
+{
+    std::string out = "[web]\r\n";
+    for (std::size_t i = 0; i < kSignedOfferKeys.size(); ++i)
+        out += std::string(kSignedOfferKeys[i]) + "=" + fields[i] + "\r\n";
+    out += std::string(kOfferSignatureKey) + "=" + Base64Encode(signatureDer) + "\r\n";
+    return out;
+}
