@@ -4,6 +4,7 @@
 // application to end.
 
 #include "app/Form85.h"
+#include "platform/win32/BCryptCrypto.h"
 #include "platform/win32/Win32Application.h"
 #include "platform/win32/Win32System.h"
 #include "platform/win32/Win32UiBackend.h"
@@ -28,7 +29,11 @@ int main(int argc, char** argv)
     ui.AttachPeers(mainForm);
     mainForm.DoCreate();
 
+    platform::BCryptCrypto crypto;
+
     UpdaterEnvironment env{app, sys, params, UPDATER_UPDATE_SERVER, UPDATER_HOME_PAGE};
+    env.PublicKey = UPDATER_PUBLIC_KEY;
+    env.Crypto = &crypto;
     TUpdateFrm updateFrm(env);
     // The shell's windows (installer start, product page) belong to the update window.
     sys.SetOwnerWindow([&updateFrm] { return platform::Win32UiBackend::WindowOf(&updateFrm); });

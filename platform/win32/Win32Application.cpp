@@ -1,5 +1,6 @@
 #include "platform/win32/Win32Application.h"
 
+#include "platform/ui/Form.h"
 #include "platform/win32/Win32UiBackend.h"
 #include "platform/win32/WindowsHeaders.h"
 

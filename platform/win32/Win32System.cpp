@@ -184,6 +184,11 @@ bool Win32System::CreateDir(const std::string& path)
     return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
 }
 
+bool Win32System::RemoveFile(const std::string& path)
+{
+    return ::DeleteFileA(path.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
 std::string Win32System::GetProfileString(const std::string& path, const std::string& section,
                                           const std::string& key, const std::string& def)
 {

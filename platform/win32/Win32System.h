@@ -37,6 +37,7 @@ public:
     bool FileExists(const std::string& path) override;
     bool DirectoryExists(const std::string& path) override;
     bool CreateDir(const std::string& path) override;
+    bool RemoveFile(const std::string& path) override;
 
     // GetPrivateProfileStringA. A relative path is made full first: given a bare name the
     // system reads the file from the Windows folder instead.

@@ -7,6 +7,8 @@
 
 #include "platform/ui/UiBackend.h"
 
+class TComponent;
+
 namespace platform {
 
 class Application;
