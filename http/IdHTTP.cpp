@@ -148,8 +148,11 @@ void TIdHTTP::ConnectToHost()
     if (!SameText(Host(), url_.Host) || Port() != port) {
         if (IsOpen())
             CloseConnection();
-        TIdTCPClient::SetHost(url_.Host);
-        TIdTCPClient::SetPort(port);
+        // Through the client's own setters, which write the endpoint back into the current
+        // URL: the port as a number, so that "08080" is "8080" in the next request's Host
+        // line when that request's address gives no port of its own.
+        SetHost(url_.Host);
+        SetPort(port);
     }
     if (SameText(url_.Protocol, "https"))
         throw EIdIOHandlerPropInvalid();
@@ -367,7 +370,14 @@ void TIdHTTP::RaiseProtocolException()
     // A connection that closed during the header block has no body left to give.
     if (IsOpen()) {
         ReadTimeoutScope scope(*this, ErrorBodyReadTimeout);
-        ReadBody(body, MaxUndeliveredBodySize);
+        try {
+            ReadBody(body, MaxUndeliveredBodySize);
+        } catch (const EIdConnClosedGracefully&) {
+            // The body is only the failure's text: a server that cuts it short or breaks its
+            // chunking does not turn the status into another failure. What arrived stands;
+            // the connection, left mid-answer, is not reused.
+        } catch (const EIdHTTPInvalidChunkSize&) {
+        }
     }
     throw EIdHTTPProtocolException(response_.ResponseText, response_.ResponseCode(), body.ToString());
 }

@@ -4,19 +4,23 @@
 #   install folder (the updater, update.ini pointing at that server, Languages/), and runs
 #   the updater. With a desktop it is interactive; without one (or with --headless) it
 #   runs under Xvfb, answers the boxes itself, saves a screenshot of each phase into
-#   demo-out/shots/ and prints what happened.
-# Options: --headless  --langid=N
+#   demo-out/shots/ and prints what happened. The offer is signed with a throw-away
+#   publisher key that the demo's update.ini trusts; --tamper makes the server change one
+#   byte of the installer after signing, and the updater refuses it.
+# Options: --headless  --langid=N  --tamper
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 headless=0
 langid=""
+tamper=0
 for a in "$@"; do
   case "$a" in
     --headless) headless=1 ;;
     --langid=*) langid="/langid=${a#--langid=}" ;;
-    *) echo "usage: scripts/demo.sh [--headless] [--langid=N]" >&2; exit 2 ;;
+    --tamper) tamper=1 ;;
+    *) echo "usage: scripts/demo.sh [--headless] [--langid=N] [--tamper]" >&2; exit 2 ;;
   esac
 done
 [ -n "${DISPLAY:-}" ] || headless=1
@@ -33,7 +37,7 @@ fi
 
 echo "== building"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2 --target update_app languages
+cmake --build build -j2 --target update_app languages signoffer
 
 out="$root/demo-out"
 rm -rf "$out"
@@ -42,8 +46,14 @@ cp build/bin/update "$out/app/"
 cp build/bin/Languages/*.lng "$out/app/Languages/"
 export UPDATER_DEMO_RECORD="$out/installer-record.txt"
 
-echo "== starting the update server"
-python3 demo/server.py --port 0 > "$out/server.log" 2>&1 &
+echo "== making the publisher's key"
+publickey=$(build/bin/signoffer keygen "$out/publisher.pem")
+echo "   $publickey"
+
+echo "== starting the update server (signed offer$( ((tamper)) && echo ', installer changed after signing'))"
+server_args=(--signoffer "$root/build/bin/signoffer" --key "$out/publisher.pem" --app "Demo App")
+((tamper)) && server_args+=(--setup-flip)
+python3 demo/server.py --port 0 "${server_args[@]}" > "$out/server.log" 2>&1 &
 server=$!
 xvfb=""; wm=""
 cleanup() {
@@ -64,6 +74,7 @@ Version=1.0
 buildId=2012
 UpdateServer=http://127.0.0.1:$port/update/
 HomePage=http://127.0.0.1:$port
+PublicKey=$publickey
 INI
 
 run_updater() { (cd "$out/app" && HOME="$out/home" XDG_CONFIG_HOME="$out/home/.config" ./update $langid); }
@@ -96,10 +107,23 @@ else
   sleep 0.5; shot 2-offer "the offer with the release notes"
   xdotool key --clearmodifiers Return   # Yes is the default button
   sleep 1.5; shot 3-download "the installer downloading"
-  wait_windows "Demo App" 1 30 || { echo "no box before the installer" >&2; exit 1; }
-  sleep 0.3; shot 4-end "saved; asks to close the application before the installer starts"
-  xdotool key --clearmodifiers Return
-  set +e; wait "$updater"; status=$?; set -e
+  if ((tamper)); then
+    wait_windows "Error" 1 30 || { echo "no refusal of the changed installer" >&2; exit 1; }
+    sleep 0.3; shot 4-refused "the changed installer refused"
+    xdotool key --clearmodifiers Return
+    sleep 1; xdotool key --clearmodifiers Return
+    # As after any failed download the window stays open for its user; the demo closes it.
+    sleep 1; kill "$updater" 2>/dev/null || true
+    wait "$updater" 2>/dev/null || true
+    status=0
+    [ -e "$out/home/Demo App/Update/setup.exe" ] && status=1
+    [ -e "$UPDATER_DEMO_RECORD" ] && status=1
+  else
+    wait_windows "Demo App" 1 30 || { echo "no box before the installer" >&2; exit 1; }
+    sleep 0.3; shot 4-end "saved; asks to close the application before the installer starts"
+    xdotool key --clearmodifiers Return
+    set +e; wait "$updater"; status=$?; set -e
+  fi
 fi
 
 echo

@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
   libgtest-dev googletest
   clang libclang-rt-14-dev
-  libssl-dev openssl
+  libssl-dev openssl locales
   python3 curl time
   xvfb xauth x11-utils imagemagick openbox wmctrl xdotool
   fonts-dejavu-core fonts-liberation2

@@ -2,6 +2,7 @@
 
 #include "platform/runtime/Exception.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -105,17 +106,54 @@ std::optional<double> TryStrToFloat(std::string_view s, char separator)
     }
     if (i != n)
         return std::nullopt;
+    // Read without the C library's locale: once the toolkit has switched the process to
+    // the user's locale, strtod would stop at the "." written here under a "," locale.
+    const bool negative = !canon.empty() && canon[0] == '-';
+    std::string_view digits(canon);
+    if (!digits.empty() && (digits[0] == '+' || digits[0] == '-'))
+        digits.remove_prefix(1);
     // A lone separator ("." or "-.") is accepted by the rule and reads as zero.
-    return std::strtod(canon.c_str(), nullptr);
+    if (digits == "." || (digits.size() > 1 && digits[0] == '.' && (digits[1] == 'e')))
+        return negative ? -0.0 : 0.0;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec == std::errc::result_out_of_range) {
+        // As strtod: too large is infinite, too small is zero.
+        const bool tiny = digits.find("e-") != std::string_view::npos;
+        value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+    } else if (ec != std::errc() || end != digits.data() + digits.size()) {
+        return std::nullopt; // cannot happen for a text the rule accepted
+    }
+    return negative ? -value : value;
 }
 
 std::string FormatFixed2(double value, char separator)
 {
+    if (!std::isfinite(value)) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%.2f", value);
+        return buf;
+    }
+    // Two decimals, an exact half rounded away from zero (2.125 shows 2.13), which printf's
+    // rounding to even does not do. The decision is taken on the value's exact decimal
+    // expansion, so a value just below a half (2.135 is 2.13499... in binary) stays below.
     char buf[400];
-    std::snprintf(buf, sizeof buf, "%.2f", value);
-    std::string r(buf);
-    for (char& c : r)
-        if (c == '.')
-            c = separator;
+    std::snprintf(buf, sizeof buf, "%.70f", std::fabs(value));
+    std::string digits(buf);
+    const std::size_t point = digits.find('.');
+    const bool up = digits[point + 3] >= '5';
+    std::string r = digits.substr(0, point) + digits.substr(point + 1, 2); // hundredths, as digits
+    if (up) {
+        std::size_t i = r.size();
+        while (i > 0 && r[i - 1] == '9')
+            r[--i] = '0';
+        if (i == 0)
+            r.insert(r.begin(), '1');
+        else
+            ++r[i - 1];
+    }
+    r.insert(r.size() - 2, 1, separator);
+    if (std::signbit(value) && r.find_first_not_of(std::string("0") + separator) != std::string::npos)
+        r.insert(r.begin(), '-');
     return r;
 }

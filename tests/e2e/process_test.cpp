@@ -20,7 +20,8 @@ namespace {
 
 // Runs the copied updater with `args`; the exit status, or -1 when it had to be killed
 // after `seconds`.
-int RunUpdater(const InstallFolder& folder, std::vector<std::string> args, int seconds)
+int RunUpdater(const InstallFolder& folder, std::vector<std::string> args, int seconds,
+               const std::vector<std::pair<std::string, std::string>>& environment = {})
 {
     const char* bin = std::getenv("UPDATER_BIN_DIR");
     const fs::path exe = folder.app / "update";
@@ -29,6 +30,8 @@ int RunUpdater(const InstallFolder& folder, std::vector<std::string> args, int s
     if (pid == 0) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("HOME", folder.home.c_str(), 1);
+        for (const auto& [name, value] : environment)
+            setenv(name.c_str(), value.c_str(), 1);
         if (chdir(folder.app.c_str()) != 0)
             _exit(126);
         std::vector<char*> argv{const_cast<char*>(exe.c_str())};
@@ -70,4 +73,36 @@ TEST(UpdaterProcess, HiddenRunThatIsUpToDateEndsWithStatusZero)
     EXPECT_EQ(RunUpdater(folder, {"/hidden", "/langid="}, 20), 0);
     EXPECT_TRUE(fs::exists(folder.UpdateFolder("Proc App") / "webinfo.ini"));
     EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST(UpdaterProcess, BuildNumbersWithAFractionAreReadUnderTheUsersCommaLocale)
+{
+    // A French locale made for the test, so the toolkit really switches the process to ","
+    // as the decimal separator.
+    InstallFolder folder;
+    const fs::path locales = folder.root / "locales";
+    fs::create_directories(locales);
+    const std::string make = "localedef -i fr_FR -f UTF-8 '" + (locales / "fr_FR.UTF-8").string() + "' 2>/dev/null";
+    ASSERT_EQ(std::system(make.c_str()), 0) << "localedef could not make fr_FR.UTF-8 (package locales)";
+    const std::vector<std::pair<std::string, std::string>> french = {
+        {"LOCPATH", locales.string()}, {"LC_ALL", "fr_FR.UTF-8"}, {"LANG", "fr_FR.UTF-8"}};
+
+    struct Case {
+        const char* installed;
+        const char* offered;
+        bool offer; // a newer build: the hidden run shows the offer and waits for its user
+    } cases[] = {
+        {"2013,5", "2013,7", true},
+        {"2013,7", "2013,5", false},
+        {"2013,5", "2013,5", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.installed) + " against " + c.offered);
+        UpdateServer server({"--build", c.offered});
+        folder.WriteIni(std::string("[Current]\nAppName=Proc App\nbuildId=") + c.installed +
+                        "\nUpdateServer=" + server.Base() + "\n");
+        const int status = RunUpdater(folder, {"/hidden"}, c.offer ? 6 : 20, french);
+        EXPECT_EQ(status, c.offer ? -1 : 0) << (c.offer ? "the offer was never shown" : "the run did not end");
+        EXPECT_EQ(server.Requests().size(), 1u);
+    }
 }

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 TEST(Format, FillsPlaceholdersInOrderAndRejectsMismatches)
 {
     EXPECT_EQ(Format("Mise à jour %s", {std::string("App")}), "Mise à jour App");
@@ -54,12 +56,25 @@ TEST(Convert, FloatsFollowTheGivenSeparatorOnly)
         {"2013,5", ',', 2013.5},    {"  -1e3  ", '.', -1000.0}, {".5", '.', 0.5},
         {"1e", '.', std::nullopt},  {"e3", '.', std::nullopt},  {"0x10", '.', std::nullopt},
         {"1,000", '.', std::nullopt}, {"\t1", '.', std::nullopt}, {"+7.", '.', 7.0},
-        {"", '.', std::nullopt},
+        {"", '.', std::nullopt},    {".", '.', 0.0},            {"-,e7", ',', 0.0},
+        {"1e999", '.', std::numeric_limits<double>::infinity()}, {"1e-999", '.', 0.0},
+        {"2013,7", ',', 2013.7},
     };
     for (const auto& c : cases)
         EXPECT_EQ(TryStrToFloat(c.text, c.sep), c.want) << c.text << " sep " << c.sep;
     EXPECT_EQ(FormatFixed2(2.0, '.'), "2.00");
     EXPECT_EQ(FormatFixed2(0.75, ','), "0,75");
+    // Halves away from zero; values just below a half (in binary) stay below.
+    struct Rounding {
+        double value;
+        const char* want;
+    } rounding[] = {
+        {2.125, "2.13"},  {0.125, "0.13"},   {2.135, "2.13"},  {1.115, "1.11"},   {0.005, "0.01"},
+        {9.995, "9.99"},  {999.999, "1000.00"}, {0.0025, "0.00"}, {-2.125, "-2.13"}, {-0.001, "0.00"},
+        {1234567.895, "1234567.90"}, {2.124999, "2.12"},
+    };
+    for (const auto& r : rounding)
+        EXPECT_EQ(FormatFixed2(r.value, '.'), r.want) << r.value;
 }
 
 TEST(Strings, TrimCaseAndReplace)
