@@ -4,6 +4,7 @@
 
 #include "app/Form85.h"
 #include "platform/posix/OpenSslCrypto.h"
+#include "platform/posix/OpenSslTls.h"
 #include "platform/posix/PosixSystem.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtUiBackend.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv)
     platform::QtApplication app(qapp);
     platform::QtUiBackend ui(app);
     platform::PosixSystem sys;
+    platform::OpenSslTls tls;
 
     if (ScanStartupSwitches(params).Hidden)
         app.SetShowMainForm(false);
@@ -37,6 +39,7 @@ int main(int argc, char** argv)
     UpdaterEnvironment env{app, sys, params, UPDATER_UPDATE_SERVER, UPDATER_HOME_PAGE};
     env.PublicKey = UPDATER_PUBLIC_KEY;
     env.Crypto = &crypto;
+    env.Tls = &tls;
     TUpdateFrm updateFrm(env);
     ui.AttachPeers(updateFrm);
     app.Guard([&] { updateFrm.DoCreate(); });

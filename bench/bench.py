@@ -26,6 +26,8 @@ CASES = {
     "chunked": ("1 GiB, chunked (64 KiB chunks)", "/chunked/%d" % GIB, GIB),
     "close": ("1 GiB, until close", "/close/%d" % GIB, GIB),
     "sized64": ("64 MiB, Content-Length", "/sized/%d" % (64 * MIB), 64 * MIB),
+    # Over TLS from tls_bench_server.py, both tools trusting the run's throw-away CA.
+    "https": ("1 GiB, Content-Length, https", "/sized/%d" % GIB, GIB),
 }
 STALL_MS = 10000
 
@@ -56,6 +58,12 @@ def run_case(args, key):
         "curl": ["curl", "-s", "-o", out["curl"], url],
         "httpget": [args.httpget, "-o", out["httpget"], url],
     }
+    if key == "https":
+        url = "https://127.0.0.1:%d%s" % (args.tls_port, path)
+        cmds = {
+            "curl": ["curl", "-s", "--cacert", args.cafile, "-o", out["curl"], url],
+            "httpget": [args.httpget, "--cafile", args.cafile, "-o", out["httpget"], url],
+        }
     results = {"curl": [], "httpget": []}
     for r in range(args.rounds):
         order = ["curl", "httpget"] if r % 2 == 0 else ["httpget", "curl"]
@@ -80,6 +88,7 @@ def run_case(args, key):
             "cpu": statistics.median(c for _, c, _ in results[tool]),
             "peak": max(p for _, _, p in results[tool]) / 1024.0,
             "best": size / min(walls) / 1e6,
+            "walls": walls,
         })
     ratio = rows[1]["mbps"] / rows[0]["mbps"]
     return title, size, rows, ratio
@@ -105,6 +114,8 @@ def main():
     p.add_argument("--rounds", type=int, default=3)
     p.add_argument("--work", required=True)
     p.add_argument("--server", required=True)
+    p.add_argument("--tls-port", type=int, default=0)
+    p.add_argument("--cafile", default="")
     p.add_argument("--cases", nargs="*", default=list(CASES) + ["stall"])
     args = p.parse_args()
 
@@ -114,6 +125,10 @@ def main():
         if key == "stall":
             continue
         title, size, rows, ratio = run_case(args, key)
+        if key == "https":
+            spread = [size / w / 1e6 for w in rows[1]["walls"]], [size / w / 1e6 for w in rows[0]["walls"]]
+            print("|  | https runs, MB/s: httpget %s; curl %s | | | | | | |" % (
+                " ".join("%.0f" % v for v in spread[0]), " ".join("%.0f" % v for v in spread[1])))
         for row in rows:
             print("| %s | %s | %.3f | %.0f | %.0f | %.2f | %.0f | %s |" % (
                 title, row["tool"], row["wall"], row["mbps"], row["best"], row["cpu"], row["peak"],

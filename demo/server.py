@@ -11,11 +11,13 @@ Usage: server.py [--port 0] [--build 2013] [--version 1.1] [--notes TEXT]
                  [--installer demo/installer.sh] [--size BYTES] [--rate BYTES_PER_S]
                  [--signoffer PATH --key PRIVATE.pem [--app NAME] [--expires-days D]]
                  [--tamper KEY=VALUE ...] [--setup-flip] [--setup-extra N] [--setup-short N]
-                 [--endless]
+                 [--endless] [--tls-cert CERT.pem --tls-key KEY.pem]
 With --signoffer the check reply is a signed offer for the installer it serves, made by the
 signing tool. The tampering options then change what is served after signing: the value of a key of the
 reply (an empty VALUE leaves the key empty), one byte of the installer, bytes added to or
 taken from its end, or an installer that never ends (sent until the client closes).
+With --tls-cert and --tls-key it serves https (TLS 1.2 and 1.3) and announces an https
+SetupPath; a connection closed with --cut then ends without a close-notify, as a cut would.
 The chosen port is printed first as "PORT <n>".
 """
 import signal
@@ -24,6 +26,7 @@ import tempfile
 import argparse
 import http.server
 import os
+import ssl
 import sys
 import time
 
@@ -40,6 +43,8 @@ def main():
     ap.add_argument("--setup-path", default="", help="SetupPath to announce (default: this server's setup.exe)")
     ap.add_argument("--chunked", action="store_true", help="send the installer chunked instead of sized")
     ap.add_argument("--cut", type=int, default=-1, help="close the connection after this many installer bytes")
+    ap.add_argument("--tls-cert", default="", help="serve https with this certificate (PEM)")
+    ap.add_argument("--tls-key", default="", help="the certificate's private key (PEM)")
     ap.add_argument("--signoffer", default="", help="the signing tool; makes the reply a signed offer")
     ap.add_argument("--key", default="", help="the publisher's private key for --signoffer")
     ap.add_argument("--app", default="My App", help="AppName of the signed offer")
@@ -50,6 +55,7 @@ def main():
     ap.add_argument("--setup-short", type=int, default=0, help="bytes taken from the installer's end after signing")
     ap.add_argument("--endless", action="store_true", help="send the installer for ever, without a length")
     args = ap.parse_args()
+    scheme = "https" if args.tls_cert else "http"
 
     with open(args.installer, "rb") as f:
         script = f.read()
@@ -99,7 +105,7 @@ def main():
                 notes = args.notes or ("Faster downloads, a clearer window and many fixes."
                                        if "langid=1" in self.path else
                                        "Téléchargements plus rapides, fenêtre plus claire et corrections.")
-                setup = args.setup_path or "http://127.0.0.1:%d/update/setup.exe" % self.server.server_port
+                setup = args.setup_path or "%s://127.0.0.1:%d/update/setup.exe" % (scheme, self.server.server_port)
                 reply = check_reply(notes, setup)
                 self.send_response(200)
                 self.send_header("Content-Type", "text/plain; charset=utf-8")
@@ -155,7 +161,33 @@ def main():
         raise KeyboardInterrupt
 
     signal.signal(signal.SIGTERM, stop)
-    srv = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+
+    class Server(http.server.ThreadingHTTPServer):
+        def get_request(self):
+            sock, address = super().get_request()
+            if args.tls_cert:
+                # The handshake runs on the connection's own thread (in setup below), so a
+                # client that stalls in it holds up nobody else.
+                sock = context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
+            return sock, address
+
+        def handle_error(self, request, client_address):
+            # A client that rejected the certificate, or went away: nothing to report.
+            pass
+
+    if args.tls_cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls_cert, args.tls_key)
+
+        setup_base = Handler.setup
+
+        def setup(self):
+            self.request.do_handshake()
+            setup_base(self)
+
+        Handler.setup = setup
+
+    srv = Server(("127.0.0.1", args.port), Handler)
     print("PORT", srv.server_port, flush=True)
     try:
         srv.serve_forever()

@@ -120,6 +120,18 @@ private:
 };
 // An "https" address on a client without a TLS transport.
 UPDATER_ID_EXCEPTION_TEXT(EIdIOHandlerPropInvalid, EIdException, "IOHandler value is not valid");
+// TLS failures; each text says what happened and to which host.
+UPDATER_EXCEPTION_CLASS(EIdTLSError, EIdException);
+// The server's certificate was rejected: the reason and the certificate's subject.
+UPDATER_EXCEPTION_CLASS(EIdTLSCertificateRejected, EIdTLSError);
+// The handshake ended without a secure connection (an alert, a protocol error, a server
+// that closed or stayed silent).
+UPDATER_EXCEPTION_CLASS(EIdTLSHandshakeFailed, EIdTLSError);
+// The server closed a TLS connection without a close-notify before the body was complete.
+UPDATER_ID_EXCEPTION_TEXT(EIdTLSStreamCutShort, EIdTLSError,
+                          "The TLS stream ended without a close-notify before the body was complete.");
+// A redirect from an https address to a plain http one.
+UPDATER_EXCEPTION_CLASS(EIdTLSDowngrade, EIdTLSError);
 // A chunk-size line that holds no size or one too large to be real; the message quotes it.
 UPDATER_EXCEPTION_CLASS(EIdHTTPInvalidChunkSize, EIdException);
 

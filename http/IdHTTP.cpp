@@ -4,6 +4,8 @@
 #include "http/IdException.h"
 #include "http/IdHTTPBodyFraming.h"
 #include "http/IdHTTPStatus.h"
+#include "http/IdStack.h"
+#include "http/IdTLSIOHandlerSocket.h"
 #include "platform/runtime/Convert.h"
 #include "platform/runtime/Format.h"
 #include "platform/runtime/MemoryStream.h"
@@ -46,6 +48,19 @@ void CountHeaderLine(std::size_t& lines, std::size_t& bytes, std::size_t length)
         throw EIdHTTPHeaderBlockTooLarge();
 }
 
+bool IsSecure(const TIdURI& url)
+{
+    return SameText(url.Protocol, "https");
+}
+
+// A host that names this machine's loopback interface.
+bool IsLoopbackHost(const std::string& host)
+{
+    if (SameText(host, "localhost") || host == "::1" || host == "[::1]")
+        return true;
+    return TIdStack::IsDottedQuad(host) && TIdStack::DottedToAddress(host)[0] == 127;
+}
+
 } // namespace
 
 TIdHTTP::TIdHTTP(TComponent* owner, platform::System& system, std::string name)
@@ -82,6 +97,13 @@ void TIdHTTP::SetCookieManager(TIdCookieManager* manager)
     ownsCookieManager_ = false;
 }
 
+std::shared_ptr<TIdIOHandler> TIdHTTP::NewIOHandler()
+{
+    if (IsSecure(url_) && tls_)
+        return std::make_shared<TIdTLSIOHandlerSocket>(nullptr, *tls_, caFile_);
+    return TIdTCPClient::NewIOHandler();
+}
+
 void TIdHTTP::DoOnDisconnected()
 {
     TIdTCPClient::DoOnDisconnected();
@@ -108,14 +130,24 @@ void TIdHTTP::Get(const std::string& url, TStream& stream)
             CloseConnection();
     };
     try {
+        bool redirected = false;
         for (;;) {
             ++redirectCount_;
+            const bool wasSecure = IsSecure(url_);
+            const std::string fromHost = url_.Host;
             PrepareRequest(url_, request_, ProtocolVersion);
+            // Following a redirect out of TLS would send the request, and take the answer,
+            // where anyone on the path can read and change them.
+            if (redirected && wasSecure && !IsSecure(url_) &&
+                !(AllowLoopbackDowngrade && IsLoopbackHost(fromHost) && IsLoopbackHost(url_.Host)))
+                throw EIdTLSDowngrade(Format("Refused to follow a redirect from https://%s to %s://%s: it leaves TLS.",
+                                             {fromHost, url_.Protocol, url_.Host}));
             ConnectToHost();
             ReadAnswerHead();
             const Outcome outcome = ProcessResponse();
             if (outcome == Outcome::Finish)
                 break;
+            redirected = outcome == Outcome::Follow;
             if (outcome == Outcome::Follow) {
                 // Redirect bodies never reach the stream, so it still stands where it did.
                 authRetries_ = 0;
@@ -154,8 +186,22 @@ void TIdHTTP::ConnectToHost()
         SetHost(url_.Host);
         SetPort(port);
     }
-    if (SameText(url_.Protocol, "https"))
+    const bool secure = IsSecure(url_);
+    if (secure && !tls_)
         throw EIdIOHandlerPropInvalid();
+    // A connection is reused only for the same scheme: an owned transport of the other
+    // kind goes, and OpenConnection makes the right one.
+    const bool secureHandler = dynamic_cast<TIdTLSIOHandlerSocket*>(IOHandler().get()) != nullptr;
+    if (IOHandler() && secureHandler != secure) {
+        if (!OwnsIOHandler()) {
+            if (secure)
+                throw EIdIOHandlerPropInvalid();
+        } else if (IsOpen()) {
+            CloseConnection();
+        } else {
+            SetIOHandler(nullptr);
+        }
+    }
     request_.UseProxy = ctNormal;
 
     // The previous answer decides whether its connection may carry this request.
@@ -386,6 +432,26 @@ void TIdHTTP::RaiseProtocolException()
 
 void TIdHTTP::ReadBody(TStream& destination, std::int64_t limit)
 {
+    try {
+        ReadFramedBody(destination, limit);
+    } catch (const EIdConnClosedGracefully&) {
+        if (TlsStreamCutShort())
+            throw EIdTLSStreamCutShort();
+        throw;
+    }
+}
+
+bool TIdHTTP::TlsStreamCutShort() const
+{
+    // Over TLS the server's close alone does not prove a body complete: without its
+    // close-notify the stream may have been cut by someone on the path. A cancel on this
+    // side still ends the body quietly.
+    const auto& handler = IOHandler();
+    return !ClosedLocally() && handler && handler->StreamCutShort();
+}
+
+void TIdHTTP::ReadFramedBody(TStream& destination, std::int64_t limit)
+{
     switch (DecideBodyFraming(response_.ResponseCode(), response_.ContentLength, response_.TransferEncoding)) {
     case TIdBodyFraming::None:
         break;
@@ -423,6 +489,9 @@ void TIdHTTP::ReadBody(TStream& destination, std::int64_t limit)
         // The connection is closed now, or left at the limit with the rest unread; either
         // way nothing more is read from it.
         ReceiveToStream(destination, limit >= 0 ? limit : -1, true);
+        // Here the close is the only end of the body, so it has to be a close-notify.
+        if (TlsStreamCutShort())
+            throw EIdTLSStreamCutShort();
         return;
     }
     answerComplete_ = true;

@@ -29,7 +29,8 @@ class TStream;
 
 namespace platform {
 class System;
-}
+class Tls;
+} // namespace platform
 
 enum TIdHTTPOption { hoInProcessAuth, hoKeepOrigProtocol, hoForceEncodeParams };
 using TIdHTTPOptions = std::set<TIdHTTPOption>;
@@ -84,13 +85,17 @@ public:
     //   a successful authorization (message: the status line; code; error body as text);
     // - EIdException "Undefined situation" for a 2xx answer whose connection closed during
     //   its header block;
-    // - EIdIOHandlerPropInvalid for "https"; EIdUnknownProtocol for another protocol without
+    // - EIdIOHandlerPropInvalid for "https" without a TLS provider; EIdUnknownProtocol for another protocol without
     //   a port; EConvertError for a port that is not a number;
     // - EIdConnClosedGracefully when the server closes before a sized body is complete
     //   (a close made on this side, a cancel, ends the body normally instead), or inside a
     //   chunked body; EIdHTTPInvalidChunkSize for a broken chunk-size line;
     // - EIdHTTPTooManyHeaderLines, EIdHTTPHeaderBlockTooLarge, EIdHTTPTooManyInterimAnswers
     //   for an answer head beyond the bounds above;
+    // - over https: EIdTLSCertificateRejected, EIdTLSHandshakeFailed and EIdTLSError from
+    //   the handshake and the stream; EIdTLSStreamCutShort when the server's close without
+    //   a close-notify ends a body (whatever its framing) that this side did not cancel;
+    //   EIdTLSDowngrade for a followed redirect from https to http;
     // - the connection layer's errors for connect, read, write and time-out failures.
     // The stream keeps what was written into it before a failure; error bodies and
     // redirect bodies never reach it.
@@ -105,6 +110,18 @@ public:
     // Setting the endpoint also writes the current URL's host or port.
     void SetHost(const std::string& host);
     void SetPort(int port);
+
+    // The TLS provider for "https" addresses (borrowed; it must outlive the client). None:
+    // "https" fails with EIdIOHandlerPropInvalid.
+    const platform::Tls* Tls() const { return tls_; }
+    void SetTls(const platform::Tls* tls) { tls_ = tls; }
+    // A PEM file of certificates trusted besides the system's, for servers with a private
+    // CA; empty: none. Takes effect at the next TLS connection.
+    const std::string& CAFile() const { return caFile_; }
+    void SetCAFile(const std::string& file) { caFile_ = file; }
+    // Tests only: a followed redirect from https to http is allowed when both hosts are
+    // loopback addresses. Off, every such redirect fails with EIdTLSDowngrade.
+    bool AllowLoopbackDowngrade = false;
 
     bool HandleRedirects = false;
     int RedirectMaximum = DefaultRedirectMaximum;
@@ -132,6 +149,8 @@ public:
 protected:
     // Every close also resets the proxy's scheme object.
     void DoOnDisconnected() override;
+    // A TLS transport for an "https" current URL, else the plain one.
+    std::shared_ptr<TIdIOHandler> NewIOHandler() override;
 
 private:
     enum class Outcome { Follow, Finish, Authorize };
@@ -148,6 +167,10 @@ private:
     // when the connection stands at the start of the next answer. A limit >= 0 reads at
     // most that many bytes and leaves the rest unread (the answer then stays incomplete).
     void ReadBody(TStream& destination, std::int64_t limit = -1);
+    // The server's close ended a TLS stream without a close-notify, and no cancel here.
+    bool TlsStreamCutShort() const;
+    // ReadBody's work by the answer's framing.
+    void ReadFramedBody(TStream& destination, std::int64_t limit);
     // False when it stopped at the limit.
     bool ReadChunkedBody(TStream& destination, std::int64_t limit);
     // A short read whose result is thrown away (redirect bodies); failures are ignored.
@@ -156,6 +179,8 @@ private:
     bool ResponseKeepAlive();
 
     platform::System& system_;
+    const platform::Tls* tls_ = nullptr;
+    std::string caFile_;
     TIdHTTPRequest request_;
     TIdHTTPResponse response_;
     TIdURI url_;

@@ -21,4 +21,7 @@ public:
     virtual std::int64_t ReceiveSome(void* buffer, std::size_t length) = 0;
     virtual std::int64_t SendSome(const void* buffer, std::size_t length) = 0;
     virtual void ShutHandle() = 0;
+    // The peer's last close ended a secured stream without its end-of-stream message, so
+    // the bytes read before it may be a truncation. Plain sockets have no such message.
+    virtual bool StreamCutShort() const { return false; }
 };

@@ -8,7 +8,7 @@ void TIdTCPClient::OpenConnection(int timeout)
     if (!IOHandler()) {
         // Owned through the connection's reference rather than the component tree, so
         // that a call still using it keeps it alive after CloseConnection detaches it.
-        auto handler = std::make_shared<TIdIOHandlerSocket>(nullptr);
+        auto handler = NewIOHandler();
         handler->OnStatus = OnStatus;
         SetIOHandler(std::move(handler), true);
     } else if (IOHandler()->IsHandleOpen()) {
@@ -27,4 +27,9 @@ void TIdTCPClient::OpenConnection(int timeout)
         DropSocket();
         throw;
     }
+}
+
+std::shared_ptr<TIdIOHandler> TIdTCPClient::NewIOHandler()
+{
+    return std::make_shared<TIdIOHandlerSocket>(nullptr);
 }

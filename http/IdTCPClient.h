@@ -27,6 +27,10 @@ public:
     // unchanged. timeout: as TIdIOHandlerSocket::ConnectTo.
     void OpenConnection(int timeout = TimeoutDefault);
 
+protected:
+    // The transport OpenConnection creates when none is attached: a plain socket one.
+    virtual std::shared_ptr<TIdIOHandler> NewIOHandler();
+
 private:
     std::string host_;
     int port_ = 0;

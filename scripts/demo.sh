@@ -7,12 +7,14 @@
 #   demo-out/shots/ and prints what happened. The offer is signed with a throw-away
 #   publisher key that the demo's update.ini trusts; --tamper makes the server change one
 #   byte of the installer after signing, and the updater refuses it.
-# Options: --headless  --langid=N  --tamper
+# Options: --headless  --langid=N  --tamper  --https (the server speaks TLS with a certificate
+#   from a throw-away CA made for the run; "CAFile" in the demo's update.ini trusts that CA)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 headless=0
+https=0
 langid=""
 tamper=0
 for a in "$@"; do
@@ -20,7 +22,8 @@ for a in "$@"; do
     --headless) headless=1 ;;
     --langid=*) langid="/langid=${a#--langid=}" ;;
     --tamper) tamper=1 ;;
-    *) echo "usage: scripts/demo.sh [--headless] [--langid=N] [--tamper]" >&2; exit 2 ;;
+    --https) https=1 ;;
+    *) echo "usage: scripts/demo.sh [--headless] [--langid=N] [--tamper] [--https]" >&2; exit 2 ;;
   esac
 done
 [ -n "${DISPLAY:-}" ] || headless=1
@@ -50,9 +53,18 @@ echo "== making the publisher's key"
 publickey=$(build/bin/signoffer keygen "$out/publisher.pem")
 echo "   $publickey"
 
-echo "== starting the update server (signed offer$( ((tamper)) && echo ', installer changed after signing'))"
+scheme=http
 server_args=(--signoffer "$root/build/bin/signoffer" --key "$out/publisher.pem" --app "Demo App")
 ((tamper)) && server_args+=(--setup-flip)
+if ((https)); then
+  echo "== making a throw-away CA and the server's certificate"
+  bash tests/http/make_tls_certs.sh "$out/certs" >/dev/null
+  cp "$out/certs/ca.pem" "$out/app/demo-ca.pem"
+  scheme=https
+  server_args+=(--tls-cert "$out/certs/good.pem" --tls-key "$out/certs/good.key")
+fi
+
+echo "== starting the update server (signed offer$( ((tamper)) && echo ', installer changed after signing'))"
 python3 demo/server.py --port 0 "${server_args[@]}" > "$out/server.log" 2>&1 &
 server=$!
 xvfb=""; wm=""
@@ -65,17 +77,18 @@ trap cleanup EXIT
 for _ in $(seq 100); do grep -q '^PORT ' "$out/server.log" 2>/dev/null && break; sleep 0.1; done
 port=$(awk '/^PORT /{print $2; exit}' "$out/server.log")
 [ -n "$port" ] || { echo "the update server did not start" >&2; cat "$out/server.log" >&2; exit 1; }
-echo "   http://127.0.0.1:$port/update/"
+echo "   $scheme://127.0.0.1:$port/update/"
 
 cat > "$out/app/update.ini" <<INI
 [Current]
 AppName=Demo App
 Version=1.0
 buildId=2012
-UpdateServer=http://127.0.0.1:$port/update/
-HomePage=http://127.0.0.1:$port
+UpdateServer=$scheme://127.0.0.1:$port/update/
+HomePage=$scheme://127.0.0.1:$port
 PublicKey=$publickey
 INI
+if ((https)); then echo "CAFile=demo-ca.pem" >> "$out/app/update.ini"; fi
 
 run_updater() { (cd "$out/app" && HOME="$out/home" XDG_CONFIG_HOME="$out/home/.config" ./update $langid); }
 

@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   libssl-dev openssl locales
   python3 curl time
+  libssl-dev openssl
   xvfb xauth x11-utils imagemagick openbox wmctrl xdotool
   fonts-dejavu-core fonts-liberation2
 )

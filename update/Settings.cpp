@@ -17,6 +17,10 @@ InstalledSettings ReadInstalledSettings(platform::System& sys, const std::string
         s.UpdateServer = builtInUpdateServer;
     else if (s.UpdateServer.back() != '/')
         s.UpdateServer += '/';
+    s.CAFile = ini.ReadString(kInstalledSection, "CAFile", "");
+    if (!s.CAFile.empty() && s.CAFile.front() != '/' && s.CAFile.front() != sys.PathDelim() &&
+        !(s.CAFile.size() > 1 && s.CAFile[1] == ':'))
+        s.CAFile = sys.ExeDir() + s.CAFile;
     s.HomePage = ini.ReadString(kInstalledSection, "HomePage", "");
     if (s.HomePage.empty())
         s.HomePage = builtInHomePage;

@@ -22,6 +22,10 @@ struct InstalledSettings {
     // texts unless "update.ini" gives non-empty "UpdateServer" / "HomePage".
     std::string UpdateServer{};
     std::string HomePage{};
+    // "CAFile": a PEM file of certificates the client trusts besides the system's, for an
+    // update server with a private CA; a relative path is taken from the executable's
+    // folder. Empty when not given.
+    std::string CAFile{};
     // The publisher's public keys ("PublicKey": base64 DER keys separated by commas), else
     // the built-in text. Empty: offers are not verified and the network is trusted.
     std::string PublicKey{};

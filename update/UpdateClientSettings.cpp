@@ -13,3 +13,9 @@ void ConfigureUpdateClient(TIdHTTP& http)
     http.SetMaxLineAction(maException);
     http.AllowCookies = true;
 }
+
+void ConfigureUpdateClientTls(TIdHTTP& http, const platform::Tls* tls, const std::string& caFile)
+{
+    http.SetTls(tls);
+    http.SetCAFile(caFile);
+}

@@ -3,6 +3,16 @@
 // defaults. httpget configures its client with the same function, so that it sees what the
 // updater sees.
 
+#include <string>
+
 class TIdHTTP;
 
+namespace platform {
+class Tls;
+}
+
 void ConfigureUpdateClient(TIdHTTP& http);
+// The TLS provider for https addresses (borrowed; null leaves https unavailable) and the
+// extra trusted certificates (a PEM file; empty: the system's trust alone). Certificate and
+// host-name checks are always on.
+void ConfigureUpdateClientTls(TIdHTTP& http, const platform::Tls* tls, const std::string& caFile);

@@ -83,6 +83,7 @@ TUpdateFrm::TUpdateFrm(const UpdaterEnvironment& env, TComponent* owner)
 
     IdHTTP1 = new TIdHTTP(this, env_.Sys, "IdHTTP1");
     ConfigureUpdateClient(*IdHTTP1);
+    ConfigureUpdateClientTls(*IdHTTP1, env_.Tls, {});
     IdHTTP1->OnWorkBegin = [this](TComponent* s, TWorkMode m, std::int64_t max) { IdHTTP1WorkBegin(s, m, max); };
     IdHTTP1->OnWork = [this](TComponent* s, TWorkMode m, std::int64_t n) { IdHTTP1Work(s, m, n); };
     IdHTTP1->OnWorkEnd = [this](TComponent* s, TWorkMode m) { IdHTTP1WorkEnd(s, m); };
@@ -128,6 +129,7 @@ void TUpdateFrm::FormCreate(TComponent*)
 
     installed_ = ReadInstalledSettings(env_.Sys, env_.UpdateServer, env_.HomePage, env_.PublicKey);
     updateFolder_ = FormUpdateFolder(env_.Sys, installed_.AppName);
+    ConfigureUpdateClientTls(*IdHTTP1, env_.Tls, installed_.CAFile);
 
     const std::string title = FormatEntry(51, {installed_.AppName});
     env_.App.SetTitle(title);

@@ -11,6 +11,7 @@ namespace platform {
 class Application;
 class Crypto;
 class System;
+class Tls;
 } // namespace platform
 
 // How long a hidden run may go on before it ends by itself: a server that trickles its
@@ -27,6 +28,8 @@ struct UpdaterEnvironment {
     std::string HomePage;     // no trailing separator
     // Replaces the system's connection test when set (tests, demos without a network).
     std::function<bool()> ConnectionTest = {};
+    // The TLS provider for https addresses; null: https fails as an invalid transport.
+    const platform::Tls* Tls = nullptr;
     // The built-in public keys of the publisher; "update.ini" may replace them.
     std::string PublicKey = {};
     // The security services; needed only when a key is configured (without them every

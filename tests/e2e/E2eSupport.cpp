@@ -74,6 +74,9 @@ UpdateServer::UpdateServer(std::vector<std::string> args)
     log_ = tmpl;
     const std::string script = (SourceDir() / "demo" / "server.py").string();
     std::vector<std::string> argv{"python3", "-u", script, "--port", "0"};
+    for (const auto& a : args)
+        if (a == "--tls-cert")
+            scheme = "https";
     argv.insert(argv.end(), args.begin(), args.end());
     pid_ = fork();
     if (pid_ == 0) {
@@ -128,6 +131,7 @@ Updater::Updater(InstallFolder& folder, std::vector<std::string> params, std::fu
     params.insert(params.begin(), (folder.app / "update").string());
     env = std::make_unique<UpdaterEnvironment>(
         UpdaterEnvironment{*app, sys, params, "http://127.0.0.1:9/update/", "http://127.0.0.1:9", connection});
+    env->Tls = &tls;
     env->Crypto = &crypto;
 }
 

@@ -3,6 +3,7 @@
 // install folder with "update.ini" and the shipped language files, a home folder for the
 // documents, the local update server (demo/server.py) and the window itself.
 
+#include "platform/posix/OpenSslTls.h"
 #include "platform/posix/OpenSslCrypto.h"
 #include "platform/posix/PosixSystem.h"
 #include "platform/qt/QtApplication.h"
@@ -47,13 +48,14 @@ public:
     std::filesystem::path UpdateFolder(const std::string& appName) const;
 };
 
-// demo/server.py on 127.0.0.1, port 0.
+// demo/server.py on 127.0.0.1, port 0; https when the arguments give --tls-cert.
 class UpdateServer {
 public:
     explicit UpdateServer(std::vector<std::string> args = {});
     ~UpdateServer();
     int port = 0;
-    std::string Base() const { return "http://127.0.0.1:" + std::to_string(port) + "/update/"; }
+    std::string scheme = "http";
+    std::string Base() const { return scheme + "://127.0.0.1:" + std::to_string(port) + "/update/"; }
     // The request lines (with their Cookie headers) logged so far.
     std::vector<std::string> Requests() const;
 
@@ -78,6 +80,7 @@ struct Updater {
     bool RunUntil(const std::function<bool()>& done, int timeoutMs);
 
     TestSystem sys;
+    platform::OpenSslTls tls;
     platform::OpenSslCrypto crypto;
     std::unique_ptr<platform::QtApplication> app;
     std::unique_ptr<platform::QtUiBackend> ui;

@@ -175,6 +175,9 @@ TEST(Httpget, UsageErrorsExitWithTwo)
         {"http://127.0.0.1:1/", "-o"},
         {"-o", "a", "-o", "b", "http://127.0.0.1:1/"},
         {"--bogus", "http://127.0.0.1:1/"},
+        {"--cafile"},
+        {"http://127.0.0.1:1/", "--cafile"},
+        {"--cafile", "", "http://127.0.0.1:1/"},
     };
     for (const auto& args : cases) {
         const auto r = Httpget(args);
@@ -251,3 +254,52 @@ TEST(Httpget, AFileThatCannotBeCreatedIsAnError)
 }
 
 } // namespace
+
+// --- https ------------------------------------------------------------------------------
+
+TEST(Httpget, HttpsWithAPrivateCAAndItsErrorLines)
+{
+    TempDir dir;
+    const char* source = std::getenv("UPDATER_SOURCE_DIR");
+    const std::string src = source ? source : ".";
+    const std::string certs = (dir.path / "certs").string();
+    ChildProcess make({"bash", src + "/tests/http/make_tls_certs.sh", certs});
+    ASSERT_EQ(make.Wait(60000), 0) << make.Stderr();
+    ChildProcess server({"python3", "-u", src + "/tests/http/tls_http_server.py", certs + "/good.pem",
+                         certs + "/good.key"});
+    const std::string line = server.ReadLine(10000);
+    ASSERT_NE(line.find(" port "), std::string::npos) << line;
+    const std::string base = "https://localhost:" + line.substr(line.find(" port ") + 6);
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {.name = "trusted through --cafile, one connection for both",
+         .args = {"--cafile", certs + "/ca.pem", base + "/sized/3", base + "/count"},
+         .status = 0, .out = std::string("\x00\x01\x02", 3) + "1", .err = ""},
+        {.name = "with the anti-freeze", .args = {"--antifreeze", "--cafile", certs + "/ca.pem", base + "/chunked/2"},
+         .status = 0, .out = std::string("\x00\x01", 2), .err = ""},
+        {.name = "untrusted without it", .args = {base + "/sized/3"}, .status = 1, .out = "",
+         .err = "error: EIdTLSCertificateRejected: The certificate of localhost was rejected: unable to get local "
+                "issuer certificate (subject: CN=localhost,O=Updater Tests)\n"},
+        {.name = "cut short", .args = {"--cafile", certs + "/ca.pem", base + "/cut-sized/100", base + "/count"},
+         .status = 1, .out = "",
+         .err = "error: EIdTLSStreamCutShort: The TLS stream ended without a close-notify before the body was "
+                "complete.\n"},
+        {.name = "downgrade",
+         .args = {"--follow", "--cafile", certs + "/ca.pem", base + "/redirect?to=http://127.0.0.1:1/"},
+         .status = 1, .out = "",
+         .err = "error: EIdTLSDowngrade: Refused to follow a redirect from https://localhost to http://127.0.0.1: it "
+                "leaves TLS.\n"},
+    };
+    for (const auto& c : cases) {
+        const auto r = Httpget(c.args);
+        EXPECT_EQ(r.status, c.status) << c.name;
+        EXPECT_EQ(r.out, c.out) << c.name;
+        EXPECT_EQ(r.err, c.err) << c.name;
+    }
+}

@@ -231,3 +231,27 @@ TEST(UpdateFolder, ForceDirectoriesEndsOnDegenerateTexts)
 }
 
 } // namespace
+
+TEST(InstalledSettings, CAFileIsTakenFromTheExecutablesFolder)
+{
+    struct Case {
+        const char* name;
+        std::string file;
+        std::string want;
+    } cases[] = {
+        {.name = "absent", .file = "[Current]\nVersion=1.0\n", .want = ""},
+        {.name = "empty", .file = "[Current]\nCAFile=\n", .want = ""},
+        {.name = "a name beside the updater", .file = "[Current]\nCAFile=company-ca.pem\n",
+         .want = "/opt/app/company-ca.pem"},
+        {.name = "a relative path", .file = "[Current]\ncafile=certs/ca.pem\n", .want = "/opt/app/certs/ca.pem"},
+        {.name = "an absolute path", .file = "[Current]\nCAFile=/etc/ssl/company.pem\n",
+         .want = "/etc/ssl/company.pem"},
+        {.name = "a drive path", .file = "[Current]\nCAFile=C:\\certs\\ca.pem\n", .want = "C:\\certs\\ca.pem"},
+        {.name = "only in Current", .file = "[Other]\nCAFile=x.pem\n", .want = ""},
+    };
+    for (const auto& c : cases) {
+        FakeSystem sys;
+        sys.files["/opt/app/update.ini"] = c.file;
+        EXPECT_EQ(ReadInstalledSettings(sys, kServer, kHome).CAFile, c.want) << c.name;
+    }
+}

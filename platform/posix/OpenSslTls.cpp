@@ -1,0 +1,257 @@
+#include "platform/posix/OpenSslTls.h"
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <arpa/inet.h>
+
+#include <fstream>
+#include <string>
+
+namespace platform {
+namespace {
+
+// The reason of the most recent error on this thread's OpenSSL error queue, or fallback.
+std::string LibraryReason(const std::string& fallback)
+{
+    const unsigned long code = ERR_peek_last_error();
+    if (code == 0)
+        return fallback;
+    const char* reason = ERR_reason_error_string(code);
+    return reason ? reason : fallback;
+}
+
+std::string NameText(const X509_NAME* name)
+{
+    if (!name)
+        return "(none)";
+    BIO* bio = BIO_new(BIO_s_mem());
+    if (!bio)
+        return "(unknown)";
+    // Most significant part first, as people read a name: "CN=host,O=Organisation".
+    X509_NAME_print_ex(bio, name, 0, XN_FLAG_RFC2253 & ~XN_FLAG_DN_REV);
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(bio, &data);
+    std::string text = size > 0 ? std::string(data, static_cast<std::size_t>(size)) : std::string("(empty)");
+    BIO_free(bio);
+    return text;
+}
+
+bool IsDottedAddress(const std::string& host)
+{
+    in_addr address{};
+    return inet_pton(AF_INET, host.c_str(), &address) == 1;
+}
+
+class OpenSslSession : public TlsSession {
+public:
+    explicit OpenSslSession(const TlsClientOptions& options) : host_(options.Host) { Setup(options); }
+
+    ~OpenSslSession() override
+    {
+        SSL_free(ssl_); // frees both memory buffers too
+        SSL_CTX_free(ctx_);
+    }
+
+    void PutReceived(const void* data, std::size_t count) override
+    {
+        if (in_ && count > 0)
+            BIO_write(in_, data, static_cast<int>(count));
+    }
+
+    std::string TakeToSend() override
+    {
+        std::string bytes;
+        if (!out_)
+            return bytes;
+        char* data = nullptr;
+        const long size = BIO_get_mem_data(out_, &data);
+        if (size > 0) {
+            bytes.assign(data, static_cast<std::size_t>(size));
+            (void)BIO_reset(out_);
+        }
+        return bytes;
+    }
+
+    TlsStatus Handshake() override
+    {
+        if (failure_ != TlsFailure::None)
+            return TlsStatus::Failed;
+        ERR_clear_error();
+        const int rc = SSL_do_handshake(ssl_);
+        if (rc == 1) {
+            // The verify mode already failed any bad chain; this guards against a library
+            // configured otherwise elsewhere in the process.
+            const long verify = SSL_get_verify_result(ssl_);
+            if (verify != X509_V_OK)
+                return CertificateFailure(verify, PeerSubject());
+            return TlsStatus::Done;
+        }
+        const int error = SSL_get_error(ssl_, rc);
+        if (error == SSL_ERROR_WANT_READ)
+            return TlsStatus::WantRead;
+        if (rejectedReason_ != X509_V_OK)
+            return CertificateFailure(rejectedReason_, rejectedSubject_);
+        return Fail(TlsFailure::Handshake, "TLS handshake with " + host_ + " failed: " +
+                                               LibraryReason("the server's answer is not TLS"));
+    }
+
+    TlsStatus Read(void* buffer, std::size_t length, std::size_t& got) override
+    {
+        got = 0;
+        if (failure_ != TlsFailure::None)
+            return TlsStatus::Failed;
+        ERR_clear_error();
+        if (SSL_read_ex(ssl_, buffer, length, &got) == 1)
+            return TlsStatus::Done;
+        switch (SSL_get_error(ssl_, 0)) {
+        case SSL_ERROR_WANT_READ:
+            return TlsStatus::WantRead;
+        case SSL_ERROR_ZERO_RETURN:
+            return TlsStatus::Closed;
+        default:
+            return Fail(TlsFailure::Stream, "TLS error on the connection to " + host_ + ": " +
+                                                LibraryReason("a record could not be read"));
+        }
+    }
+
+    TlsStatus Write(const void* data, std::size_t count) override
+    {
+        if (failure_ != TlsFailure::None)
+            return TlsStatus::Failed;
+        ERR_clear_error();
+        std::size_t written = 0;
+        // The output is a memory buffer, so a write takes every byte at once.
+        if (count == 0 || (SSL_write_ex(ssl_, data, count, &written) == 1 && written == count))
+            return TlsStatus::Done;
+        return Fail(TlsFailure::Stream, "TLS error on the connection to " + host_ + ": " +
+                                            LibraryReason("the data could not be encrypted"));
+    }
+
+    void CloseNotify() override
+    {
+        if (ssl_ && failure_ == TlsFailure::None && SSL_is_init_finished(ssl_)) {
+            ERR_clear_error();
+            SSL_shutdown(ssl_);
+        }
+    }
+
+    TlsFailure FailureKind() const override { return failure_; }
+    std::string ErrorText() const override { return errorText_; }
+
+    std::string Protocol() const override { return ssl_ ? SSL_get_version(ssl_) : ""; }
+
+private:
+    void Setup(const TlsClientOptions& options)
+    {
+        ERR_clear_error();
+        ctx_ = SSL_CTX_new(TLS_client_method());
+        if (!ctx_) {
+            Fail(TlsFailure::Setup, "TLS is not available: " + LibraryReason("no TLS context"));
+            return;
+        }
+        SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
+        SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, &OpenSslSession::VerifyCallback);
+        // A system without a trust store leaves only the CA file to trust; that is not an
+        // error here, the handshake then rejects every other certificate.
+        SSL_CTX_set_default_verify_paths(ctx_);
+        if (!options.CAFile.empty() && SSL_CTX_load_verify_locations(ctx_, options.CAFile.c_str(), nullptr) != 1) {
+            const bool readable = std::ifstream(options.CAFile).good();
+            Fail(TlsFailure::Setup, "Cannot load the trusted certificates of \"" + options.CAFile + "\": " +
+                                        (readable ? "no PEM certificate in it" : "the file cannot be read"));
+            return;
+        }
+        ssl_ = SSL_new(ctx_);
+        in_ = BIO_new(BIO_s_mem());
+        out_ = BIO_new(BIO_s_mem());
+        if (!ssl_ || !in_ || !out_) {
+            BIO_free(in_);
+            BIO_free(out_);
+            in_ = out_ = nullptr;
+            Fail(TlsFailure::Setup, "TLS is not available: " + LibraryReason("no TLS session"));
+            return;
+        }
+        // An empty input buffer means "wait for more", not the end of the stream: the end
+        // comes from the socket, which the caller watches.
+        BIO_set_mem_eof_return(in_, -1);
+        SSL_set_bio(ssl_, in_, out_);
+        SSL_set_connect_state(ssl_);
+        SSL_set_app_data(ssl_, this);
+
+        X509_VERIFY_PARAM* param = SSL_get0_param(ssl_);
+        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        bool nameSet;
+        if (IsDottedAddress(host_)) {
+            nameSet = X509_VERIFY_PARAM_set1_ip_asc(param, host_.c_str()) == 1;
+        } else {
+            nameSet = SSL_set1_host(ssl_, host_.c_str()) == 1;
+            SSL_set_tlsext_host_name(ssl_, host_.c_str());
+        }
+        if (!nameSet)
+            Fail(TlsFailure::Setup, "Cannot check a certificate for the host \"" + host_ + "\"");
+    }
+
+    // Keeps the first rejection of the chain, with the subject of the certificate it was
+    // about, for the error text; the library's own error queue only says "certificate
+    // verify failed".
+    static int VerifyCallback(int preverifyOk, X509_STORE_CTX* store)
+    {
+        if (preverifyOk)
+            return 1;
+        auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+        auto* self = ssl ? static_cast<OpenSslSession*>(SSL_get_app_data(ssl)) : nullptr;
+        if (self && self->rejectedReason_ == X509_V_OK) {
+            self->rejectedReason_ = X509_STORE_CTX_get_error(store);
+            const X509* cert = X509_STORE_CTX_get_current_cert(store);
+            self->rejectedSubject_ = cert ? NameText(X509_get_subject_name(cert)) : "(none)";
+        }
+        return 0;
+    }
+
+    std::string PeerSubject() const
+    {
+        X509* cert = SSL_get1_peer_certificate(ssl_);
+        const std::string subject = cert ? NameText(X509_get_subject_name(cert)) : "(none)";
+        X509_free(cert);
+        return subject;
+    }
+
+    TlsStatus CertificateFailure(long reason, const std::string& subject)
+    {
+        return Fail(TlsFailure::Certificate, "The certificate of " + host_ + " was rejected: " +
+                                                 X509_verify_cert_error_string(reason) + " (subject: " +
+                                                 subject + ")");
+    }
+
+    TlsStatus Fail(TlsFailure kind, std::string text)
+    {
+        if (failure_ == TlsFailure::None) {
+            failure_ = kind;
+            errorText_ = std::move(text);
+        }
+        ERR_clear_error();
+        return TlsStatus::Failed;
+    }
+
+    std::string host_;
+    SSL_CTX* ctx_ = nullptr;
+    SSL* ssl_ = nullptr;
+    BIO* in_ = nullptr;  // owned by ssl_ once attached
+    BIO* out_ = nullptr; // owned by ssl_ once attached
+    long rejectedReason_ = X509_V_OK;
+    std::string rejectedSubject_;
+    TlsFailure failure_ = TlsFailure::None;
+    std::string errorText_;
+};
+
+} // namespace
+
+std::unique_ptr<TlsSession> OpenSslTls::NewClientSession(const TlsClientOptions& options) const
+{
+    return std::make_unique<OpenSslSession>(options);
+}
+
+} // namespace platform
