@@ -109,12 +109,24 @@ std::string Canonical(const std::string& ip)
     return ParseDotted(ip, address) ? TIdStack::AddressToDotted(address) : ip;
 }
 
+// Runs one call of the socket library, reporting a failure of the library itself (not
+// loaded, a function missing) as EIdWS2StubError.
+template <typename Call>
+auto Library(Call call)
+{
+    try {
+        return call();
+    } catch (const platform::SocketLibraryError& e) {
+        throw EIdWS2StubError(e.Title(), e.SystemError(), e.SystemText());
+    }
+}
+
 } // namespace
 
 TIdStack::TIdStack(platform::Sockets& sockets) : sockets_(sockets)
 {
     if (!gStackStarted) {
-        if (sockets_.Startup(RequestedVersion) != 0)
+        if (Library([&] { return sockets_.Startup(RequestedVersion); }) != 0)
             throw EIdStackInitializationFailed();
         gStackStarted = true;
         static StackCleanup cleanup;
@@ -175,7 +187,7 @@ std::string TIdStack::LookupHost(const std::string& host)
     if (IsDottedQuad(host))
         return host;
     std::string dotted;
-    const int rc = sockets_.GetHostByName(host, dotted);
+    const int rc = Library([&] { return sockets_.GetHostByName(host, dotted); });
     CheckSocketResult(rc);
     return dotted;
 }
@@ -213,7 +225,7 @@ bool TIdStack::CheckSocketResult(std::int64_t result, std::initializer_list<int>
 {
     if (result != platform::SocketError)
         return false;
-    const int number = sockets_.LastError();
+    const int number = Library([&] { return sockets_.LastError(); });
     lastSocketError_.store(number);
     if (std::find(ignored.begin(), ignored.end(), number) != ignored.end())
         return true;
@@ -227,7 +239,7 @@ void TIdStack::ThrowSocketError(int number)
 
 platform::TSocket TIdStack::OpenSocket(int type, int protocol)
 {
-    const platform::TSocket s = sockets_.Socket(type, protocol);
+    const platform::TSocket s = Library([&] { return sockets_.Socket(type, protocol); });
     if (s == platform::InvalidSocket)
         throw EIdInvalidSocket();
     return s;
@@ -237,50 +249,50 @@ int TIdStack::SelectReadable(std::vector<platform::TSocket>& sockets, int timeou
 {
     if (sockets.size() > MaxSelectSockets)
         throw EIdStackSetSizeExceeded();
-    return sockets_.SelectReadable(sockets, timeoutMs == TimeoutInfinite ? -1 : std::max(timeoutMs, 0));
+    return Library([&] { return sockets_.SelectReadable(sockets, timeoutMs == TimeoutInfinite ? -1 : std::max(timeoutMs, 0)); });
 }
 
 int TIdStack::Bind(platform::TSocket s, const std::string& ip, int port)
 {
-    return sockets_.Bind(s, Canonical(ip), port);
+    return Library([&] { return sockets_.Bind(s, Canonical(ip), port); });
 }
 
 int TIdStack::Connect(platform::TSocket s, const std::string& ip, int port)
 {
-    return sockets_.Connect(s, Canonical(ip), port);
+    return Library([&] { return sockets_.Connect(s, Canonical(ip), port); });
 }
 
 std::int64_t TIdStack::Recv(platform::TSocket s, void* buffer, std::size_t length)
 {
-    return sockets_.Recv(s, buffer, length);
+    return Library([&] { return sockets_.Recv(s, buffer, length); });
 }
 
 std::int64_t TIdStack::Send(platform::TSocket s, const void* buffer, std::size_t length)
 {
-    return sockets_.Send(s, buffer, length);
+    return Library([&] { return sockets_.Send(s, buffer, length); });
 }
 
 int TIdStack::Shutdown(platform::TSocket s, int how)
 {
-    return sockets_.Shutdown(s, how);
+    return Library([&] { return sockets_.Shutdown(s, how); });
 }
 
 int TIdStack::CloseSocket(platform::TSocket s)
 {
-    return sockets_.Close(s);
+    return Library([&] { return sockets_.Close(s); });
 }
 
 int TIdStack::GetSockName(platform::TSocket s, std::string& ip, int& port)
 {
-    return sockets_.GetSockName(s, ip, port);
+    return Library([&] { return sockets_.GetSockName(s, ip, port); });
 }
 
 int TIdStack::GetPeerName(platform::TSocket s, std::string& ip, int& port)
 {
-    return sockets_.GetPeerName(s, ip, port);
+    return Library([&] { return sockets_.GetPeerName(s, ip, port); });
 }
 
 int TIdStack::SetSockOpt(platform::TSocket s, int level, int option, const void* value, int length)
 {
-    return sockets_.SetSockOpt(s, level, option, value, length);
+    return Library([&] { return sockets_.SetSockOpt(s, level, option, value, length); });
 }

@@ -6,6 +6,7 @@
 // thread-safe: a connect runs on its own thread while the main thread may close the
 // socket under it.
 
+#include "platform/runtime/Exception.h"
 #include "platform/sockets/SocketErrors.h"
 
 #include <cstddef>
@@ -30,11 +31,33 @@ constexpr int SdReceive = 0;
 constexpr int SdSend = 1;
 constexpr int SdBoth = 2;
 
+// A failure of the socket library itself, raised where the library is loaded or one of its
+// functions is first reached: a title, and the system's error number (0 for none) with its
+// text. The network stack reports it under its own exception class.
+class SocketLibraryError : public Exception {
+public:
+    SocketLibraryError(std::string title, int systemError, std::string systemText)
+        : Exception(systemError == 0 ? title : title + ": " + systemText),
+          title_(std::move(title)), systemError_(systemError), systemText_(std::move(systemText))
+    {
+    }
+    const std::string& Title() const noexcept { return title_; }
+    int SystemError() const noexcept { return systemError_; }
+    const std::string& SystemText() const noexcept { return systemText_; }
+
+private:
+    std::string title_;
+    int systemError_;
+    std::string systemText_;
+};
+
 class Sockets {
 public:
     virtual ~Sockets() = default;
 
     // Start-up with the requested version word (0x0202 for 2.2): 0 or an error number.
+    // Loads the library first where the platform loads it on use; a library that cannot
+    // be loaded raises SocketLibraryError.
     virtual int Startup(int version) = 0;
     virtual void Cleanup() = 0;
 

@@ -21,8 +21,12 @@
 #include "http/IdException.h"
 #include "http/IdHTTP.h"
 #include "platform/headless/HeadlessApplication.h"
+#ifdef _WIN32
+#include "platform/win32/Win32System.h"
+#else
 #include "platform/posix/OpenSslTls.h"
 #include "platform/posix/PosixSystem.h"
+#endif
 #include "platform/runtime/MemoryStream.h"
 #include "update/FileDownload.h"
 #include "update/UpdateClientSettings.h"
@@ -33,8 +37,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 #include <memory>
 #include <new>
 #include <optional>
@@ -167,9 +174,22 @@ struct OutputKind {
     // a file with other names (hard links), written in place after the Get.
     enum Kind { Plain, Special } kind = Plain;
     std::string path;               // the file to write, links followed
-    std::optional<mode_t> mode = {}; // the permission bits of the file that is there
+    std::optional<unsigned> mode = {}; // the permission bits of the file that is there
 };
 
+#ifdef _WIN32
+// Windows: every FILE is replaced by a rename; there are no links or devices to keep.
+OutputKind KindOf(const std::string& file) { return {OutputKind::Plain, file}; }
+
+void WriteThrough(const std::string& path, std::string_view bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw EFCreateError("Cannot create file \"" + path + "\".");
+    if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush())
+        throw EWriteError("Cannot write file \"" + path + "\".");
+}
+#else
 OutputKind KindOf(const std::string& file)
 {
     OutputKind k{OutputKind::Plain, file};
@@ -181,7 +201,7 @@ OutputKind KindOf(const std::string& file)
     if (::stat(k.path.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode) || st.st_nlink > 1)
             k.kind = OutputKind::Special;
-        k.mode = st.st_mode & 07777;
+        k.mode = static_cast<unsigned>(st.st_mode & 07777);
     }
     return k;
 }
@@ -206,6 +226,8 @@ void WriteThrough(const std::string& path, std::string_view bytes)
     ::close(fd);
 }
 
+#endif
+
 // A failed download to FILE leaves nothing beside it, unless it is to be continued.
 void Abandon(std::optional<TFileDownload>& download, bool resume)
 {
@@ -215,9 +237,18 @@ void Abandon(std::optional<TFileDownload>& download, bool resume)
 
 int Run(const Options& options)
 {
+#ifdef _WIN32
+    platform::Win32System system;
+#else
     platform::PosixSystem system;
+#endif
     platform::HeadlessApplication application;
-    platform::OpenSslTls tls;
+#ifdef _WIN32
+    const platform::Tls* tls = nullptr; // no TLS backend on Windows yet
+#else
+    platform::OpenSslTls tlsBackend;
+    const platform::Tls* tls = &tlsBackend;
+#endif
 
     std::unique_ptr<TIdAntiFreeze> antiFreeze;
     if (options.antifreeze) {
@@ -228,7 +259,7 @@ int Run(const Options& options)
 
     TIdHTTP http(nullptr, system, "IdHTTP1");
     ConfigureUpdateClient(http);
-    ConfigureUpdateClientTls(http, &tls, options.caFile);
+    ConfigureUpdateClientTls(http, tls, options.caFile);
     http.HandleRedirects = options.follow;
     if (options.events) {
         http.OnWorkBegin = [](TComponent*, TWorkMode mode, std::int64_t max) {
@@ -254,9 +285,11 @@ int Run(const Options& options)
                 download.emplace(system, kind.path);
                 download->Open(target.url, "", options.resume);
                 download->Run(http);
+#ifndef _WIN32
                 // The new file keeps the permission bits of the one it replaces.
                 if (kind.mode)
-                    ::chmod(download->PartPath().c_str(), *kind.mode);
+                    ::chmod(download->PartPath().c_str(), static_cast<mode_t>(*kind.mode));
+#endif
                 // The user's output, not an installer: no wait for the disk.
                 download->Commit(false);
             } else if (target.file) {

@@ -1,0 +1,226 @@
+// The updater's real Win32 window under wine, run as update.exe runs it, against the demo
+// update server on the Linux side (its port in UPDATER_DEMO_PORT, serving fake_setup.exe as
+// the installer). A thread answers the message boxes as a user would and records them.
+
+#include "app/Form85.h"
+#include "localization/MessageCatalogue.h"
+#include "platform/win32/Win32Application.h"
+#include "platform/win32/Win32System.h"
+#include "platform/win32/Win32UiBackend.h"
+#include "update/UpdateFrm.h"
+// After the updater's headers, whose names the Windows macros would replace.
+#include "platform/win32/WindowsHeaders.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string TempDir()
+{
+    const char* t = std::getenv("TEMP");
+    std::string dir = t ? t : "C:\\windows\\temp";
+    if (dir.back() != '\\')
+        dir += '\\';
+    return dir;
+}
+
+// The system with the executable's folder and the Documents folder in a test folder.
+class TestSystem : public platform::Win32System {
+public:
+    explicit TestSystem(std::string root) : root_(std::move(root)) {}
+    std::string ExeDir() override { return root_ + "app\\"; }
+    std::optional<std::string> DocumentsDir() override { return root_ + "Documents"; }
+
+private:
+    std::string root_;
+};
+
+struct Box {
+    std::string caption;
+    std::string text;
+    bool windowVisible; // the update window was on screen while the box was open
+};
+
+// Finds the boxes of this process and presses Yes where there is one, otherwise OK.
+class BoxAnswerer {
+public:
+    // After `closeAfter` boxes (0: never) the update window is asked to close, as a user
+    // closes it once the run has said its last word.
+    BoxAnswerer(std::atomic<HWND>& window, std::size_t closeAfter)
+        : window_(window), closeAfter_(closeAfter), thread_([this] { Loop(); })
+    {
+    }
+    ~BoxAnswerer()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    std::vector<Box> Boxes()
+    {
+        std::lock_guard lock(mutex_);
+        return boxes_;
+    }
+
+private:
+    static BOOL CALLBACK Found(HWND h, LPARAM self)
+    {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(h, &pid);
+        char cls[64] = {};
+        ::GetClassNameA(h, cls, sizeof cls);
+        if (pid == ::GetCurrentProcessId() && std::string(cls) == "#32770" && ::IsWindowVisible(h))
+            reinterpret_cast<BoxAnswerer*>(self)->Answer(h);
+        return TRUE;
+    }
+
+    void Answer(HWND box)
+    {
+        if (answered_.count(box))
+            return;
+        answered_.insert(box);
+        char caption[512] = {};
+        char text[4096] = {};
+        ::GetWindowTextA(box, caption, sizeof caption);
+        ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+        {
+            std::lock_guard lock(mutex_);
+            const HWND w = window_.load();
+            boxes_.push_back({caption, text, w && ::IsWindowVisible(w)});
+        }
+        const int id = ::GetDlgItem(box, IDYES) ? IDYES : IDOK;
+        ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, id)));
+    }
+
+    void Loop()
+    {
+        while (!stop_) {
+            ::EnumWindows(Found, reinterpret_cast<LPARAM>(this));
+            // A box that is gone may hand its handle to a later one.
+            for (auto it = answered_.begin(); it != answered_.end();)
+                it = ::IsWindow(*it) ? std::next(it) : answered_.erase(it);
+            if (closeAfter_ && !closed_ && answered_.empty() && Boxes().size() >= closeAfter_) {
+                if (const HWND w = window_.load()) {
+                    ::PostMessageA(w, WM_CLOSE, 0, 0);
+                    closed_ = true;
+                }
+            }
+            ::Sleep(50);
+        }
+    }
+
+    std::atomic<HWND>& window_;
+    std::size_t closeAfter_;
+    bool closed_ = false;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<Box> boxes_;
+    std::set<HWND> answered_;
+    std::thread thread_;
+};
+
+struct RunResult {
+    std::vector<Box> boxes;
+    std::string folder; // the update folder
+    bool ended = false;
+};
+
+// Runs the updater as update.exe does, with "update.ini" giving the installed build and the
+// update server.
+RunResult RunUpdater(const std::string& name, int buildId, const std::string& server, std::size_t closeAfter = 0)
+{
+    // A folder of its own for every run (with a blank, as under "Program Files").
+    const std::string root = TempDir() + "e2e " + name + " " + std::to_string(::GetTickCount()) + "\\";
+    TestSystem sys(root);
+    sys.CreateDir(root);
+    sys.CreateDir(root + "app");
+    sys.CreateDir(root + "Documents");
+    sys.WriteFile(root + "app\\update.ini", "[Current]\r\nAppName=My App\r\nVersion=1.0\r\nbuildId=" +
+                                                std::to_string(buildId) + "\r\nUpdateServer=" + server + "\r\n");
+
+    platform::Win32Application app;
+    platform::Win32UiBackend ui(app);
+    TForm85 mainForm;
+    ui.AttachPeers(mainForm);
+    mainForm.DoCreate();
+    UpdaterEnvironment env{app, sys, {"update.exe"}, server, "http://127.0.0.1"};
+    env.HiddenRunBudgetMs = 120000;
+    std::atomic<HWND> window{nullptr};
+    BoxAnswerer answerer(window, closeAfter);
+    RunResult result;
+    {
+        TUpdateFrm frm(env);
+        sys.SetOwnerWindow([&frm] { return platform::Win32UiBackend::WindowOf(&frm); });
+        ui.AttachPeers(frm);
+        window = static_cast<HWND>(platform::Win32UiBackend::WindowOf(&frm));
+        app.Guard([&] { frm.DoCreate(); });
+        mainForm.Show();
+        app.Run();
+        result.ended = app.Terminated();
+        window = nullptr;
+    }
+    result.boxes = answerer.Boxes();
+    result.folder = root + "Documents\\My App\\Update\\";
+    return result;
+}
+
+std::string DemoServer()
+{
+    const char* port = std::getenv("UPDATER_DEMO_PORT");
+    return port ? std::string("http://127.0.0.1:") + port + "/update/" : std::string();
+}
+
+const std::string& Entry(int n)
+{
+    return TMessageCatalogue::Default(n);
+}
+
+TEST(Win32EndToEnd, InstalledBuildIsTheNewest)
+{
+    ASSERT_FALSE(DemoServer().empty()) << "UPDATER_DEMO_PORT is not set";
+    const auto r = RunUpdater("newest", 99999, DemoServer());
+    EXPECT_TRUE(r.ended);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, Entry(57));
+    EXPECT_TRUE(r.boxes[0].windowVisible);
+    platform::Win32System sys;
+    EXPECT_TRUE(sys.FileExists(r.folder + "webinfo.ini"));
+    EXPECT_FALSE(sys.FileExists(r.folder + "setup.exe"));
+}
+
+TEST(Win32EndToEnd, OfferAcceptedSetupSavedStartedWithUpdateAndWaitedFor)
+{
+    ASSERT_FALSE(DemoServer().empty()) << "UPDATER_DEMO_PORT is not set";
+    const std::string record = TempDir() + "e2e-setup-record.txt";
+    ::DeleteFileA(record.c_str());
+    ::SetEnvironmentVariableA("UPDATER_SETUP_RECORD", record.c_str());
+    const auto r = RunUpdater("offer", 1000, DemoServer());
+    EXPECT_TRUE(r.ended);
+    ASSERT_EQ(r.boxes.size(), 2u);
+    // The offer first (a question, answered Yes), then the request to close the application.
+    EXPECT_NE(r.boxes[0].text.find("Nouvelle version: 1.1"), std::string::npos) << r.boxes[0].text;
+    EXPECT_EQ(r.boxes[1].caption, "My App");
+    platform::Win32System sys;
+    EXPECT_TRUE(sys.FileExists(r.folder + "setup.exe"));
+    // Started with /update, and the updater ended only after the installer had.
+    EXPECT_EQ(sys.ReadFile(record), "arg /update\nend\n");
+}
+
+TEST(Win32EndToEnd, ServerDown)
+{
+    // The window stays after the failure until the user closes it; closing then asks nothing.
+    const auto r = RunUpdater("down", 1000, "http://127.0.0.1:1/update/", 1);
+    EXPECT_TRUE(r.ended);
+    ASSERT_GE(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, Entry(54));
+    EXPECT_TRUE(r.boxes[0].windowVisible);
+}
+
+} // namespace
