@@ -30,27 +30,22 @@ std::string ErrnoText(int err)
 } // namespace
 
 PosixFileStream::PosixFileStream(int fd, std::string path, std::int64_t size)
-    : fd_(fd), path_(std::move(path)), buffer_(std::make_unique<char[]>(BufferSize)), written_(size),
-      reserved_(size)
+    : TBufferedFileStream(std::move(path), size), fd_(fd), reserved_(size)
 {
 }
 
 PosixFileStream::~PosixFileStream()
 {
-    try {
-        WriteBuffer();
-    } catch (...) {
-        // Freed after a failure: what could not be written is lost, the rest stays.
-    }
+    WriteBufferQuietly();
     // Space reserved beyond the data goes back; cutting to the same size releases it.
-    if (reserved_ > written_)
-        (void)::ftruncate(fd_, written_);
+    if (reserved_ > Written())
+        (void)::ftruncate(fd_, Written());
     ::close(fd_);
 }
 
 void PosixFileStream::Fail(int err)
 {
-    throw EWriteError("Cannot write file \"" + path_ + "\". " + ErrnoText(err));
+    throw EWriteError("Cannot write file \"" + Path() + "\". " + ErrnoText(err));
 }
 
 void PosixFileStream::ReserveUpTo(std::int64_t end)
@@ -78,11 +73,11 @@ void PosixFileStream::ReserveUpTo(std::int64_t end)
     }
 }
 
-void PosixFileStream::WriteAt(const char* data, std::size_t count)
+void PosixFileStream::WriteOut(const char* data, std::size_t count)
 {
-    ReserveUpTo(written_ + static_cast<std::int64_t>(count));
+    ReserveUpTo(Written() + static_cast<std::int64_t>(count));
     while (count > 0) {
-        const ssize_t n = ::pwrite(fd_, data, count, written_);
+        const ssize_t n = ::pwrite(fd_, data, count, Written());
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -92,76 +87,21 @@ void PosixFileStream::WriteAt(const char* data, std::size_t count)
             Fail(ENOSPC);
         data += n;
         count -= static_cast<std::size_t>(n);
-        written_ += n;
+        Wrote(static_cast<std::size_t>(n));
     }
 }
 
-void PosixFileStream::WriteBuffer()
+void PosixFileStream::CutFile(std::int64_t size)
 {
-    if (fill_ == 0)
-        return;
-    const std::size_t n = fill_;
-    fill_ = 0; // on failure the bytes not written are not part of the file
-    WriteAt(buffer_.get(), n);
-}
-
-void PosixFileStream::Write(const void* data, std::size_t count)
-{
-    const char* p = static_cast<const char*>(data);
-    while (count > 0) {
-        if (fill_ == 0 && count >= capacity_) {
-            WriteAt(p, count); // big writes skip the buffer
-            return;
-        }
-        const std::size_t n = std::min(count, capacity_ - fill_);
-        std::memcpy(buffer_.get() + fill_, p, n);
-        fill_ += n;
-        p += n;
-        count -= n;
-        if (fill_ == capacity_)
-            WriteBuffer();
-    }
-}
-
-char* PosixFileStream::BeginWrite(std::size_t count)
-{
-    if (count > capacity_ - fill_) {
-        WriteBuffer();
-        if (count > capacity_) {
-            buffer_ = std::make_unique<char[]>(count);
-            capacity_ = count;
-        }
-    }
-    return buffer_.get() + fill_;
-}
-
-void PosixFileStream::EndWrite(std::size_t count)
-{
-    fill_ += std::min(count, capacity_ - fill_);
-    if (fill_ == capacity_)
-        WriteBuffer();
-}
-
-void PosixFileStream::Truncate(std::int64_t size)
-{
-    if (size < 0 || size >= Size())
-        return;
-    if (size >= written_) {
-        fill_ = static_cast<std::size_t>(size - written_);
-        return;
-    }
-    fill_ = 0;
     if (::ftruncate(fd_, size) != 0)
         Fail(errno);
-    written_ = size;
     reserved_ = std::min(reserved_, size);
 }
 
-void PosixFileStream::Flush(bool durable)
+void PosixFileStream::SyncFile()
 {
-    WriteBuffer();
     // A file system without fsync (EINVAL) is no failure.
-    if (durable && ::fsync(fd_) != 0 && errno != EINVAL)
+    if (::fsync(fd_) != 0 && errno != EINVAL)
         Fail(errno);
 }
 

@@ -5,32 +5,28 @@
 #include "platform/win32/WindowsHeaders.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace platform {
 
 Win32FileStream::Win32FileStream(void* handle, std::string path, std::int64_t size)
-    : handle_(handle), path_(std::move(path)), buffer_(std::make_unique<char[]>(BufferSize)), written_(size)
+    : TBufferedFileStream(std::move(path), size), handle_(handle)
 {
 }
 
 Win32FileStream::~Win32FileStream()
 {
-    try {
-        WriteBuffer();
-    } catch (...) {
-        // Freed after a failure: what could not be written is lost, the rest stays.
-    }
+    WriteBufferQuietly();
     ::CloseHandle(static_cast<HANDLE>(handle_));
 }
 
 void Win32FileStream::Fail(unsigned long err)
 {
-    throw EWriteError("Cannot write file \"" + path_ + "\". " + SystemErrorText(err));
+    throw EWriteError("Cannot write file \"" + Path() + "\". " + SystemErrorText(err));
 }
 
 void Win32FileStream::WriteOut(const char* data, std::size_t count)
 {
+    // The handle stands at the end of the file: every write appends.
     while (count > 0) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count, std::size_t{1} << 30));
         DWORD n = 0;
@@ -40,77 +36,22 @@ void Win32FileStream::WriteOut(const char* data, std::size_t count)
             Fail(ERROR_DISK_FULL);
         data += n;
         count -= n;
-        written_ += n;
+        Wrote(n);
     }
 }
 
-void Win32FileStream::WriteBuffer()
+void Win32FileStream::CutFile(std::int64_t size)
 {
-    if (fill_ == 0)
-        return;
-    const std::size_t n = fill_;
-    fill_ = 0; // on failure the bytes not written are not part of the file
-    WriteOut(buffer_.get(), n);
-}
-
-void Win32FileStream::Write(const void* data, std::size_t count)
-{
-    const char* p = static_cast<const char*>(data);
-    while (count > 0) {
-        if (fill_ == 0 && count >= capacity_) {
-            WriteOut(p, count); // big writes skip the buffer
-            return;
-        }
-        const std::size_t n = std::min(count, capacity_ - fill_);
-        std::memcpy(buffer_.get() + fill_, p, n);
-        fill_ += n;
-        p += n;
-        count -= n;
-        if (fill_ == capacity_)
-            WriteBuffer();
-    }
-}
-
-char* Win32FileStream::BeginWrite(std::size_t count)
-{
-    if (count > capacity_ - fill_) {
-        WriteBuffer();
-        if (count > capacity_) {
-            buffer_ = std::make_unique<char[]>(count);
-            capacity_ = count;
-        }
-    }
-    return buffer_.get() + fill_;
-}
-
-void Win32FileStream::EndWrite(std::size_t count)
-{
-    fill_ += std::min(count, capacity_ - fill_);
-    if (fill_ == capacity_)
-        WriteBuffer();
-}
-
-void Win32FileStream::Truncate(std::int64_t size)
-{
-    if (size < 0 || size >= Size())
-        return;
-    if (size >= written_) {
-        fill_ = static_cast<std::size_t>(size - written_);
-        return;
-    }
-    fill_ = 0;
     LARGE_INTEGER at{};
     at.QuadPart = size;
     if (!::SetFilePointerEx(static_cast<HANDLE>(handle_), at, nullptr, FILE_BEGIN) ||
         !::SetEndOfFile(static_cast<HANDLE>(handle_)))
         Fail(::GetLastError());
-    written_ = size;
 }
 
-void Win32FileStream::Flush(bool durable)
+void Win32FileStream::SyncFile()
 {
-    WriteBuffer();
-    if (durable && !::FlushFileBuffers(static_cast<HANDLE>(handle_)))
+    if (!::FlushFileBuffers(static_cast<HANDLE>(handle_)))
         Fail(::GetLastError());
 }
 
