@@ -1,6 +1,7 @@
 #include "E2eSupport.h"
 
 #include "platform/qt/QtControlPeer.h"
+#include "support/QtBoxAnswerer.h"
 #include "support/QtTestApplication.h"
 
 #include <QElapsedTimer>
@@ -171,6 +172,29 @@ bool Updater::RunUntil(const std::function<bool()>& done, int timeoutMs)
     poll.start(10);
     const bool inTime = RunUntilTerminated(timeoutMs);
     return inTime;
+}
+
+std::string AsShown(std::string text)
+{
+    std::string r;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            r += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            r += text[i];
+        }
+    }
+    return r;
+}
+
+std::string Describe(const QtBoxAnswerer& boxes)
+{
+    std::string r;
+    for (const auto& b : boxes.Boxes())
+        r += "\n  [" + b.Caption + "] " + b.Text;
+    return r;
 }
 
 QWidget* WidgetOf(const TComponent* c)

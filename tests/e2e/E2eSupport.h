@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+class QtBoxAnswerer;
+
 namespace e2e {
 
 std::filesystem::path SourceDir();
@@ -96,5 +98,10 @@ struct Updater {
 };
 
 QWidget* WidgetOf(const TComponent* c);
+
+// A text as a message box shows it: each line break ("\r\n" or a lone "\r") as "\n".
+std::string AsShown(std::string text);
+// The boxes answered so far, one "[caption] text" line each, for failure messages.
+std::string Describe(const QtBoxAnswerer& boxes);
 
 } // namespace e2e

@@ -17,14 +17,6 @@ using namespace platform;
 
 namespace {
 
-std::string Describe(const QtBoxAnswerer& boxes)
-{
-    std::string r;
-    for (const auto& b : boxes.Boxes())
-        r += "\n  [" + b.Caption + "] " + b.Text;
-    return r;
-}
-
 struct HttpsRun : ::testing::Test {
     InstallFolder folder;
     fs::path record = folder.root / "installer-record.txt";

@@ -25,29 +25,6 @@ namespace {
 
 constexpr std::size_t kSize = 1000000;
 
-std::string Describe(const QtBoxAnswerer& boxes)
-{
-    std::string r;
-    for (const auto& b : boxes.Boxes())
-        r += "\n  [" + b.Caption + "] " + b.Text;
-    return r;
-}
-
-std::string AsShown(std::string text)
-{
-    std::string r;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            r += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else {
-            r += text[i];
-        }
-    }
-    return r;
-}
-
 // The installer as demo/server.py builds it: the script, then padding to the size.
 std::string ServedInstaller(std::size_t size)
 {

@@ -29,31 +29,6 @@ const std::string kTitle = "Mise à jour My App";
 
 std::string Entry(int n) { return TMessageCatalogue::Default(n); }
 
-// The boxes shown, for failure messages.
-std::string Describe(const QtBoxAnswerer& boxes)
-{
-    std::string r;
-    for (const auto& b : boxes.Boxes())
-        r += "\n  [" + b.Caption + "] " + b.Text;
-    return r;
-}
-
-// Box texts come back with "\n" for each line break.
-std::string AsShown(std::string text)
-{
-    std::string r;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            r += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else {
-            r += text[i];
-        }
-    }
-    return r;
-}
-
 // A port on 127.0.0.1 where nothing listens.
 int ClosedPort()
 {

@@ -22,29 +22,6 @@ namespace {
 
 std::string Entry(int n) { return TMessageCatalogue::Default(n); }
 
-std::string AsShown(std::string text)
-{
-    std::string r;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            r += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else {
-            r += text[i];
-        }
-    }
-    return r;
-}
-
-std::string Describe(const QtBoxAnswerer& boxes)
-{
-    std::string r;
-    for (const auto& b : boxes.Boxes())
-        r += "\n  [" + b.Caption + "] " + b.Text;
-    return r;
-}
-
 // A publisher: a key pair, the private half in a file for the signing tool.
 struct Publisher {
     P256KeyPair pair = GenerateP256Key();
