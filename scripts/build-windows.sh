@@ -4,19 +4,8 @@
 # runs under wine. Installs the cross compiler and wine when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-packages=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 xvfb xauth googletest
-  cmake ninja-build ccache python3 imagemagick)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 xvfb xauth \
+  googletest cmake ninja-build ccache python3 imagemagick
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
 cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian machine lacks to build, test and demo the updater.
+# Installs what a fresh Debian machine lacks to build, test and demo the updater; with
+# package names as arguments, those instead (the Windows build asks for its own).
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 packages=(
@@ -9,10 +10,12 @@ packages=(
   clang libclang-rt-14-dev
   libssl-dev openssl locales
   python3 curl time
-  libssl-dev openssl
   xvfb xauth x11-utils imagemagick openbox wmctrl xdotool
   fonts-dejavu-core fonts-liberation2
 )
+if (($#)); then
+  packages=("$@")
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
