@@ -3,7 +3,6 @@
 #include "platform/runtime/Exception.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -17,8 +16,6 @@ public:
     void Free(void* block, std::size_t) override { std::free(block); }
 };
 
-CLibraryBlocks gCLibraryBlocks;
-std::atomic<TMemoryBlockAllocator*> gAllocator{&gCLibraryBlocks};
 
 [[noreturn]] void OutOfMemory()
 {
@@ -27,12 +24,13 @@ std::atomic<TMemoryBlockAllocator*> gAllocator{&gCLibraryBlocks};
 
 } // namespace
 
-void TMemoryStream::SetBlockAllocator(TMemoryBlockAllocator* allocator)
+TMemoryBlockAllocator& TMemoryBlockAllocator::CLibrary()
 {
-    gAllocator.store(allocator ? allocator : &gCLibraryBlocks);
+    static CLibraryBlocks blocks;
+    return blocks;
 }
 
-TMemoryStream::TMemoryStream() : allocator_(gAllocator.load()) {}
+TMemoryStream::TMemoryStream(TMemoryBlockAllocator& allocator) : allocator_(&allocator) {}
 
 TMemoryStream::~TMemoryStream()
 {

@@ -6,8 +6,8 @@
 // Big streams grow in steps of at most MaxGrowthStep bytes, so the room allocated beyond
 // the bytes held stays bounded, and their blocks are resized in place or moved by the
 // allocator (the C library's realloc moves big blocks by remapping pages, never by
-// copying them). A backend may install an allocator of its own, for example one that
-// asks the system for large pages.
+// copying them). A stream may be given another allocator when it is created; it keeps
+// that allocator for its whole life, and the allocator must outlive it.
 
 #include "platform/runtime/Stream.h"
 
@@ -26,6 +26,9 @@ public:
     // when there is no memory, the block then being unchanged.
     virtual void* Resize(void* block, std::size_t oldSize, std::size_t newSize) = 0;
     virtual void Free(void* block, std::size_t size) = 0;
+
+    // The C library's malloc, realloc and free.
+    static TMemoryBlockAllocator& CLibrary();
 };
 
 class TMemoryStream : public TStream {
@@ -35,7 +38,7 @@ public:
     // The least a stream allocates.
     static constexpr std::size_t MinCapacity = 256;
 
-    TMemoryStream();
+    explicit TMemoryStream(TMemoryBlockAllocator& allocator = TMemoryBlockAllocator::CLibrary());
     ~TMemoryStream() override;
     TMemoryStream(const TMemoryStream&) = delete;
     TMemoryStream& operator=(const TMemoryStream&) = delete;
@@ -72,9 +75,6 @@ public:
         if (Size() > position_)
             SetSize(position_);
     }
-
-    // The allocator that streams created from now on use; null restores the C library's.
-    static void SetBlockAllocator(TMemoryBlockAllocator* allocator);
 
 private:
     void EnsureCapacity(std::size_t needed);

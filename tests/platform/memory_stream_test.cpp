@@ -31,11 +31,6 @@ public:
     void Free(void* block, std::size_t) override { std::free(block); }
 };
 
-struct AllocatorScope {
-    explicit AllocatorScope(TMemoryBlockAllocator* a) { TMemoryStream::SetBlockAllocator(a); }
-    ~AllocatorScope() { TMemoryStream::SetBlockAllocator(nullptr); }
-};
-
 } // namespace
 
 TEST(MemoryStream, SizePositionAndGapsBehaveAsAFile)
@@ -83,9 +78,8 @@ TEST(MemoryStream, DirectWritesTakeOnlyWhatIsEnded)
 TEST(MemoryStream, BigStreamsGrowInBoundedStepsAndFailCleanly)
 {
     CountingBlocks blocks;
-    AllocatorScope scope(&blocks);
     {
-        TMemoryStream m;
+        TMemoryStream m(blocks);
         const std::string piece(1 << 20, 'z');
         for (int i = 0; i < 300; ++i) // 300 MiB written in 1 MiB pieces
             m.Write(piece);
@@ -97,7 +91,7 @@ TEST(MemoryStream, BigStreamsGrowInBoundedStepsAndFailCleanly)
     }
 
     blocks.limit = 1 << 20;
-    TMemoryStream m;
+    TMemoryStream m(blocks);
     m.Write("kept");
     EXPECT_THROW(m.Write(std::string(2 << 20, 'x')), EOutOfMemory);
     EXPECT_EQ(m.ToString(), "kept"); // a failed growth leaves the stream as it was
