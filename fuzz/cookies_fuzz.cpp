@@ -14,7 +14,7 @@
 #include "http/IdHeaderList.h"
 #include "http/IdURI.h"
 #include "platform/runtime/Strings.h"
-#include "support/FakeSystem.h"
+#include "tests/support/FakeSystem.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -22,7 +22,7 @@
 #include "platform/headless/HeadlessApplication.h"
 #include "platform/runtime/Exception.h"
 #include "platform/runtime/MemoryStream.h"
-#include "support/FakeSystem.h"
+#include "tests/support/FakeSystem.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -14,7 +14,7 @@
 #include "http/IdHeaderBlockReader.h"
 #include "http/IdHeaderList.h"
 #include "platform/runtime/Strings.h"
-#include "support/FakeSystem.h"
+#include "tests/support/FakeSystem.h"
 
 #include <cstddef>
 #include <cstdint>

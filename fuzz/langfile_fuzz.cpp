@@ -13,7 +13,7 @@
 #include "platform/runtime/Format.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/Form.h"
-#include "support/FakeSystem.h"
+#include "tests/support/FakeSystem.h"
 
 #include <cstddef>
 #include <cstdint>

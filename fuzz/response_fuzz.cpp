@@ -13,7 +13,7 @@
 #include "http/IdHTTPStatus.h"
 #include "http/IdHeaderBlockReader.h"
 #include "platform/runtime/Strings.h"
-#include "support/FakeSystem.h"
+#include "tests/support/FakeSystem.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -11,7 +11,7 @@
 #include "http/IdHTTPRequest.h"
 #include "http/IdProxyConnectionInfo.h"
 #include "http/IdURI.h"
-#include "support/FakeSystem.h"
+#include "tests/support/FakeSystem.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -5,8 +5,8 @@
 
 #include "platform/headless/HeadlessApplication.h"
 #include "platform/ui/Application.h"
-#include "support/FakeSystem.h"
-#include "support/ScriptedServer.h"
+#include "tests/support/FakeSystem.h"
+#include "tests/support/ScriptedServer.h"
 #include "update/UpdateFrm.h"
 
 #include <gtest/gtest.h>

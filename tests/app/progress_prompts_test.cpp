@@ -3,7 +3,7 @@
 // and the product page link.
 
 #include "platform/headless/HeadlessApplication.h"
-#include "support/FakeSystem.h"
+#include "tests/support/FakeSystem.h"
 #include "update/UpdateFrm.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 
 #include "localization/MessageCatalogue.h"
 #include "platform/headless/HeadlessApplication.h"
-#include "support/FakeSystem.h"
+#include "tests/support/FakeSystem.h"
 #include "update/UpdateFrm.h"
 
 #include <gtest/gtest.h>

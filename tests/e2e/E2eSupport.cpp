@@ -1,8 +1,8 @@
 #include "E2eSupport.h"
 
 #include "platform/qt/QtControlPeer.h"
-#include "support/QtBoxAnswerer.h"
-#include "support/QtTestApplication.h"
+#include "tests/support/QtBoxAnswerer.h"
+#include "tests/support/QtTestApplication.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

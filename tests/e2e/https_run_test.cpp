@@ -6,8 +6,8 @@
 
 #include "localization/MessageCatalogue.h"
 #include "platform/ui/Application.h"
-#include "support/ChildProcess.h"
-#include "support/QtBoxAnswerer.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/QtBoxAnswerer.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 
 #include "platform/runtime/Format.h"
 #include "platform/ui/Application.h"
-#include "support/QtBoxAnswerer.h"
+#include "tests/support/QtBoxAnswerer.h"
 
 #include <QTimer>
 #include <QWidget>

@@ -5,8 +5,8 @@
 
 #include "localization/MessageCatalogue.h"
 #include "platform/ui/Application.h"
-#include "support/QtBoxAnswerer.h"
-#include "support/QtTestApplication.h"
+#include "tests/support/QtBoxAnswerer.h"
+#include "tests/support/QtTestApplication.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -7,7 +7,7 @@
 #include "localization/MessageCatalogue.h"
 #include "platform/runtime/Base64.h"
 #include "platform/ui/Application.h"
-#include "support/QtBoxAnswerer.h"
+#include "tests/support/QtBoxAnswerer.h"
 
 #include <gtest/gtest.h>
 

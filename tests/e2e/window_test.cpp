@@ -3,7 +3,7 @@
 
 #include "E2eSupport.h"
 
-#include "support/QtTestApplication.h"
+#include "tests/support/QtTestApplication.h"
 
 #include <QFontMetrics>
 #include <QLabel>

@@ -4,8 +4,8 @@
 #include "platform/qt/QtApplication.h"
 #include "platform/runtime/Exception.h"
 
-#include "support/QtBoxAnswerer.h"
-#include "support/QtTestApplication.h"
+#include "tests/support/QtBoxAnswerer.h"
+#include "tests/support/QtTestApplication.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

@@ -11,8 +11,8 @@
 #include "platform/ui/Form.h"
 #include "platform/ui/Timer.h"
 
-#include "support/QtBoxAnswerer.h"
-#include "support/QtTestApplication.h"
+#include "tests/support/QtBoxAnswerer.h"
+#include "tests/support/QtTestApplication.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

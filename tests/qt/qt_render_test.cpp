@@ -9,7 +9,7 @@
 #include "platform/ui/Controls.h"
 #include "platform/ui/Form.h"
 
-#include "support/QtTestApplication.h"
+#include "tests/support/QtTestApplication.h"
 
 #include <QDir>
 #include <QFontDatabase>

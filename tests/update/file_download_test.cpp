@@ -4,8 +4,8 @@
 
 #include "http/IdException.h"
 #include "http/IdHTTP.h"
-#include "support/FakeSystem.h"
-#include "support/ScriptedServer.h"
+#include "tests/support/FakeSystem.h"
+#include "tests/support/ScriptedServer.h"
 #include "update/FileDownload.h"
 
 #include <gtest/gtest.h>
