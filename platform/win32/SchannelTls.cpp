@@ -548,10 +548,19 @@ private:
         para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
         para.RequestedUsage.Usage.cUsageIdentifier = 1;
         para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+        // An engine of its own reads the system's stores as they are now: the process-wide
+        // one may keep the trust of its first use (wine's does), missing a root added since.
+        CERT_CHAIN_ENGINE_CONFIG config{};
+        config.cbSize = sizeof config;
+        HCERTCHAINENGINE engine = nullptr;
+        if (!CertCreateCertificateChainEngine(&config, &engine))
+            engine = nullptr; // the process-wide engine, then
         PCCERT_CHAIN_CONTEXT chain = nullptr;
-        const BOOL built = CertGetCertificateChain(nullptr, cert, nullptr, extra, &para, 0, nullptr, &chain);
+        const BOOL built = CertGetCertificateChain(engine, cert, nullptr, extra, &para, 0, nullptr, &chain);
         if (extra)
             CertCloseStore(extra, 0);
+        if (engine)
+            CertFreeCertificateChainEngine(engine);
         if (!built || !chain || chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
             if (chain)
                 CertFreeCertificateChain(chain);
