@@ -75,6 +75,13 @@ pids+=($!)
 for _ in $(seq 100); do grep -q '^PORT ' "$work/demo.out" 2>/dev/null && break; sleep 0.1; done
 export UPDATER_DEMO_PORT="$(sed -n 's/^PORT \([0-9]*\).*/\1/p' "$work/demo.out" | head -1)"
 [ -n "$UPDATER_DEMO_PORT" ] || { echo "demo server did not start"; cat "$work/demo.out"; exit 1; }
+# The same over https, with the test CA's certificate for 127.0.0.1.
+python3 -u demo/server.py --installer "$bin/fake_setup.exe" --size 0 --rate 100000000 \
+  --tls-cert "$work/certs/good.pem" --tls-key "$work/certs/good.key" >"$work/demo-https.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do grep -q '^PORT ' "$work/demo-https.out" 2>/dev/null && break; sleep 0.1; done
+export UPDATER_DEMO_HTTPS_PORT="$(sed -n 's/^PORT \([0-9]*\).*/\1/p' "$work/demo-https.out" | head -1)"
+[ -n "$UPDATER_DEMO_HTTPS_PORT" ] || { echo "https demo server did not start"; cat "$work/demo-https.out"; exit 1; }
 
 # Cases whose expected texts are UTF-8 bytes, the narrow code page on Linux: on Windows the
 # same texts are Windows-1252, which win32_codepage_test checks instead.
