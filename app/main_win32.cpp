@@ -5,6 +5,7 @@
 
 #include "app/Form85.h"
 #include "platform/win32/BCryptCrypto.h"
+#include "platform/win32/SchannelTls.h"
 #include "platform/win32/Win32Application.h"
 #include "platform/win32/Win32System.h"
 #include "platform/win32/Win32UiBackend.h"
@@ -30,10 +31,12 @@ int main(int argc, char** argv)
     mainForm.DoCreate();
 
     platform::BCryptCrypto crypto;
+    platform::SchannelTls tls;
 
     UpdaterEnvironment env{app, sys, params, UPDATER_UPDATE_SERVER, UPDATER_HOME_PAGE};
     env.PublicKey = UPDATER_PUBLIC_KEY;
     env.Crypto = &crypto;
+    env.Tls = &tls;
     TUpdateFrm updateFrm(env);
     // The shell's windows (installer start, product page) belong to the update window.
     sys.SetOwnerWindow([&updateFrm] { return platform::Win32UiBackend::WindowOf(&updateFrm); });

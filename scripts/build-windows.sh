@@ -4,8 +4,10 @@
 # runs under wine. Installs the cross compiler and wine when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 xvfb xauth \
-  googletest cmake ninja-build ccache python3 imagemagick
+# wine's TLS (Schannel) runs on GnuTLS, which wine only recommends; openssl makes the test
+# certificates.
+bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 libgnutls30 xvfb xauth \
+  googletest cmake ninja-build ccache python3 imagemagick openssl
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
 cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake"

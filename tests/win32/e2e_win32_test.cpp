@@ -4,6 +4,7 @@
 
 #include "app/Form85.h"
 #include "localization/MessageCatalogue.h"
+#include "platform/win32/SchannelTls.h"
 #include "platform/win32/Win32Application.h"
 #include "platform/win32/Win32System.h"
 #include "platform/win32/Win32UiBackend.h"
@@ -134,7 +135,8 @@ struct RunResult {
 
 // Runs the updater as update.exe does, with "update.ini" giving the installed build and the
 // update server.
-RunResult RunUpdater(const std::string& name, int buildId, const std::string& server, std::size_t closeAfter = 0)
+RunResult RunUpdater(const std::string& name, int buildId, const std::string& server, std::size_t closeAfter = 0,
+                     const std::string& caFile = "")
 {
     // A folder of its own for every run (with a blank, as under "Program Files").
     const std::string root = TempDir() + "e2e " + name + " " + std::to_string(::GetTickCount()) + "\\";
@@ -143,7 +145,8 @@ RunResult RunUpdater(const std::string& name, int buildId, const std::string& se
     sys.CreateDir(root + "app");
     sys.CreateDir(root + "Documents");
     sys.WriteFile(root + "app\\update.ini", "[Current]\r\nAppName=My App\r\nVersion=1.0\r\nbuildId=" +
-                                                std::to_string(buildId) + "\r\nUpdateServer=" + server + "\r\n");
+                                                std::to_string(buildId) + "\r\nUpdateServer=" + server + "\r\n" +
+                                                (caFile.empty() ? "" : "CAFile=" + caFile + "\r\n"));
 
     platform::Win32Application app;
     platform::Win32UiBackend ui(app);
@@ -152,6 +155,8 @@ RunResult RunUpdater(const std::string& name, int buildId, const std::string& se
     mainForm.DoCreate();
     UpdaterEnvironment env{app, sys, {"update.exe"}, server, "http://127.0.0.1"};
     env.HiddenRunBudgetMs = 120000;
+    platform::SchannelTls tls;
+    env.Tls = &tls;
     std::atomic<HWND> window{nullptr};
     BoxAnswerer answerer(window, closeAfter);
     RunResult result;
@@ -210,6 +215,27 @@ TEST(Win32EndToEnd, OfferAcceptedSetupSavedStartedWithUpdateAndWaitedFor)
     platform::Win32System sys;
     EXPECT_TRUE(sys.FileExists(r.folder + "setup.exe"));
     // Started with /update, and the updater ended only after the installer had.
+    EXPECT_EQ(sys.ReadFile(record), "arg /update\nend\n");
+}
+
+TEST(Win32EndToEnd, OfferOverHttpsSetupSavedAndStarted)
+{
+    // The demo server with TLS (its certificate issued by the run's test CA), trusted
+    // through "CAFile" in "update.ini"; the offer and the installer both come over https.
+    const char* port = std::getenv("UPDATER_DEMO_HTTPS_PORT");
+    const char* certs = std::getenv("UPDATER_TLS_CERTS");
+    ASSERT_TRUE(port && certs) << "UPDATER_DEMO_HTTPS_PORT or UPDATER_TLS_CERTS is not set";
+    const std::string record = TempDir() + "e2e-setup-record-https.txt";
+    ::DeleteFileA(record.c_str());
+    ::SetEnvironmentVariableA("UPDATER_SETUP_RECORD", record.c_str());
+    const auto r = RunUpdater("https", 1000, std::string("https://127.0.0.1:") + port + "/update/", 0,
+                              std::string(certs) + "/ca.pem");
+    EXPECT_TRUE(r.ended);
+    ASSERT_EQ(r.boxes.size(), 2u);
+    EXPECT_NE(r.boxes[0].text.find("Nouvelle version: 1.1"), std::string::npos) << r.boxes[0].text;
+    EXPECT_EQ(r.boxes[1].caption, "My App");
+    platform::Win32System sys;
+    EXPECT_TRUE(sys.FileExists(r.folder + "setup.exe"));
     EXPECT_EQ(sys.ReadFile(record), "arg /update\nend\n");
 }
 

@@ -22,6 +22,7 @@
 #include "http/IdHTTP.h"
 #include "platform/headless/HeadlessApplication.h"
 #ifdef _WIN32
+#include "platform/win32/SchannelTls.h"
 #include "platform/win32/Win32System.h"
 #else
 #include "platform/posix/OpenSslTls.h"
@@ -244,11 +245,11 @@ int Run(const Options& options)
 #endif
     platform::HeadlessApplication application;
 #ifdef _WIN32
-    const platform::Tls* tls = nullptr; // no TLS backend on Windows yet
+    platform::SchannelTls tlsBackend;
 #else
     platform::OpenSslTls tlsBackend;
-    const platform::Tls* tls = &tlsBackend;
 #endif
+    const platform::Tls* tls = &tlsBackend;
 
     std::unique_ptr<TIdAntiFreeze> antiFreeze;
     if (options.antifreeze) {
