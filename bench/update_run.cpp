@@ -103,12 +103,12 @@ int main(int argc, char** argv)
     auto onBegin = form.IdHTTP1->OnWorkBegin;
     auto onEnd = form.IdHTTP1->OnWorkEnd;
     form.IdHTTP1->OnWorkEnd = [&](TComponent* s, TWorkMode m) {
-        if (form.UpdateState() == usInstalling)
+        if (form.UpdateState() == UpdateState::Installing)
             received = Clock::now();
         onEnd(s, m);
     };
     form.IdHTTP1->OnWorkBegin = [&](TComponent* s, TWorkMode m, std::int64_t max) {
-        if (form.UpdateState() == usInstalling && begin == Clock::time_point{})
+        if (form.UpdateState() == UpdateState::Installing && begin == Clock::time_point{})
             begin = Clock::now();
         onBegin(s, m, max);
     };

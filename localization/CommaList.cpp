@@ -12,6 +12,27 @@ bool IsSkippable(char c)
 
 bool EndsUnquotedItem(char c) { return static_cast<unsigned char>(c) <= 32 || c == ','; }
 
+// The item that starts with the quote at `p`; a doubled quote inside stands for one quote.
+// Leaves `p` after the closing quote, or at the end when there is none.
+std::string ReadQuotedItem(std::string_view value, std::size_t& p)
+{
+    std::string item;
+    const std::size_t n = value.size();
+    ++p;
+    while (p < n) {
+        if (value[p] != '"') {
+            item += value[p++];
+        } else if (p + 1 < n && value[p + 1] == '"') {
+            item += '"';
+            p += 2;
+        } else {
+            ++p; // the closing quote
+            break;
+        }
+    }
+    return item;
+}
+
 } // namespace
 
 std::vector<std::string> SplitCommaList(std::string_view value)
@@ -28,18 +49,7 @@ std::vector<std::string> SplitCommaList(std::string_view value)
     while (p < n) {
         std::string item;
         if (value[p] == '"') {
-            ++p;
-            while (p < n) {
-                if (value[p] != '"') {
-                    item += value[p++];
-                } else if (p + 1 < n && value[p + 1] == '"') {
-                    item += '"';
-                    p += 2;
-                } else {
-                    ++p; // the closing quote
-                    break;
-                }
-            }
+            item = ReadQuotedItem(value, p);
         } else {
             std::size_t start = p;
             while (p < n && !EndsUnquotedItem(value[p]))

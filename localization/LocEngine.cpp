@@ -104,6 +104,32 @@ void SetCaptionAndHint(T& control, const std::vector<std::string>& items)
         control.SetHint(items[1]);
 }
 
+// Column captions first, then row captions, from the items in order.
+void TranslateListView(TListView& list, const std::string& value)
+{
+    const std::vector<std::string> items = SplitCommaList(value);
+    const std::size_t columns = list.Columns().size();
+    list.BeginUpdate();
+    for (std::size_t c = 0; c < columns && c < items.size(); ++c)
+        list.SetColumnCaption(static_cast<int>(c), items[c]);
+    for (std::size_t r = 0; r < list.Rows().size() && columns + r < items.size(); ++r)
+        list.SetRowCaption(static_cast<int>(r), items[columns + r]);
+    list.EndUpdate();
+}
+
+void TranslateRadioGroup(TRadioGroup& radioGroup, const std::string& value)
+{
+    const std::vector<std::string> items = SplitCommaList(value);
+    if (!items.empty())
+        radioGroup.SetCaption(items[0]);
+    radioGroup.BeginUpdate();
+    // Item k (from 2) names entry k-1; entries without an item keep their text and
+    // items without an entry are ignored.
+    for (std::size_t k = 2; k <= items.size() && k - 1 <= radioGroup.Items().size(); ++k)
+        radioGroup.SetItem(static_cast<int>(k - 2), items[k - 1]);
+    radioGroup.EndUpdate();
+}
+
 } // namespace
 
 void TLocEngine::TranslateComponent(TComponent& component, const std::string& value) const
@@ -127,14 +153,7 @@ void TLocEngine::TranslateComponent(TComponent& component, const std::string& va
     } else if (auto* check = dynamic_cast<TCheckBox*>(&component)) {
         check->SetCaption(value);
     } else if (auto* list = dynamic_cast<TListView*>(&component)) {
-        const std::vector<std::string> items = SplitCommaList(value);
-        const std::size_t columns = list->Columns().size();
-        list->BeginUpdate();
-        for (std::size_t c = 0; c < columns && c < items.size(); ++c)
-            list->SetColumnCaption(static_cast<int>(c), items[c]);
-        for (std::size_t r = 0; r < list->Rows().size() && columns + r < items.size(); ++r)
-            list->SetRowCaption(static_cast<int>(r), items[columns + r]);
-        list->EndUpdate();
+        TranslateListView(*list, value);
     } else if (auto* group = dynamic_cast<TGroupBox*>(&component)) {
         group->SetCaption(value);
     } else if (auto* sheet = dynamic_cast<TTabSheet*>(&component)) {
@@ -149,14 +168,6 @@ void TLocEngine::TranslateComponent(TComponent& component, const std::string& va
     } else if (auto* radio = dynamic_cast<TRadioButton*>(&component)) {
         radio->SetCaption(value);
     } else if (auto* radioGroup = dynamic_cast<TRadioGroup*>(&component)) {
-        const std::vector<std::string> items = SplitCommaList(value);
-        if (!items.empty())
-            radioGroup->SetCaption(items[0]);
-        radioGroup->BeginUpdate();
-        // Item k (from 2) names entry k-1; entries without an item keep their text and
-        // items without an entry are ignored.
-        for (std::size_t k = 2; k <= items.size() && k - 1 <= radioGroup->Items().size(); ++k)
-            radioGroup->SetItem(static_cast<int>(k - 2), items[k - 1]);
-        radioGroup->EndUpdate();
+        TranslateRadioGroup(*radioGroup, value);
     }
 }

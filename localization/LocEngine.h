@@ -6,9 +6,9 @@
 //     TLocEngine engine(system);               // platform::System reads the file
 //     engine.LoadLanguageFile(exeDir + "Languages/french.lng");   // or none at all
 //     TMessageCatalogue catalogue;             // French defaults (MessageCatalogue.h)
-//     catalogue.Load(engine);                  // entries 1..67 from "-Strings-"
+//     catalogue.Load(engine);                  // entries 1..68 from "-Strings-"
 //     engine.TranslateForm(form);              // section "TUpdateFrm", else "UpdateFrm"
-//     std::string title = Format(catalogue.Entry(51), {appName});
+//     std::string title = Format(catalogue.Entry(CatalogueEntry::Title), {appName});
 //
 // A language file:
 //     [-Header-]

@@ -36,7 +36,7 @@ void TUpdateFrm::IdHTTP1WorkBegin(TComponent*, TWorkMode AWorkMode, std::int64_t
     progressScale_ = max > kBarLimit ? max / kBarLimit + 1 : 1;
     ProgressBar->SetMax(ToBar(max, progressScale_));
     ProgressBar->SetPosition(ToBar(progressBase_, progressScale_));
-    Label2->SetCaption(Entry(60));
+    Label2->SetCaption(Entry(CatalogueEntry::SpeedAtStart));
     if (!Label2->Visible()) {
         // The speed line is shown while reading. Its designed place, right of the window's
         // middle, is too narrow for the text in any language, so it takes the line under
@@ -50,7 +50,7 @@ void TUpdateFrm::IdHTTP1WorkBegin(TComponent*, TWorkMode AWorkMode, std::int64_t
 
 void TUpdateFrm::IdHTTP1Work(TComponent*, TWorkMode AWorkMode, std::int64_t AWorkCount)
 {
-    SetStatus(Entry(58));
+    SetStatus(Entry(CatalogueEntry::Downloading));
     if (AWorkMode != wmRead)
         return;
     ProgressBar->SetPosition(ToBar(progressBase_ + AWorkCount + kBarLead, progressScale_));
@@ -63,6 +63,6 @@ void TUpdateFrm::IdHTTP1Work(TComponent*, TWorkMode AWorkMode, std::int64_t AWor
     if (elapsed == 0)
         return;
     const double speed = static_cast<double>(AWorkCount) / 1024.0 / elapsed;
-    Label2->SetCaption(FormatEntry(59, {FormatFixed2(speed, env_.Sys.DecimalSeparator())}));
+    Label2->SetCaption(FormatEntry(CatalogueEntry::Speed, FormatFixed2(speed, env_.Sys.DecimalSeparator())));
     PumpMessages();
 }

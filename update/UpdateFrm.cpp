@@ -131,38 +131,35 @@ void TUpdateFrm::FormCreate(TComponent*)
     updateFolder_ = FormUpdateFolder(env_.Sys, installed_.AppName);
     ConfigureUpdateClientTls(*IdHTTP1, env_.Tls, installed_.CAFile);
 
-    const std::string title = FormatEntry(51, {installed_.AppName});
+    const std::string title = FormatEntry(CatalogueEntry::Title, installed_.AppName);
     env_.App.SetTitle(title);
     SetCaption(title);
 
-    Label1->SetCaption(IsConnected() ? Entry(49) : Entry(50));
+    Label1->SetCaption(IsConnected() ? Entry(CatalogueEntry::Online) : Entry(CatalogueEntry::Offline));
     IdAntiFreeze1->SetActive(true);
 
-    updateState_ = usWaiting;
+    updateState_ = UpdateState::Waiting;
     createdAt_ = env_.Sys.Now();
     Timer1->SetEnabled(true);
 }
 
 void TUpdateFrm::FormCloseQuery(TComponent*, bool& CanClose)
 {
-    if (updateState_ != usWaiting) {
+    if (updateState_ != UpdateState::Waiting) {
         // Asked even in hidden mode: the user closing the window must confirm a running update.
-        CanClose = env_.App.MessageBox(nullptr, Entry(48), Entry(40), MB_YESNOCANCEL) == IDYES;
+        CanClose = env_.App.MessageBox(nullptr, Entry(CatalogueEntry::CloseQuestion), Entry(CatalogueEntry::CloseCaption),
+                                       MB_YESNOCANCEL) == IDYES;
     }
-    if (CanClose) {
-        // Ends a download in progress: the waiting Get returns or fails (see RunUpdate).
-        IdHTTP1->CloseConnection();
-        env_.App.Terminate();
-        updateState_ = usEnding;
-    }
+    if (CanClose)
+        EndRun();
 }
 
-std::string TUpdateFrm::FormatEntry(int n, const std::vector<FormatArg>& args) const
+std::string TUpdateFrm::FormatEntryWith(CatalogueEntry e, const std::vector<FormatArg>& args) const
 {
     try {
-        return Format(Entry(n), args);
+        return Format(catalogue_.Entry(e), args);
     } catch (const EConvertError&) {
-        return Format(TMessageCatalogue::Default(n), args);
+        return Format(TMessageCatalogue::Default(e), args);
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "http/IdAntiFreeze.h"
 #include "http/IdHTTP.h"
+#include "localization/CatalogueEntry.h"
 #include "localization/LocEngine.h"
 #include "localization/MessageCatalogue.h"
 #include "platform/runtime/Exception.h"
@@ -19,13 +20,16 @@
 #include "update/Settings.h"
 #include "update/SignedOffer.h"
 #include "update/UpdateFolder.h"
+#include "update/UpdateState.h"
 #include "update/UpdaterEnvironment.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+class THashingStream;
 class TMemoryStream;
 class TStream;
 
@@ -33,15 +37,6 @@ class TStream;
 UPDATER_EXCEPTION_CLASS(EInstallerMismatch, Exception);
 // The update folder has no room for the announced installer.
 UPDATER_EXCEPTION_CLASS(EInstallerNoRoom, Exception);
-
-// The run state: -1 waiting, 0 checking, 1 installing, 2 installer finished, -2 ending.
-enum UpdateStateValue : int {
-    usEnding = -2,
-    usWaiting = -1,
-    usChecking = 0,
-    usInstalling = 1,
-    usInstallerFinished = 2,
-};
 
 class TUpdateFrm : public TForm {
 public:
@@ -91,7 +86,7 @@ public:
     // Process-wide values of the run.
     bool HiddenMode() const { return hiddenMode_; }
     int LangId() const { return langId_; }
-    int UpdateState() const { return updateState_; }
+    ::UpdateState UpdateState() const { return updateState_; }
     const InstalledSettings& Installed() const { return installed_; }
     const std::string& UpdateFolder() const { return updateFolder_; }
     const TMessageCatalogue& Catalogue() const { return catalogue_; }
@@ -104,26 +99,72 @@ public:
     TDateTime StartTime() const { return startTime_; }
 
 private:
-    std::string Entry(int n) const { return catalogue_.Entry(n); }
-    // Entry n formatted with its fixed arguments. A translation whose placeholders do not
-    // fit them falls back to the built-in text, so a faulty language file cannot stop the
-    // run or leave a window without its title.
-    std::string FormatEntry(int n, const std::vector<FormatArg>& args) const;
+    // The text of an entry shown as it is (one without format arguments).
+    std::string Entry(TPlainEntry e) const { return catalogue_.Entry(e.Entry); }
+    // An entry formatted with its declared arguments; a call with another number of
+    // arguments does not compile.
+    template <class... A>
+    std::string FormatEntry(TFormattedEntry<sizeof...(A)> e, const A&... args) const
+    {
+        return FormatEntryWith(e.Entry, {FormatArg(args)...});
+    }
+    // A translation whose placeholders do not fit the arguments falls back to the built-in
+    // text, so a faulty language file cannot stop the run or leave a window without its title.
+    std::string FormatEntryWith(CatalogueEntry e, const std::vector<FormatArg>& args) const;
     void SetStatus(const std::string& text) { Label1->SetCaption(text); }
     void PumpMessages();
-    // The check download into `reply`, bounded by kMaxCheckAnswerSize; false when it failed
-    // (the failure has been shown) or the run is ending.
-    bool DownloadCheckAnswer(TMemoryStream& reply);
-    // The failure of the check, or the refusal of its answer: the box, the status line, the
-    // product page in the notes box, and the end of the run.
-    void EndCheck(int messageEntry, int statusEntry, int boxType);
+
+    // The three phases of RunUpdate; each returns whether the run goes on. A phase that
+    // fails shows it through FailRun.
+    // The check: the check download, the signature check of its answer, the offered
+    // settings, and the comparison of builds (an up-to-date build ends the run).
+    bool RunCheckPhase();
+    // The offer: the window is shown if the run was hidden, and the user is asked.
+    bool RunOfferPhase();
+    // The installer download, its checks, and the hand-off to the installer.
+    void RunInstallerPhase();
+
+    // How a failure shows, in every phase: a box with what went wrong, the cancel button
+    // usable again, the status line, then what the phase adds (the product page hint in
+    // the notes box, a closing box); a run that started hidden then ends.
+    struct RunFailure {
+        std::string Message{};
+        std::string Caption{}; // empty: the application title
+        int BoxType = 0;
+        std::string Status{};
+        std::optional<std::string> Notes{};    // replaces the notes box
+        std::optional<std::string> FollowUp{}; // an information box after the status line
+        bool EndsRun = false;                // the run state becomes Ending
+    };
+    void FailRun(const RunFailure& failure);
+    // A failed check, or a refused answer: `message` in a box, `status`, the product page
+    // in the notes box, and the run is over.
+    RunFailure CheckFailure(TPlainEntry message, TPlainEntry status, int boxType) const;
+    // A failed installer download or hand-off: the failure's text; the run stays in its
+    // phase, so that closing the window still asks.
+    RunFailure InstallerFailure(const Exception& e) const;
+    // Whether the run started in hidden mode (before the offer, or shown for it).
+    bool RunWasHidden() const { return hiddenMode_ || shownForOffer_; }
+    // Ends the program: a granted close, or a hidden run out of time.
+    void EndRun();
+
+    // The check download, bounded by kMaxCheckAnswerSize, saved as "webinfo.ini"; false
+    // when it failed (the failure has been shown) or the run is ending.
+    bool DownloadCheckAnswer();
     // The signature check of the saved answer; true when the run may use it.
     bool AcceptOffer();
+    // Downloads the installer and, unless the run ended meanwhile, starts it and waits.
+    void InstallAndWait(TFileDownload& download, const std::string& setup);
     // The installer download into the part file beside "setup.exe", continued when an
     // earlier run left one for this offer, through the signed size bound and hash when
     // offers are verified. Throws on any failure: the mismatch with entry 67's text, a disk
     // too small for the announced size as EInstallerNoRoom with entry 68's.
     void DownloadInstaller(TFileDownload& download);
+    // The verified download: the part file kept from an earlier run is hashed first, then
+    // every new byte passes the signed size bound and the hash.
+    void DownloadVerifiedInstaller(TFileDownload& download);
+    // Feeds the `kept` bytes of the part file to `hashed`; a shorter file is a mismatch.
+    void HashKeptPart(TFileDownload& download, std::int64_t kept, THashingStream& hashed, const std::string& mismatch);
     // Throws EInstallerNoRoom when the update folder has less room than `needed` bytes.
     void CheckFreeSpace(std::int64_t needed);
     // A hidden run past its time budget ends by itself.
@@ -132,7 +173,7 @@ private:
     const UpdaterEnvironment& env_;
     bool hiddenMode_ = false;
     int langId_ = 0;
-    int updateState_ = 0;
+    ::UpdateState updateState_ = ::UpdateState::Waiting;
     std::unique_ptr<TLocEngine> engine_;
     TMessageCatalogue catalogue_;
     InstalledSettings installed_;

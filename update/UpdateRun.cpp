@@ -11,10 +11,11 @@
 #include "platform/runtime/Strings.h"
 #include "platform/system/System.h"
 
-#include <optional>
 #include "platform/ui/Application.h"
 #include "update/SettingsFile.h"
 #include "update/UpdateFrm.h"
+
+#include <optional>
 
 using namespace platform;
 
@@ -24,21 +25,28 @@ void TUpdateFrm::Timer1Timer(TComponent*)
     // a connection starts the run. Ticks also come inside the run's downloads, which is
     // where a hidden run that has gone on too long is stopped.
     if (HiddenBudgetSpent()) {
-        IdHTTP1->CloseConnection();
-        env_.App.Terminate();
-        updateState_ = usEnding;
+        EndRun();
         return;
     }
-    if (updateState_ == usWaiting)
+    if (updateState_ == UpdateState::Waiting)
         RunUpdate();
 }
 
 bool TUpdateFrm::HiddenBudgetSpent()
 {
-    if (!hiddenMode_ || updateState_ == usEnding)
+    if (!hiddenMode_ || updateState_ == UpdateState::Ending)
         return false;
     const double ms = (env_.Sys.Now() - createdAt_) * 86400000.0;
     return ms >= env_.HiddenRunBudgetMs;
+}
+
+void TUpdateFrm::EndRun()
+{
+    // Ends a download in progress: the waiting Get returns or fails, and the phase that
+    // waited sees the state.
+    IdHTTP1->CloseConnection();
+    env_.App.Terminate();
+    updateState_ = UpdateState::Ending;
 }
 
 bool TUpdateFrm::IsConnected()
@@ -58,15 +66,81 @@ void TUpdateFrm::PumpMessages()
     env_.App.ProcessMessages();
 }
 
-bool TUpdateFrm::DownloadCheckAnswer(TMemoryStream& reply)
+void TUpdateFrm::RunUpdate()
+{
+    if (!IsConnected())
+        return; // still waiting: the next tick tests again
+
+    shownForOffer_ = false;
+    updateState_ = UpdateState::Checking;
+    if (RunCheckPhase() && RunOfferPhase())
+        RunInstallerPhase();
+}
+
+void TUpdateFrm::FailRun(const RunFailure& failure)
+{
+    ShowMsg(failure.Message, failure.Caption, failure.BoxType);
+    cancelBt->SetEnabled(true);
+    SetStatus(failure.Status);
+    if (failure.Notes)
+        Memo->SetLinesText(*failure.Notes);
+    if (failure.FollowUp)
+        ShowMsg(*failure.FollowUp, "", MB_ICONINFORMATION);
+    if (RunWasHidden())
+        env_.App.Terminate(); // nobody is there to read the window
+    if (failure.EndsRun)
+        updateState_ = UpdateState::Ending;
+}
+
+TUpdateFrm::RunFailure TUpdateFrm::CheckFailure(TPlainEntry message, TPlainEntry status, int boxType) const
+{
+    return {.Message = Entry(message),
+            .BoxType = boxType,
+            .Status = Entry(status),
+            .Notes = FormatEntry(CatalogueEntry::ManualUpdate, installed_.HomePage),
+            .EndsRun = true};
+}
+
+TUpdateFrm::RunFailure TUpdateFrm::InstallerFailure(const Exception& e) const
+{
+    // A disk without room says all there is to say in its own box; any other failure shows
+    // its text under "Error", then that the download failed.
+    if (dynamic_cast<const EInstallerNoRoom*>(&e))
+        return {.Message = e.Message(), .BoxType = MB_ICONERROR, .Status = Entry(CatalogueEntry::UpdateFailed)};
+    return {.Message = e.Message(),
+            .Caption = kErrorCaption,
+            .BoxType = MB_ICONERROR,
+            .Status = Entry(CatalogueEntry::UpdateFailed),
+            .FollowUp = Entry(CatalogueEntry::DownloadFailed)};
+}
+
+bool TUpdateFrm::RunCheckPhase()
+{
+    if (!DownloadCheckAnswer() || !AcceptOffer())
+        return false;
+    offered_ = ReadOfferedSettings(env_.Sys, updateFolder_);
+    Memo->AddLine(offered_.WhatNews);
+    SetStatus(Entry(CatalogueEntry::Checking));
+
+    // Equal builds count as up to date.
+    if (installed_.LocalBuild >= offered_.WebBuild) {
+        ShowMsg(Entry(CatalogueEntry::UpToDate), "", MB_ICONINFORMATION);
+        env_.App.Terminate();
+        return false;
+    }
+    return true;
+}
+
+bool TUpdateFrm::DownloadCheckAnswer()
 {
     // Any failure, of any kind, ends the check the same way; its own text is not shown.
     try {
-        SetStatus(Entry(53));
+        SetStatus(Entry(CatalogueEntry::Checking));
         PumpMessages();
+        TMemoryStream reply;
         TLimitStream bounded(reply, kMaxCheckAnswerSize, "The update server's answer is too long.");
         IdHTTP1->Get(CheckAddress(), bounded);
-        if (updateState_ == usEnding) {
+        if (updateState_ == UpdateState::Ending) {
             // The user confirmed a close while the answer arrived and the read still ended
             // normally: what came may be partial, so it is neither saved nor judged. The
             // program is already ending.
@@ -74,20 +148,10 @@ bool TUpdateFrm::DownloadCheckAnswer(TMemoryStream& reply)
         }
         env_.Sys.WriteFile(OfferedSettingsPath(updateFolder_), reply.Bytes());
     } catch (...) {
-        EndCheck(54, 55, MB_ICONINFORMATION);
+        FailRun(CheckFailure(CatalogueEntry::ServerUnreachable, CatalogueEntry::CheckFailed, MB_ICONINFORMATION));
         return false;
     }
     return true;
-}
-
-void TUpdateFrm::EndCheck(int messageEntry, int statusEntry, int boxType)
-{
-    ShowMsg(Entry(messageEntry), "", boxType);
-    SetStatus(Entry(statusEntry));
-    Memo->SetLinesText(FormatEntry(56, {installed_.HomePage}));
-    if (hiddenMode_)
-        env_.App.Terminate();
-    updateState_ = usEnding;
 }
 
 bool TUpdateFrm::AcceptOffer()
@@ -109,87 +173,63 @@ bool TUpdateFrm::AcceptOffer()
     if (verdict_.Check == OfferCheck::Accepted)
         return true;
     // The answer stays saved as it came, for whoever looks into the refusal.
-    EndCheck(65, 66, MB_ICONERROR);
+    FailRun(CheckFailure(CatalogueEntry::AnswerUnverified, CatalogueEntry::AnswerRefused, MB_ICONERROR));
     return false;
 }
 
-void TUpdateFrm::RunUpdate()
+bool TUpdateFrm::RunOfferPhase()
 {
-    if (!IsConnected())
-        return; // still waiting: the next tick tests again
-
-    shownForOffer_ = false;
-    TMemoryStream reply;
-    updateState_ = usChecking;
-    if (!DownloadCheckAnswer(reply) || !AcceptOffer())
-        return;
-    reply.Clear();
-
-    offered_ = ReadOfferedSettings(env_.Sys, updateFolder_);
-    Memo->AddLine(offered_.WhatNews);
-    SetStatus(Entry(53));
-
-    // Equal builds count as up to date.
-    if (installed_.LocalBuild >= offered_.WebBuild) {
-        ShowMsg(Entry(57), "", MB_ICONINFORMATION);
-        env_.App.Terminate();
-        return;
-    }
-
     if (hiddenMode_) {
         hiddenMode_ = false;
         shownForOffer_ = true;
         Show();
     }
-    const std::string offer = FormatEntry(52, {installed_.AppName, installed_.LocalVersion,
-                                                 offered_.WebVersion, offered_.WhatNews});
-    if (ShowMsg(offer, "", MB_ICONINFORMATION | MB_YESNOCANCEL) != IDYES) {
-        IdHTTP1->CloseConnection();
-        env_.App.Terminate();
-        return;
-    }
+    const std::string offer = FormatEntry(CatalogueEntry::Offer, installed_.AppName, installed_.LocalVersion,
+                                          offered_.WebVersion, offered_.WhatNews);
+    if (ShowMsg(offer, "", MB_ICONINFORMATION | MB_YESNOCANCEL) == IDYES)
+        return true;
+    IdHTTP1->CloseConnection();
+    env_.App.Terminate();
+    return false;
+}
 
-    // The installer download and the hand-off. The download goes to "setup.exe.part" and
-    // becomes "setup.exe" only once it ended normally and passed its checks; an installer
-    // from an earlier run is removed first, so a failed download never leaves one behind.
-    updateState_ = usInstalling;
+void TUpdateFrm::RunInstallerPhase()
+{
+    // The download goes to "setup.exe.part" and becomes "setup.exe" only once it ended
+    // normally and passed its checks; an installer from an earlier run is removed first, so
+    // a failed download never leaves one behind.
+    updateState_ = UpdateState::Installing;
     const std::string setup = updateFolder_ + "setup.exe";
     TFileDownload download(env_.Sys, setup);
     try {
         env_.Sys.RemoveFile(setup);
-        installerDownload_ = &download;
-        DownloadInstaller(download);
-        installerDownload_ = nullptr;
-        if (updateState_ == usEnding)
-            return; // a close was granted and the read ended normally: end quietly
-        SetStatus(Entry(64));
-        PumpMessages();
-        download.Commit();
-        SetStatus(kInstallerStartingText);
-        cancelBt->SetEnabled(false);
-        ShowInfo(FormatEntry(63, {installed_.AppName}));
-        RunAndWait(setup, "/update", SW_SHOW);
-        updateState_ = usInstallerFinished;
-        PumpMessages();
-        env_.Sys.Sleep(4000);
-        env_.App.Terminate();
+        InstallAndWait(download, setup);
     } catch (const Exception& e) {
         installerDownload_ = nullptr;
-        const bool noRoom = dynamic_cast<const EInstallerNoRoom*>(&e) != nullptr;
         if (dynamic_cast<const EInstallerMismatch*>(&e) || dynamic_cast<const EStreamLimitExceeded*>(&e))
             download.Discard(); // not what was signed: nothing of it is worth continuing
-        // The box that says what is wrong: the room the disk lacks, or the failure's text.
-        if (noRoom)
-            ShowMsg(e.Message(), "", MB_ICONERROR);
-        else
-            ShowMsg(e.Message(), kErrorCaption, MB_ICONERROR);
-        cancelBt->SetEnabled(true);
-        SetStatus(Entry(61));
-        if (!noRoom)
-            ShowMsg(Entry(62), "", MB_ICONINFORMATION);
-        if (shownForOffer_)
-            env_.App.Terminate();
+        FailRun(InstallerFailure(e));
     }
+}
+
+void TUpdateFrm::InstallAndWait(TFileDownload& download, const std::string& setup)
+{
+    installerDownload_ = &download;
+    DownloadInstaller(download);
+    installerDownload_ = nullptr;
+    if (updateState_ == UpdateState::Ending)
+        return; // a close was granted and the read ended normally: end quietly
+    SetStatus(Entry(CatalogueEntry::SavingInstaller));
+    PumpMessages();
+    download.Commit();
+    SetStatus(kInstallerStartingText);
+    cancelBt->SetEnabled(false);
+    ShowInfo(FormatEntry(CatalogueEntry::CloseInstances, installed_.AppName));
+    RunAndWait(setup, "/update", SW_SHOW);
+    updateState_ = UpdateState::InstallerFinished;
+    PumpMessages();
+    env_.Sys.Sleep(4000);
+    env_.App.Terminate();
 }
 
 namespace {
@@ -220,24 +260,27 @@ void TUpdateFrm::CheckFreeSpace(std::int64_t needed)
         return;
     const auto free = env_.Sys.FreeSpace(updateFolder_);
     if (free && *free < needed)
-        throw EInstallerNoRoom(FormatEntry(68, {MiB(needed, true), updateFolder_, MiB(*free, false)}));
+        throw EInstallerNoRoom(FormatEntry(CatalogueEntry::NoRoom, MiB(needed, true), updateFolder_, MiB(*free, false)));
 }
 
 void TUpdateFrm::DownloadInstaller(TFileDownload& download)
 {
     // A part file is continued only for the same offer: the signed hash names it, or,
     // unsigned, the offered build.
-    const bool verifies = VerifiesOffers();
-    const SignedInstaller& signedInstaller = verdict_.Installer;
-    download.Open(offered_.SetupPath,
-                  verifies ? "sha256 " + HexDigest(signedInstaller.Sha256) : "build " + std::to_string(offered_.WebBuild),
-                  true);
-    if (!verifies) {
-        download.OnStart = [this](std::int64_t, std::int64_t announced) { CheckFreeSpace(announced); };
-        download.Run(*IdHTTP1);
+    if (VerifiesOffers()) {
+        download.Open(offered_.SetupPath, "sha256 " + HexDigest(verdict_.Installer.Sha256), true);
+        DownloadVerifiedInstaller(download);
         return;
     }
-    const std::string mismatch = Entry(67);
+    download.Open(offered_.SetupPath, "build " + std::to_string(offered_.WebBuild), true);
+    download.OnStart = [this](std::int64_t, std::int64_t announced) { CheckFreeSpace(announced); };
+    download.Run(*IdHTTP1);
+}
+
+void TUpdateFrm::DownloadVerifiedInstaller(TFileDownload& download)
+{
+    const SignedInstaller& signedInstaller = verdict_.Installer;
+    const std::string mismatch = Entry(CatalogueEntry::InstallerMismatch);
     // The bound sits next to the file so that a byte past the signed size is refused before
     // it is stored; the hash sees every byte, those kept from an earlier run first. Both are
     // made when the answer shows how many bytes are kept.
@@ -252,29 +295,35 @@ void TUpdateFrm::DownloadInstaller(TFileDownload& download)
         hashed.reset();
         bounded.emplace(download.File(), signedInstaller.Size - kept, mismatch);
         hashed.emplace(*bounded, env_.Crypto->NewSha256());
-        constexpr std::size_t kPiece = std::size_t{1} << 20;
-        for (std::int64_t at = 0; at < kept;) {
-            const std::string piece = env_.Sys.ReadFilePart(download.PartPath(), at, kPiece);
-            if (piece.empty())
-                throw EInstallerMismatch(mismatch); // the part file is shorter than it was
-            hashed->Absorb(piece.data(), piece.size());
-            at += static_cast<std::int64_t>(piece.size());
-        }
+        HashKeptPart(download, kept, *hashed, mismatch);
         download.SetDestination(*hashed);
     };
     download.Run(*IdHTTP1);
     download.SetDestination(download.File());
-    if (updateState_ == usEnding)
+    if (updateState_ == UpdateState::Ending)
         return; // cancelled: nothing is judged, the part is kept for the next run
     if (!hashed || kept + bounded->Taken() != signedInstaller.Size || hashed->Final() != signedInstaller.Sha256)
         throw EInstallerMismatch(mismatch);
+}
+
+void TUpdateFrm::HashKeptPart(TFileDownload& download, std::int64_t kept, THashingStream& hashed,
+                              const std::string& mismatch)
+{
+    constexpr std::size_t kPiece = std::size_t{1} << 20;
+    for (std::int64_t at = 0; at < kept;) {
+        const std::string piece = env_.Sys.ReadFilePart(download.PartPath(), at, kPiece);
+        if (piece.empty())
+            throw EInstallerMismatch(mismatch); // the part file is shorter than it was
+        hashed.Absorb(piece.data(), piece.size());
+        at += static_cast<std::int64_t>(piece.size());
+    }
 }
 
 void TUpdateFrm::IdHTTP1WorkEnd(TComponent*, TWorkMode)
 {
     // Only the installer download announces its end; the check download's status line
     // stays on "checking".
-    if (updateState_ != usChecking)
+    if (updateState_ != UpdateState::Checking)
         SetStatus(kTransferDoneText);
     PumpMessages();
 }

@@ -223,21 +223,21 @@ TEST(HostileRun, NothingPartialIsSavedOrStartedWhateverTheServerDoes)
         if (!c.error.empty()) {
             // After the failure's own box, the run says the installation failed.
             ASSERT_FALSE(boxes.empty());
-            EXPECT_EQ(boxes.back().Text, form->Catalogue().Entry(62));
-            EXPECT_EQ(form->UpdateState(), usInstalling);
+            EXPECT_EQ(boxes.back().Text, form->Catalogue().Entry(CatalogueEntry::DownloadFailed));
+            EXPECT_EQ(form->UpdateState(), UpdateState::Installing);
         }
         if (!c.offer && c.user == User::Waits) {
             // A failed check: its own box, the window stays open.
             ASSERT_FALSE(boxes.empty());
-            EXPECT_EQ(boxes.back().Text, form->Catalogue().Entry(54));
-            EXPECT_EQ(form->UpdateState(), usEnding);
+            EXPECT_EQ(boxes.back().Text, form->Catalogue().Entry(CatalogueEntry::ServerUnreachable));
+            EXPECT_EQ(form->UpdateState(), UpdateState::Ending);
             EXPECT_FALSE(app.Terminated());
         }
         if (c.user != User::Waits) {
             // The user's close was asked, granted and ended the run quietly or with the
             // download's failure; the program is ending.
             EXPECT_TRUE(app.Terminated());
-            EXPECT_EQ(form->UpdateState(), usEnding);
+            EXPECT_EQ(form->UpdateState(), UpdateState::Ending);
         }
         if (c.user == User::ClosesLater) {
             EXPECT_LT(end - postedAt, milliseconds(500)); // the close, not the server, ended it
@@ -292,11 +292,11 @@ TEST(HostileRun, AHiddenRunEndsByItselfWhenItsTimeBudgetIsSpent)
         sys.now += 59999 / 86400000.0;
         form.Timer1Timer(nullptr);
         EXPECT_FALSE(app.Terminated());
-        EXPECT_EQ(form.UpdateState(), usWaiting);
+        EXPECT_EQ(form.UpdateState(), UpdateState::Waiting);
         sys.now += 2 / 86400000.0;
         form.Timer1Timer(nullptr);
         EXPECT_EQ(app.Terminated(), hidden) << "a visible window waits for its user";
-        EXPECT_EQ(form.UpdateState(), hidden ? usEnding : usWaiting);
+        EXPECT_EQ(form.UpdateState(), hidden ? UpdateState::Ending : UpdateState::Waiting);
         EXPECT_TRUE(app.Boxes().empty());
     }
 }

@@ -96,7 +96,7 @@ TEST_F(Fixture, CreationWithoutLanguageFileShowsFrenchDefaults)
     EXPECT_TRUE(f->Visible());
     EXPECT_FALSE(f->HiddenMode());
     EXPECT_EQ(f->LangId(), 0);
-    EXPECT_EQ(f->UpdateState(), -1);
+    EXPECT_EQ(f->UpdateState(), UpdateState::Waiting);
     EXPECT_TRUE(f->Timer1->Enabled());
     EXPECT_EQ(f->Caption(), "Mise à jour My App");
     EXPECT_EQ(app.Title(), "Mise à jour My App");
@@ -124,8 +124,8 @@ TEST_F(Fixture, EnglishFileRelabelsAndTitleReplacesItsCaption)
     EXPECT_EQ(f->cancelBt->Hint(), "Stops the update");
     EXPECT_EQ(f->Font().Name, "DejaVu Sans");
     EXPECT_EQ(f->Label3->Font().Name, "MS Sans Serif"); // own font: not followed
-    EXPECT_EQ(f->Catalogue().Entry(49), "Online\r\nready");
-    EXPECT_EQ(f->Catalogue().Entry(52), TMessageCatalogue::Default(52));
+    EXPECT_EQ(f->Catalogue().Entry(CatalogueEntry::Online), "Online\r\nready");
+    EXPECT_EQ(f->Catalogue().Entry(CatalogueEntry::Offer), TMessageCatalogue::Default(CatalogueEntry::Offer));
 }
 
 TEST_F(Fixture, HiddenModeAndOtherLanguageNumbers)
@@ -161,14 +161,14 @@ TEST_F(Fixture, CloseBeforeTheFirstTickIsGrantedWithoutAQuestion)
     EXPECT_TRUE(app.Boxes().empty());
     EXPECT_FALSE(f->Visible());
     EXPECT_TRUE(app.Terminated());
-    EXPECT_EQ(f->UpdateState(), -2);
+    EXPECT_EQ(f->UpdateState(), UpdateState::Ending);
 }
 
 TEST_F(Fixture, CloseDuringTheRunAsksAndOnlyYesEnds)
 {
     auto f = Create();
     f->cancelBt->Click(); // first close: granted, state -2
-    ASSERT_EQ(f->UpdateState(), -2);
+    ASSERT_EQ(f->UpdateState(), UpdateState::Ending);
     // From now on every close asks, even in hidden mode.
     int answer = platform::IDNO;
     app.SetAnswerer([&](const HeadlessApplication::Box&) { return answer; });
@@ -185,7 +185,7 @@ TEST_F(Fixture, CloseDuringTheRunAsksAndOnlyYesEnds)
     answer = platform::IDYES;
     f->Close();
     EXPECT_FALSE(f->Visible());
-    EXPECT_EQ(f->UpdateState(), -2);
+    EXPECT_EQ(f->UpdateState(), UpdateState::Ending);
 }
 
 TEST_F(Fixture, ATranslationWithWrongPlaceholdersFallsBackToTheBuiltInText)
@@ -197,7 +197,7 @@ TEST_F(Fixture, ATranslationWithWrongPlaceholdersFallsBackToTheBuiltInText)
     auto f = Create();
     // The creation still completes: title from the built-in text, timer armed.
     EXPECT_EQ(f->Caption(), "Mise à jour My App");
-    EXPECT_EQ(f->UpdateState(), -1);
+    EXPECT_EQ(f->UpdateState(), UpdateState::Waiting);
     EXPECT_TRUE(f->Timer1->Enabled());
     EXPECT_TRUE(app.Boxes().empty());
 }

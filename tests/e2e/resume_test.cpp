@@ -79,7 +79,7 @@ struct Resume : ::testing::Test {
         u.Create();
         ASSERT_TRUE(u.RunUntilTerminated(20000));
         ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
-        EXPECT_EQ(u.form->UpdateState(), 2);
+        EXPECT_EQ(u.form->UpdateState(), UpdateState::InstallerFinished);
         // The bar shows the whole file, the kept bytes included.
         EXPECT_EQ(u.form->ProgressBar->Max(), static_cast<int>(kSize));
         EXPECT_EQ(u.form->ProgressBar->Position(), static_cast<int>(kSize) + 40);
@@ -151,14 +151,14 @@ TEST_F(Resume, ACancelKeepsThePartFileAndLeavesNoInstaller)
     QWidget* window = WidgetOf(u.form.get());
     u.form->IdHTTP1->OnWork = [&](TComponent* s, TWorkMode m, std::int64_t n) {
         original(s, m, n);
-        if (!posted && u.form->UpdateState() == 1 && m == wmRead && n > 0) {
+        if (!posted && u.form->UpdateState() == UpdateState::Installing && m == wmRead && n > 0) {
             posted = true;
             QTimer::singleShot(0, window, [window] { window->close(); });
         }
     };
     ASSERT_TRUE(u.RunUntilTerminated(15000));
     ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
-    EXPECT_EQ(u.form->UpdateState(), -2);
+    EXPECT_EQ(u.form->UpdateState(), UpdateState::Ending);
     EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
     ASSERT_TRUE(fs::exists(Part()));
     EXPECT_GT(fs::file_size(Part()), 0u);
@@ -188,10 +188,10 @@ TEST_F(Resume, ADiskTooSmallGetsAClearBoxInEitherLanguage)
         ASSERT_TRUE(u.RunUntilTerminated(15000));
         ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
         const auto& box = boxes.Boxes()[1];
-        EXPECT_EQ(box.Text, AsShown(Format(u.form->Catalogue().Entry(68), {"1", u.form->UpdateFolder(), "0"})));
+        EXPECT_EQ(box.Text, AsShown(Format(u.form->Catalogue().Entry(CatalogueEntry::NoRoom), {"1", u.form->UpdateFolder(), "0"})));
         EXPECT_EQ(box.Text.rfind(c.opening, 0), 0u) << box.Text;
         EXPECT_EQ(box.Icon, MB_ICONERROR);
-        EXPECT_EQ(u.form->Label1->Caption(), u.form->Catalogue().Entry(61));
+        EXPECT_EQ(u.form->Label1->Caption(), u.form->Catalogue().Entry(CatalogueEntry::UpdateFailed));
         // Nothing of the installer reached the disk.
         EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
         EXPECT_EQ(fs::exists(Part()) ? fs::file_size(Part()) : 0u, 0u);

@@ -27,7 +27,7 @@ namespace {
 
 const std::string kTitle = "Mise à jour My App";
 
-std::string Entry(int n) { return TMessageCatalogue::Default(n); }
+std::string Entry(CatalogueEntry e) { return TMessageCatalogue::Default(e); }
 
 // A port on 127.0.0.1 where nothing listens.
 int ClosedPort()
@@ -71,7 +71,7 @@ TEST_F(Run, InstalledBuildIsTheNewest)
     u.Create();
     ASSERT_TRUE(u.RunUntilTerminated(10000));
     ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
-    EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(57)));
+    EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(CatalogueEntry::UpToDate)));
     EXPECT_EQ(boxes.Boxes()[0].Caption, kTitle);
     EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONINFORMATION);
     // The check address: blanks as "_", everything lowered, the language number last.
@@ -117,7 +117,7 @@ TEST_F(Run, OfferAcceptedDownloadsStartsTheInstallerAndEnds)
     EXPECT_NE(ran.find("finished"), std::string::npos) << "the updater did not wait for the installer";
     EXPECT_EQ(u.sys.sleeps, std::vector<int>{4000});
     EXPECT_GE(clock.elapsed(), 4000);
-    EXPECT_EQ(u.form->UpdateState(), 2);
+    EXPECT_EQ(u.form->UpdateState(), UpdateState::InstallerFinished);
     EXPECT_EQ(u.form->Label1->Caption(), "Application de la mise a jour...");
     EXPECT_FALSE(u.form->cancelBt->Enabled());
     // The bar ran 40 ahead of the bytes: full at the end; the speed line was shown.
@@ -154,13 +154,13 @@ TEST_F(Run, ServerDownShowsTheFailureAndKeepsTheWindowOpen)
     u.Create();
     EXPECT_FALSE(u.RunUntilTerminated(3000)) << "the window must stay open after a failed check";
     ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
-    EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(54)));
+    EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(CatalogueEntry::ServerUnreachable)));
     EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONINFORMATION);
-    EXPECT_EQ(u.form->Label1->Caption(), Entry(55));
+    EXPECT_EQ(u.form->Label1->Caption(), Entry(CatalogueEntry::CheckFailed));
     EXPECT_EQ(u.form->Memo->LinesText(),
               "Veuillez visiter le site web http://127.0.0.1:1/product pour telecharger manuellement la mise a jour\r\n");
     EXPECT_TRUE(WidgetOf(u.form.get())->isVisible());
-    EXPECT_EQ(u.form->UpdateState(), -2);
+    EXPECT_EQ(u.form->UpdateState(), UpdateState::Ending);
 }
 
 TEST_F(Run, ServerDownInHiddenModeEndsSilently)
@@ -206,11 +206,11 @@ TEST_F(Run, InstallerNotFoundShowsTheErrorThenTheFailureText)
     EXPECT_EQ(boxes.Boxes()[1].Caption, "Error");
     EXPECT_EQ(boxes.Boxes()[1].Type, MB_ICONERROR);
     EXPECT_NE(boxes.Boxes()[1].Text.find("404"), std::string::npos) << boxes.Boxes()[1].Text;
-    EXPECT_EQ(boxes.Boxes()[2].Text, AsShown(Entry(62)));
+    EXPECT_EQ(boxes.Boxes()[2].Text, AsShown(Entry(CatalogueEntry::DownloadFailed)));
     EXPECT_EQ(boxes.Boxes()[2].Caption, kTitle);
-    EXPECT_EQ(u.form->Label1->Caption(), Entry(61));
+    EXPECT_EQ(u.form->Label1->Caption(), Entry(CatalogueEntry::UpdateFailed));
     EXPECT_TRUE(u.form->cancelBt->Enabled());
-    EXPECT_EQ(u.form->UpdateState(), 1);
+    EXPECT_EQ(u.form->UpdateState(), UpdateState::Installing);
     EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
     // A relative SetupPath resolves against the check address's folder.
     ASSERT_EQ(server.Requests().size(), 2u);
@@ -245,7 +245,7 @@ void CloseDuringDownload(Updater& u)
     QWidget* window = WidgetOf(u.form.get());
     u.form->IdHTTP1->OnWork = [original, posted, window, &u](TComponent* s, TWorkMode m, std::int64_t n) {
         original(s, m, n);
-        if (!*posted && u.form->UpdateState() == 1 && m == wmRead && n > 0) {
+        if (!*posted && u.form->UpdateState() == UpdateState::Installing && m == wmRead && n > 0) {
             *posted = true;
             QTimer::singleShot(0, window, [window] { window->close(); });
         }
@@ -264,10 +264,10 @@ TEST_F(Run, ClosedDuringASizedDownloadEndsQuietly)
     CloseDuringDownload(u);
     ASSERT_TRUE(u.RunUntilTerminated(15000));
     ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
-    EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(48)));
-    EXPECT_EQ(boxes.Boxes()[1].Caption, Entry(40));
+    EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(CatalogueEntry::CloseQuestion)));
+    EXPECT_EQ(boxes.Boxes()[1].Caption, Entry(CatalogueEntry::CloseCaption));
     EXPECT_EQ(boxes.Boxes()[1].Type, MB_YESNOCANCEL);
-    EXPECT_EQ(u.form->UpdateState(), -2);
+    EXPECT_EQ(u.form->UpdateState(), UpdateState::Ending);
     EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
     EXPECT_FALSE(fs::exists(record));
 }
@@ -282,9 +282,9 @@ TEST_F(Run, ClosedDuringAChunkedDownloadShowsTheFailure)
     CloseDuringDownload(u);
     ASSERT_TRUE(u.RunUntilTerminated(15000));
     ASSERT_EQ(boxes.Boxes().size(), 4u) << Describe(boxes);
-    EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(48)));
+    EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(CatalogueEntry::CloseQuestion)));
     EXPECT_EQ(boxes.Boxes()[2].Caption, "Error");
-    EXPECT_EQ(boxes.Boxes()[3].Text, AsShown(Entry(62)));
+    EXPECT_EQ(boxes.Boxes()[3].Text, AsShown(Entry(CatalogueEntry::DownloadFailed)));
     EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
     EXPECT_FALSE(fs::exists(record));
 }
@@ -297,12 +297,12 @@ TEST_F(Run, NoConnectionAtFirstThenTheCheckAtTheNextTick)
     Updater u(folder, {}, [&] { return ++tests > 2; }); // creation and first tick: offline
     QtBoxAnswerer boxes({IDOK});
     u.Create();
-    EXPECT_EQ(u.form->Label1->Caption(), Entry(50));
+    EXPECT_EQ(u.form->Label1->Caption(), Entry(CatalogueEntry::Offline));
     QElapsedTimer clock;
     clock.start();
     ASSERT_TRUE(u.RunUntilTerminated(10000));
     EXPECT_GE(clock.elapsed(), 1500); // the second tick, not the first
     EXPECT_EQ(tests, 3);
     ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
-    EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(57)));
+    EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(CatalogueEntry::UpToDate)));
 }

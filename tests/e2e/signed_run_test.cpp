@@ -20,7 +20,7 @@ using namespace platform;
 
 namespace {
 
-std::string Entry(int n) { return TMessageCatalogue::Default(n); }
+std::string Entry(CatalogueEntry e) { return TMessageCatalogue::Default(e); }
 
 // A publisher: a key pair, the private half in a file for the signing tool.
 struct Publisher {
@@ -80,7 +80,7 @@ TEST_F(SignedRun, AnAcceptedOfferInstallsAlsoWhenTheSecondKeySigned)
         EXPECT_EQ(u.form->LastVerdict().Check, OfferCheck::Accepted);
         EXPECT_EQ(fs::file_size(Update() / "setup.exe"), 200000u);
         EXPECT_NE(Slurp(record).find("arguments: /update\n"), std::string::npos);
-        EXPECT_EQ(u.form->UpdateState(), usInstallerFinished);
+        EXPECT_EQ(u.form->UpdateState(), UpdateState::InstallerFinished);
     }
 }
 
@@ -125,13 +125,13 @@ TEST_F(SignedRun, AnAnswerThatDoesNotVerifyIsRefusedAndNothingIsDownloaded)
         u.sys.clockShiftDays = c.clockShiftDays;
         QtBoxAnswerer boxes({IDOK});
         u.Create();
-        u.RunUntil([&] { return u.form->UpdateState() == usEnding && !boxes.Boxes().empty(); }, 10000);
+        u.RunUntil([&] { return u.form->UpdateState() == UpdateState::Ending && !boxes.Boxes().empty(); }, 10000);
         EXPECT_EQ(u.form->LastVerdict().Check, c.why);
         ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
-        EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(65)));
+        EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(CatalogueEntry::AnswerUnverified)));
         EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONERROR);
-        EXPECT_EQ(u.form->Label1->Caption(), Entry(66));
-        EXPECT_EQ(u.form->Memo->LinesText(), AsShown(Entry(56)).replace(Entry(56).find("%s"), 2,
+        EXPECT_EQ(u.form->Label1->Caption(), Entry(CatalogueEntry::AnswerRefused));
+        EXPECT_EQ(u.form->Memo->LinesText(), AsShown(Entry(CatalogueEntry::ManualUpdate)).replace(Entry(CatalogueEntry::ManualUpdate).find("%s"), 2,
                                                                          "http://127.0.0.1:1/product") + "\r\n");
         EXPECT_EQ(server.Requests().size(), 1u) << "no installer may be asked for";
         EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
@@ -171,10 +171,10 @@ TEST_F(SignedRun, AnInstallerThatIsNotTheSignedOneIsNeitherSavedNorStarted)
         u.RunUntil([&] { return boxes.Boxes().size() >= 3; }, 20000);
         ASSERT_EQ(boxes.Boxes().size(), 3u) << Describe(boxes);
         EXPECT_EQ(boxes.Boxes()[1].Caption, "Error");
-        EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(67)));
+        EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(CatalogueEntry::InstallerMismatch)));
         EXPECT_EQ(boxes.Boxes()[1].Type, MB_ICONERROR);
-        EXPECT_EQ(boxes.Boxes()[2].Text, AsShown(Entry(62)));
-        EXPECT_EQ(u.form->Label1->Caption(), Entry(61));
+        EXPECT_EQ(boxes.Boxes()[2].Text, AsShown(Entry(CatalogueEntry::DownloadFailed)));
+        EXPECT_EQ(u.form->Label1->Caption(), Entry(CatalogueEntry::UpdateFailed));
         EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
         EXPECT_FALSE(fs::exists(record)) << Slurp(record);
         // The bound stops an endless body at the signed size: the bar never passed it.
@@ -210,19 +210,19 @@ TEST_F(SignedRun, AContinuedInstallerIsHashedWholeKeptBytesFirst)
         Updater u(folder, {}, [] { return true; });
         QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
         u.Create();
-        u.RunUntil([&] { return u.form->UpdateState() == usInstallerFinished || boxes.Boxes().size() >= 3; }, 20000);
+        u.RunUntil([&] { return u.form->UpdateState() == UpdateState::InstallerFinished || boxes.Boxes().size() >= 3; }, 20000);
         std::size_t ranges = 0;
         for (const auto& r : server.Requests())
             ranges += r.find("| Range: bytes=" + std::to_string(kept) + "- |") != std::string::npos;
         EXPECT_EQ(ranges, 1u);
         if (spoilKept) {
             ASSERT_EQ(boxes.Boxes().size(), 3u) << Describe(boxes);
-            EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(67)));
+            EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(CatalogueEntry::InstallerMismatch)));
             EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
             EXPECT_FALSE(fs::exists(part)); // not worth continuing
             EXPECT_FALSE(fs::exists(record));
         } else {
-            EXPECT_EQ(u.form->UpdateState(), usInstallerFinished) << Describe(boxes);
+            EXPECT_EQ(u.form->UpdateState(), UpdateState::InstallerFinished) << Describe(boxes);
             EXPECT_EQ(fs::file_size(Update() / "setup.exe"), 200000u);
             EXPECT_FALSE(fs::exists(part));
         }

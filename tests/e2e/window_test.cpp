@@ -85,7 +85,7 @@ TEST(UpdateWindow, EnglishWindowWithoutConnection)
     u.Create();
     QWidget* window = WidgetOf(u.form.get());
     EXPECT_EQ(window->windowTitle().toStdString(), "My App Update");
-    EXPECT_EQ(Text(u.form->Label1), u.form->Catalogue().Entry(50));
+    EXPECT_EQ(Text(u.form->Label1), u.form->Catalogue().Entry(CatalogueEntry::Offline));
     EXPECT_EQ(Text(u.form->cancelBt), "Cancel");
     EXPECT_EQ(Text(u.form->Label3), "Visit the web site for more information");
     ExpectGlyphs(u.form->Label3);
@@ -102,7 +102,7 @@ TEST(UpdateWindow, ClosingBeforeTheFirstTickEndsWithoutAQuestion)
     QTimer::singleShot(100, window, [window] { window->close(); });
     EXPECT_TRUE(u.RunUntilTerminated(5000));
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(u.form->UpdateState(), -2);
+    EXPECT_EQ(u.form->UpdateState(), UpdateState::Ending);
     EXPECT_EQ(u.form->Memo->Lines().size(), 0u); // the run never started
 }
 

@@ -78,6 +78,8 @@ TEST_P(ShippedLanguageFile, ShownEntriesKeepTheirPlaceholders)
         std::string placeholders;
         EXPECT_NO_THROW(placeholders = FormatPlaceholders(text)) << "entry " << n << ": " << text;
         EXPECT_EQ(placeholders, FormatPlaceholders(TMessageCatalogue::Default(n))) << "entry " << n << ": " << text;
+        // The count the updater's calls are checked against when they are compiled.
+        EXPECT_EQ(placeholders, std::string(ArgumentCount(static_cast<CatalogueEntry>(n)), 's')) << "entry " << n << ": " << text;
         // Filled as the updater fills it.
         std::vector<FormatArg> args(placeholders.size(), std::string("x"));
         EXPECT_NO_THROW(Format(text, args)) << "entry " << n;

@@ -1,6 +1,7 @@
 // The catalogue's built-in texts and its fill from a language file.
 
 #include "localization/MessageCatalogue.h"
+#include "platform/runtime/Format.h"
 
 #include "LoadedEngine.h"
 
@@ -134,4 +135,15 @@ TEST(MessageCatalogue, NoFileChosenKeepsEveryDefault)
     catalogue.Load(engine);
     for (int n = 1; n <= TMessageCatalogue::kEntryCount; ++n)
         EXPECT_EQ(catalogue.Entry(n), TMessageCatalogue::Default(n)) << n;
+}
+
+TEST(MessageCatalogue, DeclaredArgumentCountsMatchTheBuiltInTexts)
+{
+    // Every entry, named or not: an unnamed entry is never formatted, so it has none.
+    for (int n = 1; n <= TMessageCatalogue::kEntryCount; ++n) {
+        const int declared = ArgumentCount(static_cast<CatalogueEntry>(n));
+        const std::string want(declared < 0 ? 0 : static_cast<std::size_t>(declared), 's');
+        EXPECT_EQ(FormatPlaceholders(TMessageCatalogue::Default(n)), want) << "entry " << n;
+    }
+    EXPECT_EQ(ArgumentCount(static_cast<CatalogueEntry>(TMessageCatalogue::kEntryCount + 1)), -1);
 }
