@@ -10,5 +10,6 @@ bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev win
   googletest cmake ninja-build ccache python3 imagemagick openssl
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
 cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake"
+  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
+  -DUPDATER_WARNINGS_AS_ERRORS="${UPDATER_WARNINGS_AS_ERRORS:-OFF}"
 cmake --build build-win -j2 "$@"
