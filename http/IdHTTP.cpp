@@ -69,11 +69,7 @@ TIdHTTP::TIdHTTP(TComponent* owner, platform::System& system, std::string name)
     SetPort(80);
 }
 
-TIdHTTP::~TIdHTTP()
-{
-    if (ownsCookieManager_)
-        delete cookieManager_;
-}
+TIdHTTP::~TIdHTTP() = default;
 
 void TIdHTTP::SetHost(const std::string& host)
 {
@@ -91,16 +87,20 @@ void TIdHTTP::SetCookieManager(TIdCookieManager* manager)
 {
     if (manager == cookieManager_)
         return;
-    if (ownsCookieManager_)
-        delete cookieManager_;
     cookieManager_ = manager;
-    ownsCookieManager_ = false;
+    ownedCookieManager_.reset();
 }
 
-std::shared_ptr<TIdIOHandler> TIdHTTP::NewIOHandler()
+void TIdHTTP::SetCookieManager(std::unique_ptr<TIdCookieManager> manager)
+{
+    ownedCookieManager_ = std::move(manager);
+    cookieManager_ = ownedCookieManager_.get();
+}
+
+std::unique_ptr<TIdIOHandler> TIdHTTP::NewIOHandler()
 {
     if (IsSecure(url_) && tls_)
-        return std::make_shared<TIdTLSIOHandlerSocket>(nullptr, *tls_, caFile_);
+        return std::make_unique<TIdTLSIOHandlerSocket>(nullptr, *tls_, caFile_);
     return TIdTCPClient::NewIOHandler();
 }
 
@@ -191,7 +191,7 @@ void TIdHTTP::ConnectToHost()
         throw EIdIOHandlerPropInvalid();
     // A connection is reused only for the same scheme: an owned transport of the other
     // kind goes, and OpenConnection makes the right one.
-    const bool secureHandler = dynamic_cast<TIdTLSIOHandlerSocket*>(IOHandler().get()) != nullptr;
+    const bool secureHandler = dynamic_cast<TIdTLSIOHandlerSocket*>(IOHandler()) != nullptr;
     if (IOHandler() && secureHandler != secure) {
         if (!OwnsIOHandler()) {
             if (secure)
@@ -239,8 +239,7 @@ void TIdHTTP::ReadAnswerHead()
         ReadHeaderBlock();
         response_.ProcessHeaders(system_);
         if (!cookieManager_ && AllowCookies) {
-            cookieManager_ = new TIdCookieManager(nullptr, system_);
-            ownsCookieManager_ = true;
+            SetCookieManager(std::make_unique<TIdCookieManager>(nullptr, system_));
             cookieManager_->NotifyCreated();
         }
         if (cookieManager_)
@@ -446,7 +445,7 @@ bool TIdHTTP::TlsStreamCutShort() const
     // Over TLS the server's close alone does not prove a body complete: without its
     // close-notify the stream may have been cut by someone on the path. A cancel on this
     // side still ends the body quietly.
-    const auto& handler = IOHandler();
+    const TIdIOHandler* handler = IOHandler();
     return !ClosedLocally() && handler && handler->StreamCutShort();
 }
 

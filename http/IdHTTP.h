@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -131,10 +132,15 @@ public:
     // With AllowCookies and no store, the client creates and owns one when it reads its
     // first answer head.
     bool AllowCookies = true;
+    // The store in use, owned or borrowed; null when there is none (yet).
     TIdCookieManager* CookieManager() const { return cookieManager_; }
-    // Uses a store from outside (not owned; it must outlive its use here); an owned store
-    // is freed first. Null leaves the client without a store.
+    // Uses a store from outside, borrowed: the caller keeps it, and it must outlive its use
+    // here. A store the client owned is freed first. Null leaves the client without a store
+    // (until AllowCookies makes it create its own).
     void SetCookieManager(TIdCookieManager* manager);
+    // Hands a store over to the client, which frees it with itself or when another store
+    // is set.
+    void SetCookieManager(std::unique_ptr<TIdCookieManager> manager);
 
     // Raised by every request cycle and left where it stands when Get fails, so the next Get
     // counts on from it; 0 after a Get that returned normally.
@@ -150,7 +156,7 @@ protected:
     // Every close also resets the proxy's scheme object.
     void DoOnDisconnected() override;
     // A TLS transport for an "https" current URL, else the plain one.
-    std::shared_ptr<TIdIOHandler> NewIOHandler() override;
+    std::unique_ptr<TIdIOHandler> NewIOHandler() override;
 
 private:
     enum class Outcome { Follow, Finish, Authorize };
@@ -185,8 +191,8 @@ private:
     TIdHTTPResponse response_;
     TIdURI url_;
     TIdProxyConnectionInfo proxyParams_;
-    TIdCookieManager* cookieManager_ = nullptr;
-    bool ownsCookieManager_ = false;
+    TIdCookieManager* cookieManager_ = nullptr;              // in use: owned or borrowed
+    std::unique_ptr<TIdCookieManager> ownedCookieManager_; // the one in use when it is owned
     int redirectCount_ = 0;
     int authRetries_ = 0;
     int proxyAuthRetries_ = 0;

@@ -6,15 +6,17 @@
 void TIdTCPClient::OpenConnection(int timeout)
 {
     if (!IOHandler()) {
-        // Owned through the connection's reference rather than the component tree, so
-        // that a call still using it keeps it alive after CloseConnection detaches it.
+        // Owned by the connection rather than the component tree, so that a call still
+        // using it keeps it after CloseConnection detaches it (see the lifetime rule).
         auto handler = NewIOHandler();
         handler->OnStatus = OnStatus;
-        SetIOHandler(std::move(handler), true);
+        SetIOHandler(std::move(handler));
     } else if (IOHandler()->IsHandleOpen()) {
         throw EIdAlreadyConnected();
     }
-    const std::shared_ptr<TIdIOHandler> handler = IOHandler();
+    // The connect pumps messages; a handler may close the connection meanwhile.
+    TIdIOHandler* const handler = IOHandler();
+    const HandlerInUse inUse(*this);
     try {
         handler->PrepareHandle();
         ResetState();
@@ -29,7 +31,7 @@ void TIdTCPClient::OpenConnection(int timeout)
     }
 }
 
-std::shared_ptr<TIdIOHandler> TIdTCPClient::NewIOHandler()
+std::unique_ptr<TIdIOHandler> TIdTCPClient::NewIOHandler()
 {
-    return std::make_shared<TIdIOHandlerSocket>(nullptr);
+    return std::make_unique<TIdIOHandlerSocket>(nullptr);
 }

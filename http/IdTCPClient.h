@@ -29,7 +29,7 @@ public:
 
 protected:
     // The transport OpenConnection creates when none is attached: a plain socket one.
-    virtual std::shared_ptr<TIdIOHandler> NewIOHandler();
+    virtual std::unique_ptr<TIdIOHandler> NewIOHandler();
 
 private:
     std::string host_;

@@ -21,13 +21,42 @@ TIdTCPConnection::~TIdTCPConnection()
         DropSocket();
     } catch (...) {
     }
-    ioHandler_.reset();
+    ioHandler_ = nullptr;
 }
 
-void TIdTCPConnection::SetIOHandler(std::shared_ptr<TIdIOHandler> handler, bool owns)
+TIdTCPConnection::HandlerInUse::HandlerInUse(TIdTCPConnection& connection) : connection_(connection)
 {
-    ioHandler_ = std::move(handler);
-    ownsIOHandler_ = ioHandler_ && owns;
+    ++connection_.handlerUses_;
+}
+
+TIdTCPConnection::HandlerInUse::~HandlerInUse()
+{
+    if (--connection_.handlerUses_ == 0)
+        connection_.detachedIOHandlers_.clear();
+}
+
+void TIdTCPConnection::DetachIOHandler()
+{
+    ioHandler_ = nullptr;
+    if (!ownedIOHandler_)
+        return;
+    if (handlerUses_ > 0)
+        detachedIOHandlers_.push_back(std::move(ownedIOHandler_));
+    else
+        ownedIOHandler_.reset();
+}
+
+void TIdTCPConnection::SetIOHandler(std::unique_ptr<TIdIOHandler> handler)
+{
+    DetachIOHandler();
+    ownedIOHandler_ = std::move(handler);
+    ioHandler_ = ownedIOHandler_.get();
+}
+
+void TIdTCPConnection::SetIOHandler(TIdIOHandler* handler)
+{
+    DetachIOHandler();
+    ioHandler_ = handler;
 }
 
 void TIdTCPConnection::DoOnDisconnected()
@@ -49,20 +78,18 @@ void TIdTCPConnection::CloseConnection()
     closedLocally_ = true;
     ReportStatus(hsDisconnecting);
     DropSocket();
-    if (ownsIOHandler_) {
-        // A call waiting on the handler holds its own reference; it goes when that returns.
-        ioHandler_.reset();
-        ownsIOHandler_ = false;
-    }
+    // An owned handler goes (once no waiting call uses it any more); a borrowed one stays.
+    if (OwnsIOHandler())
+        DetachIOHandler();
     DoOnDisconnected();
     ReportStatus(hsDisconnected);
 }
 
 void TIdTCPConnection::DropSocket()
 {
-    if (auto handler = ioHandler_) {
+    if (ioHandler_) {
         peerClosed_ = true;
-        handler->ShutHandle();
+        ioHandler_->ShutHandle();
     }
 }
 
@@ -71,8 +98,8 @@ bool TIdTCPConnection::CheckPeerClosed(bool raise, bool ignoreBuffer)
     bool closed;
     if (peerClosed_ || !ioHandler_) {
         closed = false;
-        if (auto handler = ioHandler_) {
-            if (handler->IsHandleOpen()) {
+        if (ioHandler_) {
+            if (ioHandler_->IsHandleOpen()) {
                 DropSocket();
                 ReportStatus(hsDisconnected);
                 DoOnDisconnected();
@@ -117,7 +144,8 @@ std::int64_t TIdTCPConnection::Fill(bool raiseIfClosed, int timeout, bool raiseO
         return 0;
     }
     // Kept for the whole call: a handler run during the wait may detach it.
-    const std::shared_ptr<TIdIOHandler> handler = ioHandler_;
+    TIdIOHandler* const handler = ioHandler_;
+    const HandlerInUse inUse(*this);
     std::int64_t count;
     do {
         if (!handler->WaitReadable(timeout)) {
@@ -335,7 +363,8 @@ void TIdTCPConnection::SendBytes(const void* buffer, std::int64_t count, bool no
     }
     // A private copy: a handler run between the passes may change the caller's bytes.
     const std::string bytes(static_cast<const char*>(buffer), size);
-    const std::shared_ptr<TIdIOHandler> handler = ioHandler_;
+    TIdIOHandler* const handler = ioHandler_;
+    const HandlerInUse inUse(*this);
     TIdStack& stack = GlobalStack();
     std::size_t sent = 0;
     while (sent < size) {

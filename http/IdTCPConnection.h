@@ -3,21 +3,25 @@
 // and every receive of the system (FillInputQueue), the framing reads (a line, an exact
 // count, a body into a stream), the detection of a close by the peer, and closing.
 //
-// Lifetime rule: the connection holds its transport handler through a shared_ptr, and
-// every operation that waits or raises events (and so may run a message or event handler
-// that calls CloseConnection, which drops the connection's reference and closes the
-// socket) first takes its own reference. The handler and its socket handle therefore stay
-// alive and usable by that operation until it returns; it notices the close at its next
-// check of the socket.
+// Ownership: a transport handler is either handed over (std::unique_ptr; CloseConnection
+// frees it) or borrowed (a plain pointer; the caller keeps it, and it must outlive its use
+// here). Lifetime rule for an owned handler: every operation that waits or raises events
+// (and so may run a message or event handler that calls CloseConnection) marks the
+// handler in use for its duration. A CloseConnection made meanwhile detaches the handler
+// and closes its socket at once but frees it only when the outermost such operation
+// returns, so the handler and its socket handle stay usable by the waiting call, which
+// notices the close at its next check of the socket.
 
 #include "http/IdComponent.h"
 #include "http/IdIOHandler.h"
 #include "http/IdManagedBuffer.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class TMemoryStream;
 class TStream;
@@ -53,10 +57,17 @@ public:
     TNotifyEvent OnDisconnected;
 
     // --- Transport ----------------------------------------------------------------------
-    const std::shared_ptr<TIdIOHandler>& IOHandler() const { return ioHandler_; }
-    // Attaches a transport handler; an owned one is freed by CloseConnection.
-    void SetIOHandler(std::shared_ptr<TIdIOHandler> handler, bool owns = false);
-    bool OwnsIOHandler() const { return ownsIOHandler_; }
+    // The attached transport handler, owned or borrowed; null when none is attached.
+    TIdIOHandler* IOHandler() const { return ioHandler_; }
+    // Attaches a handler the connection owns from now on; CloseConnection frees it. A
+    // handler attached before is let go (freed when it was owned).
+    void SetIOHandler(std::unique_ptr<TIdIOHandler> handler);
+    // Attaches a borrowed handler (null: none); it must outlive its use here, and
+    // CloseConnection leaves it attached.
+    void SetIOHandler(TIdIOHandler* handler);
+    // Lets go of the attached handler (freed when it was owned).
+    void SetIOHandler(std::nullptr_t) { DetachIOHandler(); }
+    bool OwnsIOHandler() const { return ioHandler_ != nullptr && ioHandler_ == ownedIOHandler_.get(); }
 
     // --- State --------------------------------------------------------------------------
     TIdManagedBuffer& InputQueue() { return inputQueue_; }
@@ -125,6 +136,19 @@ public:
                     bool withLengthPrefix = false);
 
 protected:
+    // Marks the attached handler in use for an operation's lifetime (see the lifetime rule
+    // above); the outermost one to end frees the handlers detached meanwhile.
+    class HandlerInUse {
+    public:
+        explicit HandlerInUse(TIdTCPConnection& connection);
+        ~HandlerInUse();
+        HandlerInUse(const HandlerInUse&) = delete;
+        HandlerInUse& operator=(const HandlerInUse&) = delete;
+
+    private:
+        TIdTCPConnection& connection_;
+    };
+
     virtual void DoOnDisconnected();
     void SetPeerClosed(bool v) { peerClosed_ = v; }
     void SetClosedLocally(bool v) { closedLocally_ = v; }
@@ -140,8 +164,14 @@ private:
     // into a stream.
     bool NothingHeld() const { return inputQueue_.Empty() && directHeld_ == 0; }
 
-    std::shared_ptr<TIdIOHandler> ioHandler_;
-    bool ownsIOHandler_ = false;
+    // Lets go of the attached handler; an owned one is freed now or, while an operation
+    // uses it, when the outermost one returns.
+    void DetachIOHandler();
+
+    TIdIOHandler* ioHandler_ = nullptr;             // attached: owned or borrowed
+    std::unique_ptr<TIdIOHandler> ownedIOHandler_;  // the attached one when it is owned
+    std::vector<std::unique_ptr<TIdIOHandler>> detachedIOHandlers_; // freed once unused
+    int handlerUses_ = 0;
     int maxLineLength_ = DefaultMaxLineLength;
     TIdMaxLineAction maxLineAction_ = maException;
     int readTimeout_ = 0;

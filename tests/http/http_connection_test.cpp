@@ -1,4 +1,5 @@
-// The connection layer over real loopback sockets: connecting (also cancelled and timed
+// The connection layer over real loopback sockets (and, where sockets add nothing, over
+// the transport without sockets): connecting (also cancelled and timed
 // out), closing, writes and write batches, probing, and cancellation by CloseConnection
 // from a message handler or a work-event handler while a call waits.
 #include "http/IdAntiFreeze.h"
@@ -9,14 +10,19 @@
 #include "platform/headless/HeadlessApplication.h"
 #include "platform/runtime/MemoryStream.h"
 #include "tests/support/FullBacklogListener.h"
+#include "tests/support/MemoryIOHandler.h"
 #include "tests/support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 
+using testsupport::MemoryIOHandler;
+using testsupport::Pieces;
 using testsupport::ScriptedServer;
-using Script = testsupport::ScriptedServer::Script;
+using Script = testsupport::MemoryIOHandler::Script;
+using ServerScript = testsupport::ScriptedServer::Script;
 using Lines = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
@@ -74,7 +80,7 @@ struct Connection : ::testing::Test {
 
 TEST_F(Connection, ConnectsAndReportsTheStatusesInOrder)
 {
-    ScriptedServer server({Script().WaitPeerClose(), Script().WaitPeerClose()});
+    ScriptedServer server({ServerScript().WaitPeerClose(), ServerScript().WaitPeerClose()});
     RecordEvents();
     Open(server, "LOCALHOST");
     EXPECT_TRUE(client.IsOpen());
@@ -204,51 +210,181 @@ TEST_F(Connection, ATimedConnectCountsItsSlicesNotTheClock)
     EXPECT_FALSE(client.IsOpen());
 }
 
+// --- Over the transport without sockets --------------------------------------------------
+
 TEST_F(Connection, AWriteBatchLeavesAsOneSendAndAThresholdFlushesEarly)
 {
-    ScriptedServer server({Script().WaitPeerClose()});
-    Open(server);
-    client.BeginWriteBatch(-1);
-    client.SendLine("GET /index.php?checkupdate HTTP/1.1");
-    client.SendLine("Host: 127.0.0.1");
-    client.SendLine("");
-    EXPECT_TRUE(client.InWriteBatch());
-    client.EndWriteBatch();
-    EXPECT_FALSE(client.InWriteBatch());
+    for (Pieces pieces : {Pieces::Whole, Pieces::OneByte, Pieces::Random}) {
+        MemoryIOHandler peer({Script().ExpectRequest()}, pieces);
+        TIdTCPClient client(nullptr);
+        client.SetIOHandler(&peer);
+        client.OpenConnection();
+        client.BeginWriteBatch(-1);
+        client.SendLine("GET /index.php?checkupdate HTTP/1.1");
+        client.SendLine("Host: 127.0.0.1");
+        EXPECT_EQ(peer.Connections().at(0).Written, ""); // held back until the batch ends
+        client.SendLine("");
+        EXPECT_TRUE(client.InWriteBatch());
+        client.EndWriteBatch();
+        EXPECT_FALSE(client.InWriteBatch());
+        const std::string request = "GET /index.php?checkupdate HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        EXPECT_EQ(peer.Connections().at(0).Written, request);
 
-    client.BeginWriteBatch(4);
-    client.SendText("abcdefg"); // 4 leave at once, 3 wait for the end
-    client.SendText("");
-    client.EndWriteBatch();
+        client.BeginWriteBatch(4);
+        client.SendText("abcdefg"); // 4 leave at once, 3 wait for the end
+        client.SendText("");
+        EXPECT_EQ(peer.Connections().at(0).Written, request + "abcd");
+        client.EndWriteBatch();
 
-    TMemoryStream body;
-    body.Write("0123456789");
-    client.SendStream(body, true, 4, true);
-    client.CloseConnection();
-    ASSERT_TRUE(server.WaitFinished(1));
-    EXPECT_EQ(server.Discarded(), std::string("GET /index.php?checkupdate HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\nabcdefg") +
-                                      std::string("\0\0\0\4", 4) + "0123");
+        TMemoryStream body;
+        body.Write("0123456789");
+        client.SendStream(body, true, 4, true);
+        client.CloseConnection();
+        EXPECT_EQ(peer.Connections().at(0).Written, request + "abcdefg" + std::string("\0\0\0\4", 4) + "0123");
+        EXPECT_TRUE(peer.Connections().at(0).ClosedByClient);
+    }
 }
 
 TEST_F(Connection, SendingAStreamCountsWriteWorkAndFailsWhenTheStreamRunsDry)
 {
-    ScriptedServer server({Script().WaitPeerClose()});
-    Open(server);
+    // Sends taken a byte at a time still count as one block each.
+    MemoryIOHandler peer({Script().ExpectRequest()}, Pieces::OneByte);
+    client.SetIOHandler(&peer);
+    client.OpenConnection();
     RecordEvents();
     client.SetSendBufferSize(4);
     TMemoryStream body;
     body.Write("0123456789");
     client.SendStream(body);
-    EXPECT_EQ(events, (Lines{"begin 10", "work 4", "work 8", "work 10", "end"}));
+    EXPECT_EQ(events, (Lines{"begin 10", "work 1", "work 2", "work 3", "work 4", "work 5", "work 6", "work 7",
+                             "work 8", "work 9", "work 10", "end"}));
     events.clear();
     body.SetPosition(8);
     EXPECT_THROW(client.SendStream(body, false, 5), EIdNoDataToRead);
-    EXPECT_EQ(events, (Lines{"begin 5", "work 2", "end"}));
+    EXPECT_EQ(events, (Lines{"begin 5", "work 1", "work 2", "end"}));
+    EXPECT_EQ(peer.Connections().at(0).Written, "012345678989");
+    client.SetIOHandler(nullptr);
 }
+
+TEST_F(Connection, ReadTimeOutsFireWhenTheSilenceOutlastsThem)
+{
+    MemoryIOHandler peer({Script().Stall(100).Send("late\n").Stall(1000).Send("later\n").Stall(50).Send("last")});
+    client.SetIOHandler(&peer);
+    client.OpenConnection();
+    client.SetReadTimeout(30);
+    EXPECT_THROW(client.ReceiveLine(), EIdReadTimeout);      // 30 of 100
+    EXPECT_EQ(client.FillInputQueue(true, 60, false), -1);  // 90 of 100
+    EXPECT_EQ(client.ReceiveLine(), "late");                // within the next 30
+    client.SetReadTimeout(0);                               // without limit: outlasts any silence
+    EXPECT_EQ(client.ReceiveLine(), "later");
+    // An explicit time-out ends the line read with an empty, timed-out line.
+    EXPECT_EQ(client.ReceiveLine("\n", 10), "");
+    EXPECT_TRUE(client.LineTimedOut());
+    try {
+        client.SetReadTimeout(5);
+        std::string buffer(3, '\0');
+        client.ReceiveExact(buffer.data(), 3);
+        FAIL();
+    } catch (const EIdReadTimeout& e) {
+        EXPECT_EQ(e.Message(), "Read Timeout");
+    }
+    EXPECT_EQ(peer.TimedOutWaits(), 4);
+    client.SetIOHandler(nullptr);
+}
+
+TEST_F(Connection, AnOwnedHandlerClosedDuringAWaitLivesUntilTheWaitReturns)
+{
+    // Freed only by the client; the flag tells when.
+    struct Watched : MemoryIOHandler {
+        using MemoryIOHandler::MemoryIOHandler;
+        bool* freed = nullptr;
+        ~Watched() override { *freed = true; }
+    };
+    struct Case {
+        const char* name;
+        std::function<void(TIdTCPClient&)> read;
+        std::string error; // class of what the read raises; empty: returns normally
+    };
+    const Case cases[] = {
+        {.name = "line", .read = [](TIdTCPClient& c) { c.ReceiveLine(); }, .error = "EIdConnClosedGracefully"},
+        {.name = "exact",
+         .read = [](TIdTCPClient& c) {
+             char b[9];
+             c.ReceiveExact(b, 9);
+         },
+         .error = "EIdConnClosedGracefully"},
+        {.name = "until close",
+         .read = [](TIdTCPClient& c) {
+             TMemoryStream s;
+             c.ReceiveToStream(s, -1, true);
+         },
+         .error = ""},
+        {.name = "sized",
+         .read = [](TIdTCPClient& c) {
+             TMemoryStream s;
+             c.ReceiveToStream(s, 100, false);
+         },
+         .error = "EIdConnClosedGracefully"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TIdTCPClient owner(nullptr);
+        bool freed = false;
+        bool aliveInWait = false;
+        auto handler = std::make_unique<Watched>(
+            std::vector<Script>{Script().Send("part").Call([&] {
+                owner.CloseConnection();
+                aliveInWait = !freed && owner.IOHandler() == nullptr;
+            })},
+            Pieces::OneByte);
+        handler->freed = &freed;
+        owner.SetIOHandler(std::move(handler));
+        EXPECT_TRUE(owner.OwnsIOHandler());
+        owner.OpenConnection();
+        std::string error;
+        try {
+            c.read(owner);
+        } catch (const Exception& e) {
+            error = e.ClassName();
+        }
+        EXPECT_EQ(error, c.error);
+        EXPECT_TRUE(aliveInWait); // detached at once, but not freed under the waiting call
+        EXPECT_TRUE(freed);       // and freed as soon as that call returned
+        EXPECT_EQ(owner.IOHandler(), nullptr);
+        EXPECT_THROW(owner.SendLine("x"), EIdNotConnected);
+    }
+    // A borrowed handler stays attached and alive through a close, and is not freed by the
+    // client; replacing an owned one frees it.
+    bool freed = false;
+    Watched borrowed({Script(), Script()});
+    borrowed.freed = &freed;
+    {
+        TIdTCPClient borrower(nullptr);
+        borrower.SetIOHandler(&borrowed);
+        EXPECT_FALSE(borrower.OwnsIOHandler());
+        borrower.OpenConnection();
+        borrower.CloseConnection();
+        EXPECT_EQ(borrower.IOHandler(), &borrowed);
+        borrower.OpenConnection(); // a second connection on the same handler
+        EXPECT_EQ(borrowed.Accepted(), 2);
+
+        bool ownedFreed = false;
+        auto owned = std::make_unique<Watched>(std::vector<Script>{});
+        owned->freed = &ownedFreed;
+        borrower.SetIOHandler(std::move(owned));
+        EXPECT_FALSE(ownedFreed);
+        borrower.SetIOHandler(&borrowed);
+        EXPECT_TRUE(ownedFreed);
+    }
+    EXPECT_FALSE(freed);
+    borrowed.freed = &freed; // still alive: the client left it alone
+}
+
+// --- Over loopback sockets --------------------------------------------------------------
 
 TEST_F(Connection, SendingIntoAResetConnectionDropsItWithTheSocketError)
 {
-    ScriptedServer server({Script().ExpectRequest().Reset()});
+    ScriptedServer server({ServerScript().ExpectRequest().Reset()});
     Open(server);
     client.SendLine("");
     client.SendLine("");
@@ -268,7 +404,7 @@ TEST_F(Connection, SendingIntoAResetConnectionDropsItWithTheSocketError)
 
 TEST_F(Connection, ProbingNoticesACloseAndKeepsWhatArrives)
 {
-    ScriptedServer server({Script().Sleep(50).Send("early").Sleep(50).Close()});
+    ScriptedServer server({ServerScript().Sleep(50).Send("early").Sleep(50).Close()});
     const std::string terminator = "Z";
     Open(server);
     client.ProbePeerClosed(false); // nothing yet within 1 ms
@@ -287,7 +423,7 @@ TEST_F(Connection, ProbingNoticesACloseAndKeepsWhatArrives)
 
 TEST_F(Connection, AResetFoundByAProbeRaisesEvenWithoutRaise)
 {
-    ScriptedServer server({Script().ExpectRequest().Reset()});
+    ScriptedServer server({ServerScript().ExpectRequest().Reset()});
     Open(server);
     client.SendLine("");
     client.SendLine("");
@@ -302,7 +438,7 @@ TEST_F(Connection, AResetFoundByAProbeRaisesEvenWithoutRaise)
 
 TEST_F(Connection, AResetWhileReadingIsASocketError)
 {
-    ScriptedServer server({Script().Sleep(30).Reset()});
+    ScriptedServer server({ServerScript().Sleep(30).Reset()});
     Open(server);
     try {
         client.ReceiveLine();
@@ -315,7 +451,7 @@ TEST_F(Connection, AResetWhileReadingIsASocketError)
 
 TEST_F(Connection, AReadTimeoutRaisesOnlyForTheDefaultTimeout)
 {
-    ScriptedServer server({Script().WaitPeerClose()});
+    ScriptedServer server({ServerScript().WaitPeerClose()});
     Open(server);
     client.SetReadTimeout(30);
     EXPECT_THROW(client.ReceiveLine(), EIdReadTimeout);
@@ -337,7 +473,7 @@ TEST_F(Connection, AReadTimeoutRaisesOnlyForTheDefaultTimeout)
 
 TEST_F(Connection, ACloseWhileALineReadWaitsEndsItAsClosedGracefully)
 {
-    ScriptedServer server({Script().Send("partial").WaitPeerClose()});
+    ScriptedServer server({ServerScript().Send("partial").WaitPeerClose()});
     UseAntiFreeze();
     Open(server);
     client.FillInputQueue(true, TimeoutDefault, true);
@@ -363,7 +499,7 @@ TEST_F(Connection, ACloseWhileALineReadWaitsEndsItAsClosedGracefully)
 
 TEST_F(Connection, ACloseWhileAStreamReadWaitsEndsAReadUntilCloseNormally)
 {
-    ScriptedServer server({Script().Send("queued ").Sleep(20).Send("direct").WaitPeerClose()});
+    ScriptedServer server({ServerScript().Send("queued ").Sleep(20).Send("direct").WaitPeerClose()});
     UseAntiFreeze();
     Open(server);
     client.FillInputQueue(true, TimeoutDefault, true); // "queued " waits in the input queue
@@ -377,7 +513,7 @@ TEST_F(Connection, ACloseWhileAStreamReadWaitsEndsAReadUntilCloseNormally)
 
 TEST_F(Connection, ACloseWhileASizedStreamReadWaitsPassesTheCloseOn)
 {
-    ScriptedServer server({Script().Send("12").Sleep(20).Send("345").WaitPeerClose()});
+    ScriptedServer server({ServerScript().Send("12").Sleep(20).Send("345").WaitPeerClose()});
     UseAntiFreeze();
     Open(server);
     client.FillInputQueue(true, TimeoutDefault, true);
@@ -396,7 +532,7 @@ TEST_F(Connection, ACloseWhileASizedStreamReadWaitsPassesTheCloseOn)
 TEST_F(Connection, ACloseInsideAWorkHandlerLetsTheStreamReadEndNormally)
 {
     const std::string body(100000, 'b');
-    ScriptedServer server({Script().Send(body).WaitPeerClose()});
+    ScriptedServer server({ServerScript().Send(body).WaitPeerClose()});
     UseAntiFreeze();
     Open(server);
     RecordEvents();
@@ -415,7 +551,7 @@ TEST_F(Connection, ACloseInsideAWorkHandlerLetsTheStreamReadEndNormally)
 
 TEST_F(Connection, LocalAddressesThatCannotBeBoundFailWithTheirTexts)
 {
-    ScriptedServer busy({Script().WaitPeerClose()});
+    ScriptedServer busy({ServerScript().WaitPeerClose()});
     TIdComponent stackHolder(nullptr); // keeps the socket stack for the bare handles below
     struct Case {
         const char* name;

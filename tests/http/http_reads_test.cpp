@@ -1,57 +1,55 @@
-// Line, exact and stream reads over loopback sockets, with the bytes arriving in 1-byte,
-// small and random pieces; the maximum line length at its edge; the work counts of stream
-// reads; and the input queue's compaction.
+// Line, exact and stream reads over the scripted transport without sockets, with the
+// bytes arriving whole and in 1-byte, small and random pieces; the maximum line length at
+// its edge; the work counts of stream reads; and the input queue's compaction.
 #include "http/IdException.h"
 #include "http/IdManagedBuffer.h"
 #include "http/IdTCPClient.h"
 #include "platform/runtime/MemoryStream.h"
-#include "tests/support/ScriptedServer.h"
+#include "tests/support/MemoryIOHandler.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
+#include <memory>
 
-using testsupport::ScriptedServer;
-using Script = testsupport::ScriptedServer::Script;
+using testsupport::MemoryIOHandler;
+using testsupport::Pieces;
+using Script = testsupport::MemoryIOHandler::Script;
 using Lines = std::vector<std::string>;
 
 namespace {
 
-enum class Pieces { Whole, OneByte, Small, Random };
+constexpr Pieces kEveryPieces[] = {Pieces::Whole, Pieces::OneByte, Pieces::Small, Pieces::Random};
 
-// The bytes sent in pieces with a short pause between them, so that they arrive in
-// separate reads; CR and LF often land in different ones.
-Script Split(const std::string& bytes, Pieces pieces, unsigned seed = 7)
+std::string Name(Pieces pieces)
 {
-    Script script;
-    std::mt19937 random(seed);
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        std::size_t n = bytes.size() - at;
-        if (pieces == Pieces::OneByte)
-            n = 1;
-        else if (pieces == Pieces::Small)
-            n = std::min<std::size_t>(n, 3);
-        else if (pieces == Pieces::Random)
-            n = std::min<std::size_t>(n, 1 + random() % 7);
-        script.Send(bytes.substr(at, n));
-        at += n;
-        if (at < bytes.size())
-            script.Sleep(1);
+    switch (pieces) {
+    case Pieces::Whole:
+        return "whole";
+    case Pieces::OneByte:
+        return "one byte";
+    case Pieces::Small:
+        return "small";
+    case Pieces::Random:
+        return "random";
     }
-    return script;
+    return "?";
 }
 
 struct Reads : ::testing::Test {
+    // Declared before the client, which borrows it and so must go first.
+    std::unique_ptr<MemoryIOHandler> peer;
     TIdTCPClient client{nullptr};
     Lines events;
-    std::unique_ptr<ScriptedServer> server;
 
-    void Serve(Script script)
+    // A fresh connection that plays the script, its bytes split as `pieces` says. A script
+    // that ends in ExpectRequest keeps the connection open: the peer stays silent.
+    void Serve(Script script, Pieces pieces = Pieces::Whole)
     {
-        server = std::make_unique<ScriptedServer>(std::vector<Script>{std::move(script)});
+        auto next = std::make_unique<MemoryIOHandler>(std::vector<Script>{std::move(script)}, pieces, 7);
+        client.SetIOHandler(next.get());
+        peer = std::move(next);
         client.SetHost("127.0.0.1");
-        client.SetPort(server->Port());
+        client.SetPort(80);
         client.OpenConnection();
     }
     void RecordWork()
@@ -95,10 +93,10 @@ TEST_F(Reads, LinesInAnyPiecesEndAtLfWithOneCrCut)
         {.name = "two-byte terminator across pieces", .bytes = "one||two||", .terminator = "||",
          .lines = {"one", "two"}},
     };
-    for (Pieces pieces : {Pieces::Whole, Pieces::OneByte, Pieces::Small, Pieces::Random}) {
+    for (Pieces pieces : kEveryPieces) {
         for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + " in pieces " + std::to_string(static_cast<int>(pieces)));
-            Serve(Split(c.bytes, pieces).WaitPeerClose());
+            SCOPED_TRACE(std::string(c.name) + " in pieces: " + Name(pieces));
+            Serve(Script().Send(c.bytes).ExpectRequest(), pieces);
             Lines got;
             for (std::size_t i = 0; i < c.lines.size(); ++i)
                 got.push_back(client.ReceiveLine(c.terminator));
@@ -111,17 +109,20 @@ TEST_F(Reads, LinesInAnyPiecesEndAtLfWithOneCrCut)
 
 TEST_F(Reads, AnUnterminatedLineAtThePeersCloseIsEmptyAndStaysQueued)
 {
-    Serve(Split("abc", Pieces::OneByte).Close());
-    EXPECT_EQ(client.ReceiveLine(), "");
-    EXPECT_TRUE(client.LineTimedOut());
-    EXPECT_EQ(client.InputQueue().View(), "abc");
-    try {
-        client.ReceiveLine();
-        FAIL();
-    } catch (const EIdConnClosedGracefully& e) {
-        EXPECT_EQ(e.Message(), "Connection Closed Gracefully.");
+    for (Pieces pieces : kEveryPieces) {
+        SCOPED_TRACE(Name(pieces));
+        Serve(Script().Send("abc").Close(), pieces);
+        EXPECT_EQ(client.ReceiveLine(), "");
+        EXPECT_TRUE(client.LineTimedOut());
+        EXPECT_EQ(client.InputQueue().View(), "abc");
+        try {
+            client.ReceiveLine();
+            ADD_FAILURE();
+        } catch (const EIdConnClosedGracefully& e) {
+            EXPECT_EQ(e.Message(), "Connection Closed Gracefully.");
+        }
+        EXPECT_EQ(client.InputQueue().View(), "abc");
     }
-    EXPECT_EQ(client.InputQueue().View(), "abc");
 }
 
 TEST_F(Reads, TheMaximumLineLengthAtItsEdge)
@@ -148,9 +149,10 @@ TEST_F(Reads, TheMaximumLineLengthAtItsEdge)
         {.name = "one below", .bytes = atLimit.substr(1) + "\r\n", .action = maException, .raises = false,
          .line = atLimit.substr(1), .split = false, .leftQueued = 0},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Serve(Script().Send(c.bytes).WaitPeerClose());
+    for (Pieces pieces : kEveryPieces) {
+      for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " in pieces: " + Name(pieces));
+        Serve(Script().Send(c.bytes).ExpectRequest(), pieces);
         client.SetMaxLineAction(c.action);
         // Make sure every byte is queued before the line is read.
         while (client.InputQueue().Size() < c.bytes.size())
@@ -168,90 +170,115 @@ TEST_F(Reads, TheMaximumLineLengthAtItsEdge)
         EXPECT_EQ(client.LineWasSplit(), c.split);
         EXPECT_EQ(client.InputQueue().Size(), c.leftQueued);
         client.CloseConnection();
+      }
     }
     // A limit of 0 is no limit.
-    Serve(Script().Send(atLimit + atLimit + "\n").WaitPeerClose());
+    Serve(Script().Send(atLimit + atLimit + "\n").ExpectRequest(), Pieces::Random);
     EXPECT_EQ(client.ReceiveLine("\n", TimeoutDefault, 0).size(), 2 * atLimit.size());
 }
 
 TEST_F(Reads, ExactReadsWaitForEveryByteAndLeaveTheRestQueued)
 {
-    Serve(Split("0123456789ABC", Pieces::Random).Close());
-    std::string first(4, '\0'), second(6, '\0'), third(5, '\0');
-    client.ReceiveExact(first.data(), 4);
-    client.ReceiveExact(second.data(), 6);
-    client.ReceiveExact(nullptr, 3); // nothing for no buffer
-    client.ReceiveExact(third.data(), 0);
-    EXPECT_EQ(first + second, "0123456789");
-    EXPECT_THROW(client.ReceiveExact(third.data(), 5), EIdConnClosedGracefully);
-    EXPECT_EQ(client.InputQueue().View(), "ABC"); // what arrived stays queued
+    for (Pieces pieces : kEveryPieces) {
+        SCOPED_TRACE(Name(pieces));
+        Serve(Script().Send("0123").Send("456789ABC").Close(), pieces);
+        std::string first(4, '\0'), second(6, '\0'), third(5, '\0');
+        client.ReceiveExact(first.data(), 4);
+        client.ReceiveExact(second.data(), 6);
+        client.ReceiveExact(nullptr, 3); // nothing for no buffer
+        client.ReceiveExact(third.data(), 0);
+        EXPECT_EQ(first + second, "0123456789");
+        EXPECT_THROW(client.ReceiveExact(third.data(), 5), EIdConnClosedGracefully);
+        EXPECT_EQ(client.InputQueue().View(), "ABC"); // what arrived stays queued
+    }
 }
 
 TEST_F(Reads, AReadUntilCloseReportsFullBlocksAndWritesTheRemainderUncounted)
 {
     const std::string body = Pattern(1000 + 2 * 32768 + 500);
-    // The first 1000 body bytes come with the head, the rest later.
-    Serve(Script().Send("head\n" + body.substr(0, 1000)).Sleep(30).Send(body.substr(1000)).Close());
-    ASSERT_EQ(client.ReceiveLine(), "head");
-    while (client.InputQueue().Size() < 1000)
-        client.FillInputQueue(true, TimeoutDefault, true);
-    ASSERT_EQ(client.InputQueue().Size(), 1000u);
-    RecordWork();
-    TMemoryStream stream;
-    client.ReceiveToStream(stream, -1, true);
-    EXPECT_EQ(events, (Lines{"begin 0", "work 1000", "work 33768", "work 66536", "end"}));
-    EXPECT_EQ(stream.ToString(), body);
-    EXPECT_EQ(stream.Position(), static_cast<std::int64_t>(body.size()));
-    EXPECT_FALSE(client.IsOpen());
+    for (Pieces pieces : kEveryPieces) {
+        SCOPED_TRACE(Name(pieces));
+        events.clear();
+        client.OnWorkBegin = nullptr;
+        client.OnWork = nullptr;
+        client.OnWorkEnd = nullptr;
+        // The first 1000 body bytes come with the head, the rest later.
+        Serve(Script().Send("head\n" + body.substr(0, 1000)).Send(body.substr(1000)).Close(), pieces);
+        ASSERT_EQ(client.ReceiveLine(), "head");
+        while (client.InputQueue().Size() < 1000)
+            client.FillInputQueue(true, TimeoutDefault, true);
+        ASSERT_EQ(client.InputQueue().Size(), 1000u);
+        RecordWork();
+        TMemoryStream stream;
+        client.ReceiveToStream(stream, -1, true);
+        EXPECT_EQ(events, (Lines{"begin 0", "work 1000", "work 33768", "work 66536", "end"}));
+        EXPECT_EQ(stream.ToString(), body);
+        EXPECT_EQ(stream.Position(), static_cast<std::int64_t>(body.size()));
+        EXPECT_FALSE(client.IsOpen());
+    }
 }
 
 TEST_F(Reads, ASizedReadReportsItsBlocksAndStopsAtItsCount)
 {
     const std::string body = Pattern(70000);
-    Serve(Split(body + "NEXT\n", Pieces::Whole).WaitPeerClose());
-    RecordWork();
-    TMemoryStream stream;
-    stream.Write("old contents that are longer than the position");
-    stream.SetPosition(4);
-    client.ReceiveToStream(stream, 70000, false);
-    EXPECT_EQ(events, (Lines{"begin 70000", "work 32768", "work 65536", "work 70000", "end"}));
-    EXPECT_EQ(stream.Size(), 4 + 70000); // cut at its position
-    EXPECT_EQ(stream.Bytes().substr(0, 4), "old ");
-    EXPECT_EQ(stream.Bytes().substr(4), body);
-    EXPECT_EQ(client.ReceiveLine(), "NEXT"); // the next bytes are left for the next read
-    events.clear();
-    client.ReceiveToStream(stream, 0, false);
-    EXPECT_EQ(events, (Lines{"begin 0", "end"}));
+    for (Pieces pieces : kEveryPieces) {
+        SCOPED_TRACE(Name(pieces));
+        events.clear();
+        Serve(Script().Send(body + "NEXT\n").ExpectRequest(), pieces);
+        RecordWork();
+        TMemoryStream stream;
+        stream.Write("old contents that are longer than the position");
+        stream.SetPosition(4);
+        client.ReceiveToStream(stream, 70000, false);
+        EXPECT_EQ(events, (Lines{"begin 70000", "work 32768", "work 65536", "work 70000", "end"}));
+        EXPECT_EQ(stream.Size(), 4 + 70000); // cut at its position
+        EXPECT_EQ(stream.Bytes().substr(0, 4), "old ");
+        EXPECT_EQ(stream.Bytes().substr(4), body);
+        EXPECT_EQ(client.ReceiveLine(), "NEXT"); // the next bytes are left for the next read
+        events.clear();
+        client.ReceiveToStream(stream, 0, false);
+        EXPECT_EQ(events, (Lines{"begin 0", "end"}));
+    }
 }
 
 TEST_F(Reads, ASizedReadCutShortByThePeerFailsAndWritesNothingOfTheUnfinishedBlock)
 {
-    Serve(Split(Pattern(600), Pieces::Random).Close());
-    RecordWork();
-    TMemoryStream stream;
-    EXPECT_THROW(client.ReceiveToStream(stream, 1000, false), EIdConnClosedGracefully);
-    EXPECT_EQ(stream.Size(), 0);
-    EXPECT_EQ(client.InputQueue().View(), Pattern(600));
-    EXPECT_EQ(events, (Lines{"begin 1000", "end"}));
+    for (Pieces pieces : kEveryPieces) {
+        SCOPED_TRACE(Name(pieces));
+        events.clear();
+        Serve(Script().Send(Pattern(600)).Close(), pieces);
+        RecordWork();
+        TMemoryStream stream;
+        EXPECT_THROW(client.ReceiveToStream(stream, 1000, false), EIdConnClosedGracefully);
+        EXPECT_EQ(stream.Size(), 0);
+        EXPECT_EQ(client.InputQueue().View(), Pattern(600));
+        EXPECT_EQ(events, (Lines{"begin 1000", "end"}));
+    }
 }
 
 TEST_F(Reads, ABigSizedBodyCutShortKeepsItsFullBlocks)
 {
     const std::string body = Pattern(3 * 32768 + 10);
-    Serve(Script().Send(body).Close());
-    TMemoryStream stream;
-    EXPECT_THROW(client.ReceiveToStream(stream, 1 << 20, false), EIdConnClosedGracefully);
-    EXPECT_EQ(stream.ToString(), body.substr(0, 3 * 32768));
-    EXPECT_EQ(client.InputQueue().View(), body.substr(3 * 32768));
+    for (Pieces pieces : kEveryPieces) {
+        SCOPED_TRACE(Name(pieces));
+        Serve(Script().Send(body).Close(), pieces);
+        TMemoryStream stream;
+        EXPECT_THROW(client.ReceiveToStream(stream, 1 << 20, false), EIdConnClosedGracefully);
+        EXPECT_EQ(stream.ToString(), body.substr(0, 3 * 32768));
+        EXPECT_EQ(client.InputQueue().View(), body.substr(3 * 32768));
+    }
 }
 
 TEST_F(Reads, ALengthPrefixedRead)
 {
-    Serve(Script().Send(std::string("\0\0\0\5", 4) + "hello!").WaitPeerClose());
-    TMemoryStream stream;
-    client.ReceiveToStream(stream, -1, false);
-    EXPECT_EQ(stream.ToString(), "hello");
-    EXPECT_EQ(client.ReceiveLine("!"), "");
+    for (Pieces pieces : kEveryPieces) {
+        SCOPED_TRACE(Name(pieces));
+        Serve(Script().Send(std::string("\0\0\0\5", 4) + "hello!").ExpectRequest(), pieces);
+        TMemoryStream stream;
+        client.ReceiveToStream(stream, -1, false);
+        EXPECT_EQ(stream.ToString(), "hello");
+        EXPECT_EQ(client.ReceiveLine("!"), "");
+    }
 }
 
 TEST(InputQueue, CompactsOnlyAfterEnoughConsumedBytesAndEmptiesAtOnce)

@@ -131,7 +131,7 @@ protected:
     // The TLS version of the connection a client holds, empty when it holds none.
     static std::string Protocol(TIdHTTP& client)
     {
-        auto* handler = dynamic_cast<TIdTLSIOHandlerSocket*>(client.IOHandler().get());
+        auto* handler = dynamic_cast<TIdTLSIOHandlerSocket*>(client.IOHandler());
         return handler ? handler->Protocol() : std::string();
     }
 
