@@ -173,7 +173,7 @@ TEST(SignedOffer, ThePublishersValuesAreThoseTheReaderGivesBack)
 {
     EXPECT_FALSE(SignedValueProblem("Faster downloads; \"quoted\" words = fine"));
     EXPECT_FALSE(SignedValueProblem(std::string(2047, 'x')));
-    for (const std::string bad : {std::string(2048, 'x'), std::string(" lead"), std::string("trail\t"),
+    for (const std::string& bad : {std::string(2048, 'x'), std::string(" lead"), std::string("trail\t"),
                                   std::string("two\nlines"), std::string("a\rb"), std::string("\"quoted\""),
                                   std::string("'quoted'"), std::string("nul\0byte", 8)})
         EXPECT_TRUE(SignedValueProblem(bad)) << bad;

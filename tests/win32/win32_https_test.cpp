@@ -98,7 +98,7 @@ protected:
 
     static std::string Protocol(TIdHTTP& client)
     {
-        auto* handler = dynamic_cast<TIdTLSIOHandlerSocket*>(client.IOHandler().get());
+        auto* handler = dynamic_cast<TIdTLSIOHandlerSocket*>(client.IOHandler());
         return handler ? handler->Protocol() : std::string();
     }
 
