@@ -85,8 +85,9 @@ void EveryFraming(bool antiFreeze)
         EXPECT_EQ(o.error, c.error) << c.path;
         EXPECT_EQ(o.code, c.code) << c.path;
     }
-    if (antiFreeze)
+    if (antiFreeze) {
         EXPECT_GT(app.ProcessCount(), 0); // the waits pumped messages
+    }
 }
 
 TEST(Win32Http, EveryFramingOverOneClient) { EveryFraming(false); }
