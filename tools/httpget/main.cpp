@@ -21,14 +21,8 @@
 #include "http/IdException.h"
 #include "http/IdHTTP.h"
 #include "platform/headless/HeadlessApplication.h"
-#ifdef _WIN32
-#include "platform/win32/SchannelTls.h"
-#include "platform/win32/Win32System.h"
-#else
-#include "platform/posix/OpenSslTls.h"
-#include "platform/posix/PosixSystem.h"
-#endif
 #include "platform/runtime/MemoryStream.h"
+#include "tools/httpget/Output.h"
 #include "update/FileDownload.h"
 #include "update/UpdateClientSettings.h"
 
@@ -39,10 +33,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <sys/stat.h>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 #include <memory>
 #include <new>
 #include <optional>
@@ -170,64 +160,9 @@ bool WriteStdout(std::string_view bytes)
     return std::fflush(stdout) == 0;
 }
 
-struct OutputKind {
-    // Plain: absent or a file of its own, replaced by a rename. Special: a device, a pipe or
-    // a file with other names (hard links), written in place after the Get.
-    enum Kind { Plain, Special } kind = Plain;
-    std::string path;               // the file to write, links followed
-    std::optional<unsigned> mode = {}; // the permission bits of the file that is there
-};
-
-#ifdef _WIN32
-// Windows: every FILE is replaced by a rename; there are no links or devices to keep.
-OutputKind KindOf(const std::string& file) { return {OutputKind::Plain, file}; }
-
-void WriteThrough(const std::string& path, std::string_view bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out)
-        throw EFCreateError("Cannot create file \"" + path + "\".");
-    if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush())
-        throw EWriteError("Cannot write file \"" + path + "\".");
-}
-#else
-OutputKind KindOf(const std::string& file)
-{
-    OutputKind k{OutputKind::Plain, file};
-    char resolved[PATH_MAX];
-    struct stat link;
-    if (::lstat(file.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && ::realpath(file.c_str(), resolved))
-        k.path = resolved;
-    struct stat st;
-    if (::stat(k.path.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode) || st.st_nlink > 1)
-            k.kind = OutputKind::Special;
-        k.mode = static_cast<unsigned>(st.st_mode & 07777);
-    }
-    return k;
-}
-
-// Creates or truncates the file and writes the bytes (devices and shared files).
-void WriteThrough(const std::string& path, std::string_view bytes)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        throw EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(errno));
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int err = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            throw EWriteError("Cannot write file \"" + path + "\". " + std::strerror(err));
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-}
-
-#endif
+using httpget::KindOf;
+using httpget::OutputKind;
+using httpget::WriteThrough;
 
 // A failed download to FILE leaves nothing beside it, unless it is to be continued.
 void Abandon(std::optional<TFileDownload>& download, bool resume)
@@ -238,18 +173,10 @@ void Abandon(std::optional<TFileDownload>& download, bool resume)
 
 int Run(const Options& options)
 {
-#ifdef _WIN32
-    platform::Win32System system;
-#else
-    platform::PosixSystem system;
-#endif
+    const std::unique_ptr<httpget::Backend> backend = httpget::MakeBackend();
+    platform::System& system = backend->System();
     platform::HeadlessApplication application;
-#ifdef _WIN32
-    platform::SchannelTls tlsBackend;
-#else
-    platform::OpenSslTls tlsBackend;
-#endif
-    const platform::Tls* tls = &tlsBackend;
+    const platform::Tls* tls = &backend->Tls();
 
     std::unique_ptr<TIdAntiFreeze> antiFreeze;
     if (options.antifreeze) {
@@ -286,11 +213,8 @@ int Run(const Options& options)
                 download.emplace(system, kind.path);
                 download->Open(target.url, "", options.resume);
                 download->Run(http);
-#ifndef _WIN32
                 // The new file keeps the permission bits of the one it replaces.
-                if (kind.mode)
-                    ::chmod(download->PartPath().c_str(), static_cast<mode_t>(*kind.mode));
-#endif
+                httpget::KeepMode(download->PartPath(), kind);
                 // The user's output, not an installer: no wait for the disk.
                 download->Commit(false);
             } else if (target.file) {

@@ -1,0 +1,41 @@
+// httpget on Windows: every FILE is replaced by a rename; there are no links or devices
+// to keep, and no permission bits.
+#include "tools/httpget/Output.h"
+
+#include "platform/runtime/Exception.h"
+#include "platform/win32/SchannelTls.h"
+#include "platform/win32/Win32System.h"
+
+#include <fstream>
+
+namespace httpget {
+namespace {
+
+class Win32Backend : public Backend {
+public:
+    platform::System& System() override { return system_; }
+    const platform::Tls& Tls() override { return tls_; }
+
+private:
+    platform::Win32System system_;
+    platform::SchannelTls tls_;
+};
+
+} // namespace
+
+std::unique_ptr<Backend> MakeBackend() { return std::make_unique<Win32Backend>(); }
+
+OutputKind KindOf(const std::string& file) { return {OutputKind::Plain, file}; }
+
+void WriteThrough(const std::string& path, std::string_view bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw EFCreateError("Cannot create file \"" + path + "\".");
+    if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush())
+        throw EWriteError("Cannot write file \"" + path + "\".");
+}
+
+void KeepMode(const std::string&, const OutputKind&) {}
+
+} // namespace httpget
