@@ -76,6 +76,22 @@ struct Connection : ::testing::Test {
     }
 };
 
+// On a silent peer: an explicit time-out ends the line read with an empty, timed-out
+// line, and an exact read past the read time-out raises "Read Timeout".
+void ExpectExplicitAndExactReadsTimeOut(TIdTCPClient& client)
+{
+    EXPECT_EQ(client.ReceiveLine("\n", 10), "");
+    EXPECT_TRUE(client.LineTimedOut());
+    try {
+        client.SetReadTimeout(5);
+        std::string buffer(3, '\0');
+        client.ReceiveExact(buffer.data(), 3);
+        FAIL();
+    } catch (const EIdReadTimeout& e) {
+        EXPECT_EQ(e.Message(), "Read Timeout");
+    }
+}
+
 } // namespace
 
 TEST_F(Connection, ConnectsAndReportsTheStatusesInOrder)
@@ -277,17 +293,7 @@ TEST_F(Connection, ReadTimeOutsFireWhenTheSilenceOutlastsThem)
     EXPECT_EQ(client.ReceiveLine(), "late");                // within the next 30
     client.SetReadTimeout(0);                               // without limit: outlasts any silence
     EXPECT_EQ(client.ReceiveLine(), "later");
-    // An explicit time-out ends the line read with an empty, timed-out line.
-    EXPECT_EQ(client.ReceiveLine("\n", 10), "");
-    EXPECT_TRUE(client.LineTimedOut());
-    try {
-        client.SetReadTimeout(5);
-        std::string buffer(3, '\0');
-        client.ReceiveExact(buffer.data(), 3);
-        FAIL();
-    } catch (const EIdReadTimeout& e) {
-        EXPECT_EQ(e.Message(), "Read Timeout");
-    }
+    ExpectExplicitAndExactReadsTimeOut(client);
     EXPECT_EQ(peer.TimedOutWaits(), 4);
     client.SetIOHandler(nullptr);
 }
@@ -456,17 +462,7 @@ TEST_F(Connection, AReadTimeoutRaisesOnlyForTheDefaultTimeout)
     client.SetReadTimeout(30);
     EXPECT_THROW(client.ReceiveLine(), EIdReadTimeout);
     EXPECT_EQ(client.FillInputQueue(true, 10, false), -1);
-    // An explicit time-out ends the line read with an empty, timed-out line.
-    EXPECT_EQ(client.ReceiveLine("\n", 10), "");
-    EXPECT_TRUE(client.LineTimedOut());
-    try {
-        client.SetReadTimeout(5);
-        std::string buffer(3, '\0');
-        client.ReceiveExact(buffer.data(), 3);
-        FAIL();
-    } catch (const EIdReadTimeout& e) {
-        EXPECT_EQ(e.Message(), "Read Timeout");
-    }
+    ExpectExplicitAndExactReadsTimeOut(client);
 }
 
 // --- Cancellation by CloseConnection from a handler during a wait -------------------------

@@ -187,6 +187,20 @@ const std::string& Entry(int n)
     return TMessageCatalogue::Default(n);
 }
 
+// The road of an accepted offer: the offer first (a question, answered Yes), then the
+// request to close the application; setup.exe saved, started with /update, and the
+// updater ended only after the installer had.
+void ExpectOfferAcceptedAndInstalled(const RunResult& r, const std::string& record)
+{
+    EXPECT_TRUE(r.ended);
+    ASSERT_EQ(r.boxes.size(), 2u);
+    EXPECT_NE(r.boxes[0].text.find("Nouvelle version: 1.1"), std::string::npos) << r.boxes[0].text;
+    EXPECT_EQ(r.boxes[1].caption, "My App");
+    platform::Win32System sys;
+    EXPECT_TRUE(sys.FileExists(r.folder + "setup.exe"));
+    EXPECT_EQ(sys.ReadFile(record), "arg /update\nend\n");
+}
+
 TEST(Win32EndToEnd, InstalledBuildIsTheNewest)
 {
     ASSERT_FALSE(DemoServer().empty()) << "UPDATER_DEMO_PORT is not set";
@@ -207,15 +221,7 @@ TEST(Win32EndToEnd, OfferAcceptedSetupSavedStartedWithUpdateAndWaitedFor)
     ::DeleteFileA(record.c_str());
     ::SetEnvironmentVariableA("UPDATER_SETUP_RECORD", record.c_str());
     const auto r = RunUpdater("offer", 1000, DemoServer());
-    EXPECT_TRUE(r.ended);
-    ASSERT_EQ(r.boxes.size(), 2u);
-    // The offer first (a question, answered Yes), then the request to close the application.
-    EXPECT_NE(r.boxes[0].text.find("Nouvelle version: 1.1"), std::string::npos) << r.boxes[0].text;
-    EXPECT_EQ(r.boxes[1].caption, "My App");
-    platform::Win32System sys;
-    EXPECT_TRUE(sys.FileExists(r.folder + "setup.exe"));
-    // Started with /update, and the updater ended only after the installer had.
-    EXPECT_EQ(sys.ReadFile(record), "arg /update\nend\n");
+    ExpectOfferAcceptedAndInstalled(r, record);
 }
 
 TEST(Win32EndToEnd, OfferOverHttpsSetupSavedAndStarted)
@@ -230,13 +236,7 @@ TEST(Win32EndToEnd, OfferOverHttpsSetupSavedAndStarted)
     ::SetEnvironmentVariableA("UPDATER_SETUP_RECORD", record.c_str());
     const auto r = RunUpdater("https", 1000, std::string("https://127.0.0.1:") + port + "/update/", 0,
                               std::string(certs) + "/ca.pem");
-    EXPECT_TRUE(r.ended);
-    ASSERT_EQ(r.boxes.size(), 2u);
-    EXPECT_NE(r.boxes[0].text.find("Nouvelle version: 1.1"), std::string::npos) << r.boxes[0].text;
-    EXPECT_EQ(r.boxes[1].caption, "My App");
-    platform::Win32System sys;
-    EXPECT_TRUE(sys.FileExists(r.folder + "setup.exe"));
-    EXPECT_EQ(sys.ReadFile(record), "arg /update\nend\n");
+    ExpectOfferAcceptedAndInstalled(r, record);
 }
 
 TEST(Win32EndToEnd, ServerDown)
