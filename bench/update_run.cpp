@@ -63,8 +63,8 @@ int main(int argc, char** argv)
     const fs::path work = argv[2];
     fs::create_directories(work / "app");
     fs::create_directories(work / "home");
-    std::ofstream(work / "app" / "update.ini") << "[Current]\nAppName=Bench\nVersion=1.0\nbuildId=1\nUpdateServer="
-                                               << argv[1] << "\n";
+    std::ofstream(work / "app" / "update.ini")
+        << "[Current]\nAppName=Bench\nVersion=1.0\nbuildId=1\nUpdateServer=" << argv[1] << "\n";
     ::setenv("HOME", (work / "home").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (work / "home" / ".config").c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);

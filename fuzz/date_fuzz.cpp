@@ -64,9 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memcpy(&bits, data + 1, sizeof bits);
         // Any day from 1 January 100 to 31 December 9999, to the millisecond.
         const double span = kLastRoundTrip - 1 - kFirstRoundTrip;
-        const TDateTime local = kFirstRoundTrip + 1 + std::floor(static_cast<double>(bits % (1ull << 52)) /
-                                                                 static_cast<double>(1ull << 52) * span * 86400000.0) /
-                                                          86400000.0;
+        const TDateTime local =
+            kFirstRoundTrip + 1 +
+            std::floor(static_cast<double>(bits % (1ull << 52)) / static_cast<double>(1ull << 52) * span * 86400000.0) /
+                86400000.0;
         CheckRoundTrip(local, offset);
         return 0;
     }

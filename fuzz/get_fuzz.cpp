@@ -54,14 +54,14 @@ constexpr int kFirstRequestMs = 2000;
 constexpr int kClientReadTimeoutMs = 5000;
 
 enum Settings : std::uint8_t {
-    kCloseAfterEach = 1,     // close after every answer instead of keeping the connection
-    kHandleRedirects = 2,    // HandleRedirects
-    kAntiFreeze = 4,         // an active anti-freeze pumping a headless application
-    kAuthorize = 8,          // OnAuthorization gives credentials
-    kUserInAddress = 16,     // the first address carries "user:secret@"
-    kSplitLongLines = 32,    // MaxLineAction maSplit
-    kSecondGet = 64,         // a second Get of a relative address, as the installer download
-    kProtocol10 = 128,       // ProtocolVersion pv1_0
+    kCloseAfterEach = 1,  // close after every answer instead of keeping the connection
+    kHandleRedirects = 2, // HandleRedirects
+    kAntiFreeze = 4,      // an active anti-freeze pumping a headless application
+    kAuthorize = 8,       // OnAuthorization gives credentials
+    kUserInAddress = 16,  // the first address carries "user:secret@"
+    kSplitLongLines = 32, // MaxLineAction maSplit
+    kSecondGet = 64,      // a second Get of a relative address, as the installer download
+    kProtocol10 = 128,    // ProtocolVersion pv1_0
 };
 
 // One listening socket on 127.0.0.1 for the whole run, serving one connection at a time

@@ -28,8 +28,8 @@ void CheckSplit(std::string_view address)
         if (c == '\\')
             c = '/';
     FUZZ_CHECK(uri.URI() == whole);
-    for (const std::string* field : {&uri.Protocol, &uri.Username, &uri.Password, &uri.Host, &uri.Port,
-                                     &uri.Path, &uri.Document, &uri.Params, &uri.Bookmark})
+    for (const std::string* field : {&uri.Protocol, &uri.Username, &uri.Password, &uri.Host, &uri.Port, &uri.Path,
+                                     &uri.Document, &uri.Params, &uri.Bookmark})
         FUZZ_CHECK(field->find('\\') == std::string::npos && field->size() <= whole.size() + 1);
     FUZZ_CHECK(uri.Host.find_first_of("/:") == std::string::npos);
     FUZZ_CHECK(uri.Port.find('/') == std::string::npos);

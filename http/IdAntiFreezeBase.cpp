@@ -23,10 +23,7 @@ TIdAntiFreezeBase::~TIdAntiFreezeBase()
     gCurrentAntiFreeze.compare_exchange_strong(self, nullptr);
 }
 
-TIdAntiFreezeBase* TIdAntiFreezeBase::Current()
-{
-    return gCurrentAntiFreeze.load();
-}
+TIdAntiFreezeBase* TIdAntiFreezeBase::Current() { return gCurrentAntiFreeze.load(); }
 
 bool TIdAntiFreezeBase::ShouldPump()
 {

@@ -27,7 +27,4 @@ std::string EncodeBase64(std::string_view bytes)
     return out;
 }
 
-std::string TIdBasicAuthentication::Authentication()
-{
-    return "Basic " + EncodeBase64(Username + ":" + Password);
-}
+std::string TIdBasicAuthentication::Authentication() { return "Basic " + EncodeBase64(Username + ":" + Password); }

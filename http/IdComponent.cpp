@@ -7,10 +7,7 @@ TIdComponent::TIdComponent(TComponent* owner, std::string name) : TIdBaseCompone
     TIdStack::Acquire();
 }
 
-TIdComponent::~TIdComponent()
-{
-    TIdStack::Release();
-}
+TIdComponent::~TIdComponent() { TIdStack::Release(); }
 
 void TIdComponent::StartWork(TWorkMode mode, std::int64_t maximum)
 {

@@ -6,10 +6,7 @@
 
 #include <chrono>
 
-TIdConnectThread::~TIdConnectThread()
-{
-    WaitFor();
-}
+TIdConnectThread::~TIdConnectThread() { WaitFor(); }
 
 void TIdConnectThread::Start()
 {

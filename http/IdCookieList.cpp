@@ -15,7 +15,4 @@ void TIdCookieList::Add(std::string key, std::unique_ptr<TIdNetscapeCookie> cook
     items_.push_back({std::move(key), std::move(cookie), serial});
 }
 
-void TIdCookieList::Delete(std::size_t i)
-{
-    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(i));
-}
+void TIdCookieList::Delete(std::size_t i) { items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(i)); }

@@ -20,10 +20,7 @@ bool HostInCookieDomain(std::string_view host, std::string_view domainKey)
     return EndsWithText(host, domainKey);
 }
 
-TIdCookieManager::TIdCookieManager(TComponent* owner, platform::System& system)
-    : TComponent(owner), system_(system)
-{
-}
+TIdCookieManager::TIdCookieManager(TComponent* owner, platform::System& system) : TComponent(owner), system_(system) {}
 
 TIdCookieManager::~TIdCookieManager()
 {

@@ -11,8 +11,7 @@
 namespace {
 
 constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 constexpr double kMinutesPerDay = 1440.0;
 
 // A plain decimal integer with an optional sign; nothing else.
@@ -175,8 +174,7 @@ TDateTime GMTToLocalDateTime(std::string_view text, int localOffsetMinutes)
     if (rest.size() > 4 && (rest[0] == '+' || rest[0] == '-')) {
         auto hh = Decimal(rest.substr(1, 2));
         auto mm = Decimal(rest.substr(3, 2));
-        if (hh && mm && *hh >= 0 && *mm >= 0 && rest[1] != '+' && rest[1] != '-' && rest[3] != '+' &&
-            rest[3] != '-')
+        if (hh && mm && *hh >= 0 && *mm >= 0 && rest[1] != '+' && rest[1] != '-' && rest[3] != '+' && rest[3] != '-')
             zone = (*hh * 60 + *mm) * (rest[0] == '-' ? -1 : 1);
     }
     return EncodeDateTime(t) - zone / kMinutesPerDay + local;

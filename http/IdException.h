@@ -9,12 +9,12 @@
 #include <string>
 
 // A class whose default construction carries a fixed text; a message may still be given.
-#define UPDATER_ID_EXCEPTION_TEXT(Name, Base, Text)                          \
-    class Name : public Base {                                               \
-    public:                                                                  \
-        using Base::Base;                                                    \
-        Name() : Base(std::string(Text)) {}                                  \
-        const char* ClassName() const noexcept override { return #Name; }   \
+#define UPDATER_ID_EXCEPTION_TEXT(Name, Base, Text)                       \
+    class Name : public Base {                                            \
+    public:                                                               \
+        using Base::Base;                                                 \
+        Name() : Base(std::string(Text)) {}                               \
+        const char* ClassName() const noexcept override { return #Name; } \
     }
 
 UPDATER_EXCEPTION_CLASS(EIdException, Exception);
@@ -52,8 +52,7 @@ UPDATER_ID_EXCEPTION_TEXT(EIdNoDataToRead, EIdTCPConnectionError, "No data to re
 // exception carries the Windows Sockets 2 number.
 class EIdSocketError : public EIdException {
 public:
-    EIdSocketError(int errorNumber, std::string message)
-        : EIdException(std::move(message)), errorNumber_(errorNumber)
+    EIdSocketError(int errorNumber, std::string message) : EIdException(std::move(message)), errorNumber_(errorNumber)
     {
     }
     int LastError() const noexcept { return errorNumber_; }
@@ -68,8 +67,8 @@ private:
 class EIdWS2StubError : public EIdException {
 public:
     EIdWS2StubError(std::string title, int win32Error, std::string systemText)
-        : EIdException(win32Error == 0 ? title : title + ": " + systemText),
-          title_(std::move(title)), win32Error_(win32Error), systemText_(std::move(systemText))
+        : EIdException(win32Error == 0 ? title : title + ": " + systemText), title_(std::move(title)),
+          win32Error_(win32Error), systemText_(std::move(systemText))
     {
     }
     const std::string& Title() const noexcept { return title_; }
@@ -106,8 +105,7 @@ UPDATER_ID_EXCEPTION_TEXT(EIdFailedToRetrieveTimeZoneInfo, EIdException,
 class EIdHTTPProtocolException : public EIdException {
 public:
     EIdHTTPProtocolException(std::string statusLine, int replyErrorCode, std::string errorMessage)
-        : EIdException(std::move(statusLine)), replyErrorCode_(replyErrorCode),
-          errorMessage_(std::move(errorMessage))
+        : EIdException(std::move(statusLine)), replyErrorCode_(replyErrorCode), errorMessage_(std::move(errorMessage))
     {
     }
     int ReplyErrorCode() const noexcept { return replyErrorCode_; }

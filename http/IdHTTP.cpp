@@ -48,10 +48,7 @@ void CountHeaderLine(std::size_t& lines, std::size_t& bytes, std::size_t length)
         throw EIdHTTPHeaderBlockTooLarge();
 }
 
-bool IsSecure(const TIdURI& url)
-{
-    return SameText(url.Protocol, "https");
-}
+bool IsSecure(const TIdURI& url) { return SameText(url.Protocol, "https"); }
 
 // A host that names this machine's loopback interface.
 bool IsLoopbackHost(const std::string& host)

@@ -42,8 +42,8 @@ using TIdHTTPOptions = std::set<TIdHTTPOption>;
 using TIdHTTPOnRedirectEvent =
     std::function<void(TComponent* Sender, std::string& dest, int NumRedirect, bool& Handled, TIdHTTPMethod& VMethod)>;
 // May change the scheme chosen from the challenge list (the scheme word, e.g. "Basic").
-using TIdOnSelectAuthorization =
-    std::function<void(TComponent* Sender, std::string& AuthenticationScheme, const std::vector<std::string>& AuthInfo)>;
+using TIdOnSelectAuthorization = std::function<void(TComponent* Sender, std::string& AuthenticationScheme,
+                                                    const std::vector<std::string>& AuthInfo)>;
 // Supplies credentials to the scheme object; Handled false gives up.
 using TIdOnAuthorization = std::function<void(TComponent* Sender, TIdAuthentication* Authentication, bool& Handled)>;
 
@@ -191,7 +191,7 @@ private:
     TIdHTTPResponse response_;
     TIdURI url_;
     TIdProxyConnectionInfo proxyParams_;
-    TIdCookieManager* cookieManager_ = nullptr;              // in use: owned or borrowed
+    TIdCookieManager* cookieManager_ = nullptr;            // in use: owned or borrowed
     std::unique_ptr<TIdCookieManager> ownedCookieManager_; // the one in use when it is owned
     int redirectCount_ = 0;
     int authRetries_ = 0;

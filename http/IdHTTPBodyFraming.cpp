@@ -65,8 +65,7 @@ bool IsChunkedEncoding(std::string_view transferEncoding)
     return LowerCase(transferEncoding).find("chunked") != std::string::npos;
 }
 
-TIdBodyFraming DecideBodyFraming(int statusCode, std::int64_t contentLength,
-                                 std::string_view transferEncoding)
+TIdBodyFraming DecideBodyFraming(int statusCode, std::int64_t contentLength, std::string_view transferEncoding)
 {
     if (StatusHasNoBody(statusCode))
         return TIdBodyFraming::None;
@@ -79,8 +78,7 @@ TIdBodyFraming DecideBodyFraming(int statusCode, std::int64_t contentLength,
     return TIdBodyFraming::UntilClose;
 }
 
-bool KeepAliveByHeaders(bool protocol11, std::string_view connection,
-                        std::string_view proxyConnection)
+bool KeepAliveByHeaders(bool protocol11, std::string_view connection, std::string_view proxyConnection)
 {
     const std::string c = Trim(connection);
     const std::string p = Trim(proxyConnection);

@@ -35,13 +35,11 @@ enum class TIdBodyFraming {
 // reading the length as raw bytes would deliver chunk framing as body data. Then a positive
 // length is read exactly, a length of 0 means no body, and without a valid length the body
 // runs until the server closes.
-TIdBodyFraming DecideBodyFraming(int statusCode, std::int64_t contentLength,
-                                 std::string_view transferEncoding);
+TIdBodyFraming DecideBodyFraming(int statusCode, std::int64_t contentLength, std::string_view transferEncoding);
 
 // The header half of the keep-alive rule (the other half is that the connection is still
 // open). An HTTP/1.1 client keeps the connection unless "Connection" or "Proxy-Connection"
 // is exactly "close" once trimmed (any letter case; "close, TE" does not count); an HTTP/1.0
 // client keeps it only when one of them is "keep-alive". The server's own version plays no
 // part.
-bool KeepAliveByHeaders(bool protocol11, std::string_view connection,
-                        std::string_view proxyConnection);
+bool KeepAliveByHeaders(bool protocol11, std::string_view connection, std::string_view proxyConnection);

@@ -10,22 +10,27 @@
 const char* MethodWord(TIdHTTPMethod method)
 {
     switch (method) {
-    case hmHead: return "HEAD";
-    case hmGet: return "GET";
-    case hmPost: return "POST";
-    case hmOptions: return "OPTIONS";
-    case hmTrace: return "TRACE";
-    case hmPut: return "PUT";
-    case hmDelete: return "DELETE";
-    case hmConnect: return "CONNECT";
+    case hmHead:
+        return "HEAD";
+    case hmGet:
+        return "GET";
+    case hmPost:
+        return "POST";
+    case hmOptions:
+        return "OPTIONS";
+    case hmTrace:
+        return "TRACE";
+    case hmPut:
+        return "PUT";
+    case hmDelete:
+        return "DELETE";
+    case hmConnect:
+        return "CONNECT";
     }
     return "GET";
 }
 
-const char* VersionText(TIdHTTPProtocolVersion version)
-{
-    return version == pv1_0 ? "1.0" : "1.1";
-}
+const char* VersionText(TIdHTTPProtocolVersion version) { return version == pv1_0 ? "1.0" : "1.1"; }
 
 void PrepareRequest(TIdURI& url, TIdHTTPRequest& request, TIdHTTPProtocolVersion version)
 {
@@ -66,9 +71,8 @@ void PrepareRequest(TIdURI& url, TIdHTTPRequest& request, TIdHTTPProtocolVersion
     else
         request.URL = url.Path + url.Document + url.Params;
 
-    if (version != pv1_1 &&
-        (request.Method == hmOptions || request.Method == hmTrace || request.Method == hmPut ||
-         request.Method == hmDelete))
+    if (version != pv1_1 && (request.Method == hmOptions || request.Method == hmTrace || request.Method == hmPut ||
+                             request.Method == hmDelete))
         throw EIdException("This request method is supported in HTTP 1.1");
 
     if ((request.Method == hmPost || request.Method == hmPut) && request.Source)

@@ -68,13 +68,9 @@ TIdHTTPStatusAction ClassifyStatus(int code, bool hasLocation)
     return TIdHTTPStatusAction::Fail;
 }
 
-bool StatusHasNoBody(int code)
-{
-    return (code >= 100 && code < 200) || code == 204 || code == 304;
-}
+bool StatusHasNoBody(int code) { return (code >= 100 && code < 200) || code == 204 || code == 304; }
 
-TIdRedirectDecision DecideRedirect(bool handleRedirects, int redirectCount, int redirectMaximum,
-                                   bool handled)
+TIdRedirectDecision DecideRedirect(bool handleRedirects, int redirectCount, int redirectMaximum, bool handled)
 {
     if (!handled)
         return TIdRedirectDecision::Fail;

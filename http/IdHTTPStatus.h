@@ -20,12 +20,12 @@ constexpr int kStatusContinue = 100;
 
 // What one answer leads to, before any handler has had its say.
 enum class TIdHTTPStatusAction {
-    Continue,      // 100: read the next answer head
-    Redirect,      // 3xx other than 304, or any answer that names a Location
-    Success,       // 2xx: deliver the body to the caller
-    Authorize,     // 401: an attempt at the server's authorization
-    ProxyAuthorize,// 407: an attempt at the proxy's authorization
-    Fail,          // everything else: the protocol exception with the answer's body
+    Continue,       // 100: read the next answer head
+    Redirect,       // 3xx other than 304, or any answer that names a Location
+    Success,        // 2xx: deliver the body to the caller
+    Authorize,      // 401: an attempt at the server's authorization
+    ProxyAuthorize, // 407: an attempt at the proxy's authorization
+    Fail,           // everything else: the protocol exception with the answer's body
 };
 
 // The outcome table. `hasLocation` is true when the answer carries a non-empty "Location",
@@ -42,5 +42,4 @@ bool StatusHasNoBody(int code);
 // at the limit a handled redirect finishes the Get with the redirect answer itself (there is
 // no "too many redirects" error); an unhandled one fails with the protocol exception.
 enum class TIdRedirectDecision { Follow, Finish, Fail };
-TIdRedirectDecision DecideRedirect(bool handleRedirects, int redirectCount, int redirectMaximum,
-                                   bool handled);
+TIdRedirectDecision DecideRedirect(bool handleRedirects, int redirectCount, int redirectMaximum, bool handled);

@@ -4,10 +4,7 @@
 
 namespace {
 
-bool IsContinuation(const std::string& line)
-{
-    return !line.empty() && (line[0] == ' ' || line[0] == '\t');
-}
+bool IsContinuation(const std::string& line) { return !line.empty() && (line[0] == ' ' || line[0] == '\t'); }
 
 bool IsFoldBreak(char c) { return c == ' ' || c == '\t' || c == ','; }
 bool IsSkippedAfterBreak(char c) { return IsFoldBreak(c) || c == '\r' || c == '\n'; }
@@ -104,8 +101,8 @@ std::vector<std::string> TIdHeaderList::FoldLine(std::string_view line, int fold
 {
     std::vector<std::string> pieces;
     const std::size_t limit = foldLength > 0 ? static_cast<std::size_t>(foldLength) : 0;
-    std::size_t start = 0;          // first character of the current piece
-    std::size_t breakAt = 0;        // last break character of the current piece, when hasBreak
+    std::size_t start = 0;   // first character of the current piece
+    std::size_t breakAt = 0; // last break character of the current piece, when hasBreak
     bool hasBreak = false;
     bool quoted = false;
     std::size_t i = 0;

@@ -11,10 +11,7 @@ char* TIdManagedBuffer::PrepareAppend(std::size_t count)
     return data_.data() + prepared_;
 }
 
-void TIdManagedBuffer::CommitAppend(std::size_t count)
-{
-    data_.resize(prepared_ + count);
-}
+void TIdManagedBuffer::CommitAppend(std::size_t count) { data_.resize(prepared_ + count); }
 
 std::size_t TIdManagedBuffer::IndexOf(char byte, std::size_t from) const
 {

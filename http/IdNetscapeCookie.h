@@ -57,10 +57,7 @@ public:
     std::string Comment;
 
 protected:
-    TIdNetscapeCookie(platform::System& system, TIdCookieForm form)
-        : Form(form), system_(system), classForm_(form)
-    {
-    }
+    TIdNetscapeCookie(platform::System& system, TIdCookieForm form) : Form(form), system_(system), classForm_(form) {}
 
     // The attribute items after the first, names upper-cased ("PATH=/", "SECURE").
     virtual void LoadProperties(const std::vector<std::string>& items);

@@ -66,8 +66,7 @@ void TIdResponseHeaderInfo::ProcessHeaders(platform::System& system)
         rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
         const auto dash = rest.find('-');
         const auto start = DecimalInt64(rest.substr(0, dash));
-        const std::string_view afterDash =
-            dash == std::string_view::npos ? std::string_view() : rest.substr(dash + 1);
+        const std::string_view afterDash = dash == std::string_view::npos ? std::string_view() : rest.substr(dash + 1);
         const auto end = DecimalInt64(afterDash.substr(0, afterDash.find('/')));
         if (start && end) {
             ContentRangeStart = *start;

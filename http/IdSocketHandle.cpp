@@ -7,10 +7,7 @@
 
 #include <vector>
 
-TIdSocketHandle::~TIdSocketHandle()
-{
-    ReleaseSocket();
-}
+TIdSocketHandle::~TIdSocketHandle() { ReleaseSocket(); }
 
 void TIdSocketHandle::CreateSocket(int type, int protocol)
 {

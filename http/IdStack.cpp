@@ -162,10 +162,7 @@ bool TIdStack::StackStarted()
     return gStackStarted;
 }
 
-void TIdStack::UseSockets(platform::Sockets* sockets)
-{
-    gSockets.store(sockets);
-}
+void TIdStack::UseSockets(platform::Sockets* sockets) { gSockets.store(sockets); }
 
 TIdStack& GlobalStack()
 {
@@ -232,10 +229,7 @@ bool TIdStack::CheckSocketResult(std::int64_t result, std::initializer_list<int>
     ThrowSocketError(number);
 }
 
-void TIdStack::ThrowSocketError(int number)
-{
-    throw EIdSocketError(number, SocketErrorText(number));
-}
+void TIdStack::ThrowSocketError(int number) { throw EIdSocketError(number, SocketErrorText(number)); }
 
 platform::TSocket TIdStack::OpenSocket(int type, int protocol)
 {
@@ -249,7 +243,8 @@ int TIdStack::SelectReadable(std::vector<platform::TSocket>& sockets, int timeou
 {
     if (sockets.size() > MaxSelectSockets)
         throw EIdStackSetSizeExceeded();
-    return Library([&] { return sockets_.SelectReadable(sockets, timeoutMs == TimeoutInfinite ? -1 : std::max(timeoutMs, 0)); });
+    return Library(
+        [&] { return sockets_.SelectReadable(sockets, timeoutMs == TimeoutInfinite ? -1 : std::max(timeoutMs, 0)); });
 }
 
 int TIdStack::Bind(platform::TSocket s, const std::string& ip, int port)

@@ -31,7 +31,4 @@ void TIdTCPClient::OpenConnection(int timeout)
     }
 }
 
-std::unique_ptr<TIdIOHandler> TIdTCPClient::NewIOHandler()
-{
-    return std::make_unique<TIdIOHandlerSocket>(nullptr);
-}
+std::unique_ptr<TIdIOHandler> TIdTCPClient::NewIOHandler() { return std::make_unique<TIdIOHandlerSocket>(nullptr); }

@@ -114,10 +114,7 @@ bool TIdTCPConnection::CheckPeerClosed(bool raise, bool ignoreBuffer)
     return closed;
 }
 
-void TIdTCPConnection::ProbePeerClosed(bool raise)
-{
-    FillInputQueue(raise, 1, false);
-}
+void TIdTCPConnection::ProbePeerClosed(bool raise) { FillInputQueue(raise, 1, false); }
 
 void TIdTCPConnection::ResetState()
 {
@@ -180,8 +177,8 @@ std::int64_t TIdTCPConnection::Fill(bool raiseIfClosed, int timeout, bool raiseO
 std::string TIdTCPConnection::ReceiveLine(const std::string& terminatorIn, int timeout, int maxLengthIn)
 {
     const std::string terminator = terminatorIn.empty() ? std::string("\n") : terminatorIn;
-    const std::size_t maxLength =
-        maxLengthIn == -1 ? static_cast<std::size_t>(std::max(maxLineLength_, 0)) : static_cast<std::size_t>(maxLengthIn);
+    const std::size_t maxLength = maxLengthIn == -1 ? static_cast<std::size_t>(std::max(maxLineLength_, 0))
+                                                    : static_cast<std::size_t>(maxLengthIn);
     lineWasSplit_ = false;
     lineTimedOut_ = false;
     std::size_t found = std::string::npos; // bytes before the terminator
@@ -266,15 +263,16 @@ void TIdTCPConnection::ReceiveToStream(TStream& stream, std::int64_t count, bool
     if (count == -1 && !untilClose) {
         unsigned char prefix[4];
         ReceiveExact(prefix, 4);
-        const auto value = static_cast<std::int32_t>((std::uint32_t{prefix[0]} << 24) | (std::uint32_t{prefix[1]} << 16) |
-                                                     (std::uint32_t{prefix[2]} << 8) | std::uint32_t{prefix[3]});
+        const auto value =
+            static_cast<std::int32_t>((std::uint32_t{prefix[0]} << 24) | (std::uint32_t{prefix[1]} << 16) |
+                                      (std::uint32_t{prefix[2]} << 8) | std::uint32_t{prefix[3]});
         count = std::max<std::int32_t>(value, 0);
     }
     // A read until close has no size limit of its own (a body above 2 GiB must not stop
     // short) unless the caller gives one. A sized read does not allocate from the announced
     // count: the stream grows with the bytes that arrive.
-    std::int64_t remaining = untilClose && count < 0 ? std::numeric_limits<std::int64_t>::max()
-                                                     : std::max<std::int64_t>(count, 0);
+    std::int64_t remaining =
+        untilClose && count < 0 ? std::numeric_limits<std::int64_t>::max() : std::max<std::int64_t>(count, 0);
 
     auto cutStream = [&stream] { stream.CutAtPosition(); };
     try {
@@ -342,10 +340,7 @@ void TIdTCPConnection::SendText(const std::string& text)
         SendBytes(text.data(), static_cast<std::int64_t>(text.size()), false);
 }
 
-void TIdTCPConnection::SendLine(const std::string& text)
-{
-    SendText(text + "\r\n");
-}
+void TIdTCPConnection::SendLine(const std::string& text) { SendText(text + "\r\n"); }
 
 void TIdTCPConnection::SendBytes(const void* buffer, std::int64_t count, bool now)
 {
@@ -373,8 +368,8 @@ void TIdTCPConnection::SendBytes(const void* buffer, std::int64_t count, bool no
         peerClosed_ = n == 0;
         CheckPeerClosed(true, false);
         if (n == -1) {
-            if (stack.CheckSocketResult(
-                    -1, {platform::WsaEShutdown, platform::WsaEConnAborted, platform::WsaEConnReset})) {
+            if (stack.CheckSocketResult(-1,
+                                        {platform::WsaEShutdown, platform::WsaEConnAborted, platform::WsaEConnReset})) {
                 DropSocket();
                 TIdStack::ThrowSocketError(stack.LastSocketError());
             }
@@ -438,8 +433,8 @@ void TIdTCPConnection::SendStream(TMemoryStream& stream, bool fromStart, std::in
             const std::int64_t block = std::min({left, static_cast<std::int64_t>(sendBufferSize_), inStream});
             if (block <= 0)
                 throw EIdNoDataToRead();
-            const auto bytes = stream.Bytes().substr(static_cast<std::size_t>(stream.Position()),
-                                                     static_cast<std::size_t>(block));
+            const auto bytes =
+                stream.Bytes().substr(static_cast<std::size_t>(stream.Position()), static_cast<std::size_t>(block));
             stream.SetPosition(stream.Position() + block);
             SendBytes(bytes.data(), block, false);
             left -= block;

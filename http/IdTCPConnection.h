@@ -168,8 +168,8 @@ private:
     // uses it, when the outermost one returns.
     void DetachIOHandler();
 
-    TIdIOHandler* ioHandler_ = nullptr;             // attached: owned or borrowed
-    std::unique_ptr<TIdIOHandler> ownedIOHandler_;  // the attached one when it is owned
+    TIdIOHandler* ioHandler_ = nullptr;                             // attached: owned or borrowed
+    std::unique_ptr<TIdIOHandler> ownedIOHandler_;                  // the attached one when it is owned
     std::vector<std::unique_ptr<TIdIOHandler>> detachedIOHandlers_; // freed once unused
     int handlerUses_ = 0;
     int maxLineLength_ = DefaultMaxLineLength;

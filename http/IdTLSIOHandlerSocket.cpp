@@ -29,8 +29,8 @@ constexpr std::size_t kRecordSize = 16384;
 } // namespace
 
 TIdTLSIOHandlerSocket::TIdTLSIOHandlerSocket(TComponent* owner, const platform::Tls& tls, std::string caFile)
-    : TIdIOHandlerSocket(owner), tls_(tls), caFile_(std::move(caFile)),
-      plain_(std::make_unique<char[]>(kRecordSize)), received_(std::make_unique<char[]>(RecvChunk))
+    : TIdIOHandlerSocket(owner), tls_(tls), caFile_(std::move(caFile)), plain_(std::make_unique<char[]>(kRecordSize)),
+      received_(std::make_unique<char[]>(RecvChunk))
 {
 }
 
@@ -85,8 +85,7 @@ void TIdTLSIOHandlerSocket::Handshake(const std::string& host, int timeout)
                                         std::to_string(timeout) + " ms.");
         const std::int64_t n = stack.Recv(Binding()->OsSocket(), buffer, RecvChunk);
         if (n == 0)
-            throw EIdTLSHandshakeFailed("TLS handshake with " + host +
-                                        " failed: the server closed the connection.");
+            throw EIdTLSHandshakeFailed("TLS handshake with " + host + " failed: the server closed the connection.");
         if (n < 0) {
             if (!IsHandleOpen())
                 return;
@@ -217,8 +216,7 @@ std::int64_t TIdTLSIOHandlerSocket::SendSome(const void* buffer, std::size_t len
 
 void TIdTLSIOHandlerSocket::ShutHandle()
 {
-    if (IsHandleOpen() && session_ && established_ && !eof_ &&
-        session_->FailureKind() == platform::TlsFailure::None) {
+    if (IsHandleOpen() && session_ && established_ && !eof_ && session_->FailureKind() == platform::TlsFailure::None) {
         session_->CloseNotify();
         try {
             SendQueued();

@@ -68,18 +68,18 @@ constexpr std::string_view kDefaults[TMessageCatalogue::kEntryCount] = {
     "Mise à jour %s",
     // 52: the offer of a new version; %s: application, installed version, new version,
     // release notes. The rules are 50 hyphens each; "a  jour" has two blanks.
-        "Une nouvelle version de %s est disponible.\r\n"
-        "Version Actuelle: %s\r\n"
-        "Nouvelle version: %s\r\n"
-        "--------------------------------------------------\r\n"
-        "%s\r\n"
-        "--------------------------------------------------\r\n"
-        "Souhaitez vous mettre a  jour votre logiciel?",
+    "Une nouvelle version de %s est disponible.\r\n"
+    "Version Actuelle: %s\r\n"
+    "Nouvelle version: %s\r\n"
+    "--------------------------------------------------\r\n"
+    "%s\r\n"
+    "--------------------------------------------------\r\n"
+    "Souhaitez vous mettre a  jour votre logiciel?",
     // 53: status line while the update server is asked and after its answer is read
     "Vérification des mises à jour a partir du web...",
     // 54: message when the update server cannot be reached
-        "Impossible de trouver le serveur de mise a jour.\r\n"
-        "Veuillez verifier votre connection ou proceder a une mise a jour manuelle a partir du site web de l'editeur.",
+    "Impossible de trouver le serveur de mise a jour.\r\n"
+    "Veuillez verifier votre connection ou proceder a une mise a jour manuelle a partir du site web de l'editeur.",
     // 55: status line after the update check failed
     "Echec de mise a jour",
     // 56: manual-update hint in the notes box; %s = the product page address
@@ -95,25 +95,25 @@ constexpr std::string_view kDefaults[TMessageCatalogue::kEntryCount] = {
     // 61: status line after the installer download failed
     "Erreur lors de la mise a jour",
     // 62: message after the installer download failed
-        "Erreur lors du telechargement.\r\n"
-        "Fermeture du programme de mises à jour.",
+    "Erreur lors du telechargement.\r\n"
+    "Fermeture du programme de mises à jour.",
     // 63: message before the installer is started; %s = application name
     "Veuillez fermer toutes les instances de %s avant de continuer...",
     // 64: status line while the downloaded installer is saved
     "Sauvegarde du setup telecharger...",
     // 65: message when the update server's answer fails the publisher's signature check
-        "La réponse du serveur de mise à jour n'a pas pu être vérifiée.\r\n"
-        "Aucune mise à jour n'est installée. Veuillez proceder a une mise a jour manuelle a partir du site web de l'editeur.",
+    "La réponse du serveur de mise à jour n'a pas pu être vérifiée.\r\n"
+    "Aucune mise à jour n'est installée. Veuillez proceder a une mise a jour manuelle a partir du site web de l'editeur.",
     // 66: status line after the update server's answer was refused
     "Réponse du serveur de mise à jour non vérifiée",
     // 67: message when the downloaded installer is not the one the publisher signed
-        "Le programme d'installation téléchargé ne correspond pas à celui signé par l'éditeur.\r\n"
-        "Il n'a pas été lancé.",
+    "Le programme d'installation téléchargé ne correspond pas à celui signé par l'éditeur.\r\n"
+    "Il n'a pas été lancé.",
     // 68: message when the installer does not fit on the disk; %s = megabytes needed, the
     // update folder, megabytes free
-        "Espace disque insuffisant pour télécharger la mise à jour.\r\n"
-        "Il faut %s Mo libres dans le dossier %s ; il n'y en a que %s Mo.\r\n"
-        "Libérez de la place, puis relancez la mise à jour.",
+    "Espace disque insuffisant pour télécharger la mise à jour.\r\n"
+    "Il faut %s Mo libres dans le dossier %s ; il n'y en a que %s Mo.\r\n"
+    "Libérez de la place, puis relancez la mise à jour.",
 };
 
 std::size_t IndexOf(int number)

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
   libgtest-dev googletest
-  clang libclang-rt-14-dev clang-tidy
+  clang libclang-rt-14-dev clang-tidy clang-format
   libssl-dev openssl locales
   python3 curl time
   xvfb xauth x11-utils imagemagick openbox wmctrl xdotool

@@ -90,8 +90,7 @@ std::optional<ContentRange> ParseContentRange(std::string_view value)
     return ContentRange{*first, *last, *total};
 }
 
-ResumeAnswer JudgeResumeAnswer(int code, const TIdHeaderList& headers, const ResumeRecord& record,
-                               std::int64_t offset)
+ResumeAnswer JudgeResumeAnswer(int code, const TIdHeaderList& headers, const ResumeRecord& record, std::int64_t offset)
 {
     if (code != 206)
         return ResumeAnswer::FromZero; // a whole body (any other status never reaches here)

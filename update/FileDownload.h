@@ -37,7 +37,7 @@ struct ResumeRecord {
     std::string Address{};
     std::string ETag{};         // a strong entity tag, as received; or empty
     std::string LastModified{}; // the "Last-Modified" text as received; used without an ETag
-    std::int64_t Size = -1;   // the whole file; -1 when not known
+    std::int64_t Size = -1;     // the whole file; -1 when not known
     std::string Offer{};        // the caller's identity of what is downloaded ("" when none)
 };
 // "key=value" lines; values are kept byte for byte (quotes of an entity tag included).
@@ -60,8 +60,7 @@ enum class ResumeAnswer {
 };
 // How an answer with status `code` and `headers` to a request for the bytes from `offset`
 // on (0: the whole file was asked for) is written, for a part file of `record`.
-ResumeAnswer JudgeResumeAnswer(int code, const TIdHeaderList& headers, const ResumeRecord& record,
-                               std::int64_t offset);
+ResumeAnswer JudgeResumeAnswer(int code, const TIdHeaderList& headers, const ResumeRecord& record, std::int64_t offset);
 
 class TFileDownload {
 public:

@@ -17,10 +17,7 @@ int TUpdateFrm::ShowMsg(const std::string& text, const std::string& caption, int
     return env_.App.MessageBox(this, text, caption.empty() ? env_.App.Title() : caption, kind);
 }
 
-void TUpdateFrm::ShowInfo(const std::string& text)
-{
-    ShowMsg(text, installed_.AppName, MB_OK);
-}
+void TUpdateFrm::ShowInfo(const std::string& text) { ShowMsg(text, installed_.AppName, MB_OK); }
 
 void TUpdateFrm::RunAndWait(const std::string& fileName, const std::string& params, int /*showCmd*/)
 {
@@ -40,7 +37,4 @@ void TUpdateFrm::RunAndWait(const std::string& fileName, const std::string& para
     }
 }
 
-void TUpdateFrm::Label3Click(TComponent*)
-{
-    env_.Sys.OpenDocument(installed_.HomePage + "/", updateFolder_);
-}
+void TUpdateFrm::Label3Click(TComponent*) { env_.Sys.OpenDocument(installed_.HomePage + "/", updateFolder_); }

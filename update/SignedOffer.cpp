@@ -65,7 +65,7 @@ std::optional<TDateTime> ParseUtcTimestamp(std::string_view t)
     // 2026-12-08T13:45:00Z
     if (t.size() != 20 || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' || t[16] != ':' || t[19] != 'Z')
         return std::nullopt;
-    const std::string_view parts[] = {t.substr(0, 4), t.substr(5, 2),  t.substr(8, 2),
+    const std::string_view parts[] = {t.substr(0, 4),  t.substr(5, 2),  t.substr(8, 2),
                                       t.substr(11, 2), t.substr(14, 2), t.substr(17, 2)};
     for (auto p : parts)
         if (!AllDigits(p))
@@ -177,7 +177,8 @@ std::optional<std::string> SignedValueProblem(std::string_view value)
         if (c == '\0')
             return "contains a NUL byte";
     }
-    if (!value.empty() && (static_cast<unsigned char>(value.front()) <= 32 || static_cast<unsigned char>(value.back()) <= 32))
+    if (!value.empty() &&
+        (static_cast<unsigned char>(value.front()) <= 32 || static_cast<unsigned char>(value.back()) <= 32))
         return "begins or ends with a blank or control character";
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         return "is enclosed in quotes, which the reader removes";

@@ -33,8 +33,8 @@ class Crypto;
 }
 
 // The keys of the answer's section "web" that the signature covers, in message order.
-inline constexpr std::array<const char*, 8> kSignedOfferKeys = {
-    "AppName", "buildId", "version", "whatnews", "SetupPath", "SetupSize", "SetupSha256", "Expires"};
+inline constexpr std::array<const char*, 8> kSignedOfferKeys = {"AppName",   "buildId",   "version",     "whatnews",
+                                                                "SetupPath", "SetupSize", "SetupSha256", "Expires"};
 inline constexpr const char* kOfferSignatureKey = "Signature";
 inline constexpr std::string_view kSignedOfferHeader = "update-offer-v1";
 

@@ -4,15 +4,9 @@
 #include "platform/runtime/Exception.h"
 #include "platform/runtime/Strings.h"
 
-bool IsHiddenSwitch(std::string_view param)
-{
-    return LowerCase(Trim(param)) == "/hidden";
-}
+bool IsHiddenSwitch(std::string_view param) { return LowerCase(Trim(param)) == "/hidden"; }
 
-bool HasLangIdSwitch(std::string_view param)
-{
-    return LowerCase(param).find("/langid=") != std::string::npos;
-}
+bool HasLangIdSwitch(std::string_view param) { return LowerCase(param).find("/langid=") != std::string::npos; }
 
 StartupSwitches ScanStartupSwitches(const std::vector<std::string>& params)
 {

@@ -6,8 +6,7 @@ void ConfigureUpdateClient(TIdHTTP& http)
 {
     // The leading blank of Accept is the window's own value and goes out as it stands.
     http.Request().Accept = " text/html ,*/*";
-    http.Request().UserAgent =
-        "Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.9) Gecko/2008052906 Firefox/3.0";
+    http.Request().UserAgent = "Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.9) Gecko/2008052906 Firefox/3.0";
     http.HTTPOptions = {hoForceEncodeParams};
     http.SetReadTimeout(0);
     http.SetMaxLineAction(maException);

@@ -24,8 +24,7 @@ TFont OwnFont(int color, unsigned style, int charset)
 
 } // namespace
 
-TUpdateFrm::TUpdateFrm(const UpdaterEnvironment& env, TComponent* owner)
-    : TForm(owner, "UpdateFrm"), env_(env)
+TUpdateFrm::TUpdateFrm(const UpdaterEnvironment& env, TComponent* owner) : TForm(owner, "UpdateFrm"), env_(env)
 {
     // The window as designed; the creation handler relabels and shows it.
     SetCaption("Mise a jour");
@@ -147,8 +146,8 @@ void TUpdateFrm::FormCloseQuery(TComponent*, bool& CanClose)
 {
     if (updateState_ != UpdateState::Waiting) {
         // Asked even in hidden mode: the user closing the window must confirm a running update.
-        CanClose = env_.App.MessageBox(nullptr, Entry(CatalogueEntry::CloseQuestion), Entry(CatalogueEntry::CloseCaption),
-                                       MB_YESNOCANCEL) == IDYES;
+        CanClose = env_.App.MessageBox(nullptr, Entry(CatalogueEntry::CloseQuestion),
+                                       Entry(CatalogueEntry::CloseCaption), MB_YESNOCANCEL) == IDYES;
     }
     if (CanClose)
         EndRun();
@@ -163,7 +162,4 @@ std::string TUpdateFrm::FormatEntryWith(CatalogueEntry e, const std::vector<Form
     }
 }
 
-void TUpdateFrm::cancelBtClick(TComponent*)
-{
-    Close();
-}
+void TUpdateFrm::cancelBtClick(TComponent*) { Close(); }

@@ -45,10 +45,10 @@ public:
     UPDATER_CLASS_NAME(TUpdateFrm)
 
     // Components, owned by the window (freed with it).
-    TLabel* Label1;       // status line
-    TLabel* Label2;       // speed line
-    TLabel* Label3;       // product page link
-    TMemo* Memo;          // notes box
+    TLabel* Label1; // status line
+    TLabel* Label2; // speed line
+    TLabel* Label3; // product page link
+    TMemo* Memo;    // notes box
     TProgressBar* ProgressBar;
     TButton* cancelBt;
     TTimer* Timer1;
@@ -134,7 +134,7 @@ private:
         std::string Status{};
         std::optional<std::string> Notes{};    // replaces the notes box
         std::optional<std::string> FollowUp{}; // an information box after the status line
-        bool EndsRun = false;                // the run state becomes Ending
+        bool EndsRun = false;                  // the run state becomes Ending
     };
     void FailRun(const RunFailure& failure);
     // A failed check, or a refused answer: `message` in a box, `status`, the product page
@@ -194,8 +194,7 @@ private:
 inline constexpr const char* kInstallerStartingText = "Application de la mise a jour...";
 inline constexpr const char* kTransferDoneText = "Téléchargement terminé avec succès.";
 inline constexpr const char* kErrorCaption = "Error";
-inline constexpr const char* kCheckQuery =
-    "index.php?checkupdate&app=%s&version=%s&updatemode=appUpdater&langid=%d";
+inline constexpr const char* kCheckQuery = "index.php?checkupdate&app=%s&version=%s&updatemode=appUpdater&langid=%d";
 inline constexpr int SW_SHOW = 5;
 // The largest check answer taken; a longer one fails the check.
 inline constexpr std::int64_t kMaxCheckAnswerSize = std::int64_t{1} << 20;

@@ -49,10 +49,7 @@ void TUpdateFrm::EndRun()
     updateState_ = UpdateState::Ending;
 }
 
-bool TUpdateFrm::IsConnected()
-{
-    return env_.ConnectionTest ? env_.ConnectionTest() : env_.Sys.IsConnected();
-}
+bool TUpdateFrm::IsConnected() { return env_.ConnectionTest ? env_.ConnectionTest() : env_.Sys.IsConnected(); }
 
 std::string TUpdateFrm::CheckAddress() const
 {
@@ -61,10 +58,7 @@ std::string TUpdateFrm::CheckAddress() const
     return LowerCase(installed_.UpdateServer + query);
 }
 
-void TUpdateFrm::PumpMessages()
-{
-    env_.App.ProcessMessages();
-}
+void TUpdateFrm::PumpMessages() { env_.App.ProcessMessages(); }
 
 void TUpdateFrm::RunUpdate()
 {
@@ -163,7 +157,9 @@ bool TUpdateFrm::AcceptOffer()
     // The saved file is read through the same reader as the offered settings, so the texts
     // verified are the texts used.
     TSettingsFile answer(env_.Sys, OfferedSettingsPath(updateFolder_));
-    const OfferLookup lookup = [&answer](const std::string& key) { return answer.ReadString(kOfferedSection, key, ""); };
+    const OfferLookup lookup = [&answer](const std::string& key) {
+        return answer.ReadString(kOfferedSection, key, "");
+    };
     if (env_.Crypto) {
         const TDateTime nowUtc = env_.Sys.Now() + env_.Sys.UtcBiasMinutes() / 1440.0;
         verdict_ = VerifyOffer(*env_.Crypto, installed_.PublicKey, lookup, installed_.AppName, nowUtc);
@@ -260,7 +256,8 @@ void TUpdateFrm::CheckFreeSpace(std::int64_t needed)
         return;
     const auto free = env_.Sys.FreeSpace(updateFolder_);
     if (free && *free < needed)
-        throw EInstallerNoRoom(FormatEntry(CatalogueEntry::NoRoom, MiB(needed, true), updateFolder_, MiB(*free, false)));
+        throw EInstallerNoRoom(
+            FormatEntry(CatalogueEntry::NoRoom, MiB(needed, true), updateFolder_, MiB(*free, false)));
 }
 
 void TUpdateFrm::DownloadInstaller(TFileDownload& download)

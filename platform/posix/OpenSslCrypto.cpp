@@ -40,10 +40,7 @@ std::string LastReason()
     return text;
 }
 
-[[noreturn]] void Fail(const std::string& what)
-{
-    throw Exception(what + ": " + LastReason());
-}
+[[noreturn]] void Fail(const std::string& what) { throw Exception(what + ": " + LastReason()); }
 
 bool IsP256(EVP_PKEY* key)
 {

@@ -95,8 +95,8 @@ public:
             return TlsStatus::WantRead;
         if (rejectedReason_ != X509_V_OK)
             return CertificateFailure(rejectedReason_, rejectedSubject_);
-        return Fail(TlsFailure::Handshake, "TLS handshake with " + host_ + " failed: " +
-                                               LibraryReason("the server's answer is not TLS"));
+        return Fail(TlsFailure::Handshake,
+                    "TLS handshake with " + host_ + " failed: " + LibraryReason("the server's answer is not TLS"));
     }
 
     TlsStatus Read(void* buffer, std::size_t length, std::size_t& got) override
@@ -113,8 +113,8 @@ public:
         case SSL_ERROR_ZERO_RETURN:
             return TlsStatus::Closed;
         default:
-            return Fail(TlsFailure::Stream, "TLS error on the connection to " + host_ + ": " +
-                                                LibraryReason("a record could not be read"));
+            return Fail(TlsFailure::Stream,
+                        "TLS error on the connection to " + host_ + ": " + LibraryReason("a record could not be read"));
         }
     }
 
@@ -160,8 +160,8 @@ private:
         SSL_CTX_set_default_verify_paths(ctx_);
         if (!options.CAFile.empty() && SSL_CTX_load_verify_locations(ctx_, options.CAFile.c_str(), nullptr) != 1) {
             const bool readable = std::ifstream(options.CAFile).good();
-            Fail(TlsFailure::Setup, "Cannot load the trusted certificates of \"" + options.CAFile + "\": " +
-                                        (readable ? "no PEM certificate in it" : "the file cannot be read"));
+            Fail(TlsFailure::Setup, "Cannot load the trusted certificates of \"" + options.CAFile +
+                                        "\": " + (readable ? "no PEM certificate in it" : "the file cannot be read"));
             return;
         }
         ssl_ = SSL_new(ctx_);
@@ -222,8 +222,7 @@ private:
     TlsStatus CertificateFailure(long reason, const std::string& subject)
     {
         return Fail(TlsFailure::Certificate, "The certificate of " + host_ + " was rejected: " +
-                                                 X509_verify_cert_error_string(reason) + " (subject: " +
-                                                 subject + ")");
+                                                 X509_verify_cert_error_string(reason) + " (subject: " + subject + ")");
     }
 
     TlsStatus Fail(TlsFailure kind, std::string text)

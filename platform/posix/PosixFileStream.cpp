@@ -43,10 +43,7 @@ PosixFileStream::~PosixFileStream()
     ::close(fd_);
 }
 
-void PosixFileStream::Fail(int err)
-{
-    throw EWriteError("Cannot write file \"" + Path() + "\". " + ErrnoText(err));
-}
+void PosixFileStream::Fail(int err) { throw EWriteError("Cannot write file \"" + Path() + "\". " + ErrnoText(err)); }
 
 void PosixFileStream::ReserveUpTo(std::int64_t end)
 {

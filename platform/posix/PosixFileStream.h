@@ -1,6 +1,6 @@
 #pragma once
-// The file stream on Linux: a descriptor, the shared buffer written out with pwrite, and space reserved ahead of the data with fallocate (keeping the
-// file's size) in steps of ReserveStep. A file system that cannot reserve is written
+// The file stream on Linux: a descriptor, the shared buffer written out with pwrite, and space reserved ahead of the
+// data with fallocate (keeping the file's size) in steps of ReserveStep. A file system that cannot reserve is written
 // without; its full disk then shows on the write itself.
 
 #include "platform/system/BufferedFileStream.h"

@@ -57,7 +57,7 @@ private:
 std::unique_ptr<Process> PosixSystem::StartProcess(const std::string& path, const std::vector<std::string>& args)
 {
     // A downloaded installer arrives without execute permission.
-    struct stat st{};
+    struct stat st {};
     if (stat(path.c_str(), &st) != 0)
         return nullptr; // errno says why
     if (S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0111)
@@ -82,9 +82,13 @@ bool PosixSystem::OpenDocument(const std::string& target, const std::string& wor
 {
     // The opener runs detached behind a short-lived shell, so no child is left to reap.
     const char* script = "cd \"$2\" 2>/dev/null; xdg-open \"$1\" >/dev/null 2>&1 </dev/null &";
-    std::vector<char*> argv{const_cast<char*>("/bin/sh"), const_cast<char*>("-c"), const_cast<char*>(script),
-                            const_cast<char*>("sh"), const_cast<char*>(target.c_str()),
-                            const_cast<char*>(workDir.c_str()), nullptr};
+    std::vector<char*> argv{const_cast<char*>("/bin/sh"),
+                            const_cast<char*>("-c"),
+                            const_cast<char*>(script),
+                            const_cast<char*>("sh"),
+                            const_cast<char*>(target.c_str()),
+                            const_cast<char*>(workDir.c_str()),
+                            nullptr};
     pid_t pid = 0;
     if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ) != 0)
         return false;

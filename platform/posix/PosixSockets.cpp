@@ -94,15 +94,9 @@ int Fail(int wsa)
     return SocketError;
 }
 
-int FailErrno()
-{
-    return Fail(SocketErrorFromErrno(errno));
-}
+int FailErrno() { return Fail(SocketErrorFromErrno(errno)); }
 
-int Fd(TSocket s)
-{
-    return static_cast<int>(s);
-}
+int Fd(TSocket s) { return static_cast<int>(s); }
 
 bool ToAddress(const std::string& ip, int port, sockaddr_in& addr)
 {
@@ -144,10 +138,7 @@ int SocketErrorFromErrno(int errnoValue)
     return Lookup(Source::Errno, errnoValue);
 }
 
-int SocketErrorFromResolver(int eaiValue)
-{
-    return Lookup(Source::Resolver, eaiValue);
-}
+int SocketErrorFromResolver(int eaiValue) { return Lookup(Source::Resolver, eaiValue); }
 
 Sockets& SystemSockets()
 {
@@ -320,15 +311,9 @@ int PosixSockets::Close(TSocket s)
     return 0;
 }
 
-int PosixSockets::GetSockName(TSocket s, std::string& ip, int& port)
-{
-    return NameOf(s, ip, port, ::getsockname);
-}
+int PosixSockets::GetSockName(TSocket s, std::string& ip, int& port) { return NameOf(s, ip, port, ::getsockname); }
 
-int PosixSockets::GetPeerName(TSocket s, std::string& ip, int& port)
-{
-    return NameOf(s, ip, port, ::getpeername);
-}
+int PosixSockets::GetPeerName(TSocket s, std::string& ip, int& port) { return NameOf(s, ip, port, ::getpeername); }
 
 int PosixSockets::SetSockOpt(TSocket s, int level, int option, const void* value, int length)
 {
@@ -384,9 +369,6 @@ int PosixSockets::GetHostByName(const std::string& name, std::string& dotted)
     return 0;
 }
 
-int PosixSockets::LastError()
-{
-    return tLastError;
-}
+int PosixSockets::LastError() { return tLastError; }
 
 } // namespace platform

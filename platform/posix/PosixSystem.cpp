@@ -190,9 +190,7 @@ std::string PosixSystem::ReadFilePart(const std::string& path, std::int64_t offs
 
 void PosixSystem::WriteFile(const std::string& path, std::string_view bytes)
 {
-    auto fail = [&](int err) {
-        throw EFCreateError("Cannot create file \"" + path + "\". " + ErrorText(err));
-    };
+    auto fail = [&](int err) { throw EFCreateError("Cannot create file \"" + path + "\". " + ErrorText(err)); };
     if (path.empty())
         fail(ENOENT);
 
@@ -238,10 +236,7 @@ bool PosixSystem::FileExists(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool PosixSystem::RemoveFile(const std::string& path)
-{
-    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
-}
+bool PosixSystem::RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
 
 bool PosixSystem::DirectoryExists(const std::string& path)
 {
@@ -249,10 +244,7 @@ bool PosixSystem::DirectoryExists(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool PosixSystem::CreateDir(const std::string& path)
-{
-    return !path.empty() && ::mkdir(path.c_str(), 0777) == 0;
-}
+bool PosixSystem::CreateDir(const std::string& path) { return !path.empty() && ::mkdir(path.c_str(), 0777) == 0; }
 
 std::unique_ptr<TFileStream> PosixSystem::OpenFileStream(const std::string& path, OpenMode mode)
 {
@@ -298,8 +290,8 @@ std::optional<std::int64_t> PosixSystem::FreeSpace(const std::string& folder)
     return static_cast<std::int64_t>(bytes > limit ? limit : bytes);
 }
 
-std::string PosixSystem::GetProfileString(const std::string& path, const std::string& section,
-                                          const std::string& key, const std::string& def)
+std::string PosixSystem::GetProfileString(const std::string& path, const std::string& section, const std::string& key,
+                                          const std::string& def)
 {
     std::string bytes;
     if (ReadWholeFile(path, bytes) != 0)
@@ -338,7 +330,9 @@ void PosixSystem::Sleep(int ms)
 {
     if (ms <= 0)
         return;
-    struct timespec left{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    struct timespec left {
+        ms / 1000, static_cast<long>(ms % 1000) * 1000000L
+    };
     while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
@@ -347,8 +341,7 @@ std::string PosixSystem::ErrorText(int code)
 {
     char buf[256] = {};
     std::string text = PickErrorText(::strerror_r(code, buf, sizeof buf), buf);
-    while (!text.empty() &&
-           (static_cast<unsigned char>(text.back()) <= 32 || text.back() == '.'))
+    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 32 || text.back() == '.'))
         text.pop_back();
     return text;
 }

@@ -42,8 +42,8 @@ public:
     std::optional<std::int64_t> FreeSpace(const std::string& folder) override;
 
     // A file that cannot be read counts as absent: the default is returned.
-    std::string GetProfileString(const std::string& path, const std::string& section,
-                                 const std::string& key, const std::string& def) override;
+    std::string GetProfileString(const std::string& path, const std::string& section, const std::string& key,
+                                 const std::string& def) override;
 
     TDateTime Now() override;
     int UtcBiasMinutes() override;

@@ -14,7 +14,6 @@ namespace platform {
 
 // The folder that the file gives for `name` (e.g. "XDG_DOCUMENTS_DIR"), with "$HOME"
 // replaced by `home`; nothing when the file does not give it.
-std::optional<std::string> ReadUserDir(std::string_view fileBytes, std::string_view name,
-                                       const std::string& home);
+std::optional<std::string> ReadUserDir(std::string_view fileBytes, std::string_view name, const std::string& home);
 
 } // namespace platform

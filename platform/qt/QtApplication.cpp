@@ -21,8 +21,7 @@ using GlibPendingFn = int (*)(void* context);
 
 GlibPendingFn GlibPending()
 {
-    static const GlibPendingFn fn =
-        reinterpret_cast<GlibPendingFn>(dlsym(RTLD_DEFAULT, "g_main_context_pending"));
+    static const GlibPendingFn fn = reinterpret_cast<GlibPendingFn>(dlsym(RTLD_DEFAULT, "g_main_context_pending"));
     return fn;
 }
 
@@ -81,15 +80,9 @@ int ButtonCode(QMessageBox::StandardButton button)
 
 } // namespace
 
-QtApplication::QtApplication(QApplication& app) : qapp_(app)
-{
-    QApplication::setQuitOnLastWindowClosed(false);
-}
+QtApplication::QtApplication(QApplication& app) : qapp_(app) { QApplication::setQuitOnLastWindowClosed(false); }
 
-void QtApplication::ProcessMessages()
-{
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
+void QtApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 bool QtApplication::HandleMessage()
 {
@@ -164,10 +157,7 @@ int QtApplication::MessageBox(TForm* owner, const std::string& text, const std::
     return clicked ? ButtonCode(box.standardButton(clicked)) : 0;
 }
 
-void QtApplication::ShowMessage(const std::string& text)
-{
-    MessageBox(nullptr, text, Title(), MB_OK);
-}
+void QtApplication::ShowMessage(const std::string& text) { MessageBox(nullptr, text, Title(), MB_OK); }
 
 void QtApplication::ShowException(const std::string& message)
 {
@@ -188,9 +178,6 @@ std::string QtApplication::Title() const
     return title_.empty() ? FromQString(QCoreApplication::applicationName()) : title_;
 }
 
-bool QtApplication::IsMainThread() const
-{
-    return QThread::currentThread() == qapp_.thread();
-}
+bool QtApplication::IsMainThread() const { return QThread::currentThread() == qapp_.thread(); }
 
 } // namespace platform

@@ -14,10 +14,7 @@ QtControlPeer::QtControlPeer(Application& app, TControl& control, QWidget* widge
     widget_->setObjectName(QString::fromStdString(control.Name()));
 }
 
-QtControlPeer::~QtControlPeer()
-{
-    delete widget_.data();
-}
+QtControlPeer::~QtControlPeer() { delete widget_.data(); }
 
 QWidget* QtControlPeer::WidgetOf(const TComponent* component)
 {
@@ -39,9 +36,8 @@ void QtControlPeer::SyncAll()
         return;
     // Text and font before bounds (a label widens to its text), visibility last.
     for (TProperty p : {TProperty::Caption, TProperty::Hint, TProperty::Enabled, TProperty::Font, TProperty::Cursor,
-                        TProperty::Items, TProperty::ItemIndex, TProperty::Lines, TProperty::Range,
-                        TProperty::Columns, TProperty::Rows, TProperty::Filter, TProperty::Other,
-                        TProperty::Bounds, TProperty::Visible})
+                        TProperty::Items, TProperty::ItemIndex, TProperty::Lines, TProperty::Range, TProperty::Columns,
+                        TProperty::Rows, TProperty::Filter, TProperty::Other, TProperty::Bounds, TProperty::Visible})
         Apply(p);
 }
 
@@ -90,10 +86,7 @@ void QtControlPeer::ApplyBounds()
     widget_->setGeometry(control_.Left(), control_.Top(), control_.Width(), control_.Height());
 }
 
-void QtControlPeer::ApplyVisible()
-{
-    widget_->setVisible(control_.Visible());
-}
+void QtControlPeer::ApplyVisible() { widget_->setVisible(control_.Visible()); }
 
 void QtControlPeer::ApplyFontAndColors()
 {
@@ -106,9 +99,6 @@ void QtControlPeer::ApplyFontAndColors()
     widget_->setPalette(pal);
 }
 
-void QtControlPeer::Guarded(const std::function<void()>& handler)
-{
-    app_.Guard(handler);
-}
+void QtControlPeer::Guarded(const std::function<void()>& handler) { app_.Guard(handler); }
 
 } // namespace platform

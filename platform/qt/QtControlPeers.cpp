@@ -99,10 +99,7 @@ void QtButtonPeer::SyncAll()
     QtControlPeer::SyncAll();
 }
 
-void QtButtonPeer::ApplyText()
-{
-    static_cast<QPushButton*>(widget_.data())->setText(ToQText(control_.Caption()));
-}
+void QtButtonPeer::ApplyText() { static_cast<QPushButton*>(widget_.data())->setText(ToQText(control_.Caption())); }
 
 // --- TSpeedButton ---
 
@@ -114,10 +111,7 @@ QtSpeedButtonPeer::QtSpeedButtonPeer(Application& app, TSpeedButton& button, QWi
     QObject::connect(b, &QToolButton::clicked, b, [this] { Guarded([this] { control_.Click(); }); });
 }
 
-void QtSpeedButtonPeer::ApplyText()
-{
-    static_cast<QToolButton*>(widget_.data())->setText(ToQText(control_.Caption()));
-}
+void QtSpeedButtonPeer::ApplyText() { static_cast<QToolButton*>(widget_.data())->setText(ToQText(control_.Caption())); }
 
 // --- TMemo ---
 
@@ -182,8 +176,7 @@ void QtProgressBarPeer::Apply(TProperty what)
 
 // --- TEdit ---
 
-QtEditPeer::QtEditPeer(Application& app, TEdit& edit, QWidget* parent)
-    : QtControlPeer(app, edit, new QLineEdit(parent))
+QtEditPeer::QtEditPeer(Application& app, TEdit& edit, QWidget* parent) : QtControlPeer(app, edit, new QLineEdit(parent))
 {
     auto* e = static_cast<QLineEdit*>(widget_.data());
     QObject::connect(e, &QLineEdit::textEdited, e,
@@ -206,10 +199,7 @@ QtCheckBoxPeer::QtCheckBoxPeer(Application& app, TCheckBox& box, QWidget* parent
 {
 }
 
-void QtCheckBoxPeer::ApplyText()
-{
-    static_cast<QCheckBox*>(widget_.data())->setText(ToQText(control_.Caption()));
-}
+void QtCheckBoxPeer::ApplyText() { static_cast<QCheckBox*>(widget_.data())->setText(ToQText(control_.Caption())); }
 
 QtRadioButtonPeer::QtRadioButtonPeer(Application& app, TRadioButton& button, QWidget* parent)
     : QtControlPeer(app, button, new QRadioButton(parent))
@@ -255,10 +245,7 @@ QtGroupBoxPeer::QtGroupBoxPeer(Application& app, TCustomGroupBox& box, QWidget* 
 {
 }
 
-void QtGroupBoxPeer::ApplyText()
-{
-    static_cast<QGroupBox*>(widget_.data())->setTitle(ToQText(control_.Caption()));
-}
+void QtGroupBoxPeer::ApplyText() { static_cast<QGroupBox*>(widget_.data())->setTitle(ToQText(control_.Caption())); }
 
 void QtGroupBoxPeer::Apply(TProperty what)
 {

@@ -14,10 +14,7 @@ QString ToQText(const std::string& text)
     return s;
 }
 
-std::string FromQString(const QString& text)
-{
-    return text.toStdString();
-}
+std::string FromQString(const QString& text) { return text.toStdString(); }
 
 namespace {
 

@@ -50,8 +50,7 @@ protected:
 
 } // namespace
 
-QtFormPeer::QtFormPeer(Application& app, TForm& form)
-    : QtControlPeer(app, form, new FormWindow), form_(form)
+QtFormPeer::QtFormPeer(Application& app, TForm& form) : QtControlPeer(app, form, new FormWindow), form_(form)
 {
     static_cast<FormWindow*>(widget_.data())->onCloseRequest = [this] { Guarded([this] { form_.Close(); }); };
     // A form closed in the model is hidden, not destroyed.
@@ -67,10 +66,7 @@ void QtFormPeer::SyncAll()
     QtControlPeer::SyncAll();
 }
 
-void QtFormPeer::ApplyText()
-{
-    widget_->setWindowTitle(QString::fromStdString(form_.Caption()));
-}
+void QtFormPeer::ApplyText() { widget_->setWindowTitle(QString::fromStdString(form_.Caption())); }
 
 QSize QtFormPeer::ClientSize() const
 {
@@ -141,8 +137,8 @@ void QtFormPeer::ApplyTabOrder()
 {
     std::vector<const TControl*> order;
     for (TComponent* c : form_.Components())
-        if (auto* ctl = dynamic_cast<const TControl*>(c); ctl && ctl->TabOrder() >= 0 && WidgetOf(ctl) &&
-                                                           WidgetOf(ctl)->parentWidget() == widget_)
+        if (auto* ctl = dynamic_cast<const TControl*>(c);
+            ctl && ctl->TabOrder() >= 0 && WidgetOf(ctl) && WidgetOf(ctl)->parentWidget() == widget_)
             order.push_back(ctl);
     std::stable_sort(order.begin(), order.end(),
                      [](const TControl* a, const TControl* b) { return a->TabOrder() < b->TabOrder(); });

@@ -46,8 +46,7 @@ std::optional<std::int64_t> TryStrToInt64(std::string_view s)
         v = v * static_cast<unsigned>(base) + static_cast<unsigned>(d);
     }
     if (neg)
-        return v == 0x8000000000000000ull ? std::numeric_limits<std::int64_t>::min()
-                                          : -static_cast<std::int64_t>(v);
+        return v == 0x8000000000000000ull ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(v);
     return static_cast<std::int64_t>(v);
 }
 

@@ -33,8 +33,8 @@ constexpr std::int64_t kEpochOffset = 25569; // 1970-01-01 as a day number since
 
 TDateTime EncodeDateTime(const TSystemTime& t)
 {
-    const std::int64_t days = DaysFromCivil(t.year, static_cast<unsigned>(t.month),
-                                            static_cast<unsigned>(t.day)) + kEpochOffset;
+    const std::int64_t days =
+        DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) + kEpochOffset;
     const double frac = (t.hour * 3600000.0 + t.minute * 60000.0 + t.second * 1000.0 + t.millisecond) / 86400000.0;
     return static_cast<double>(days) + (days >= 0 ? frac : -frac);
 }

@@ -17,11 +17,11 @@ private:
     std::string message_;
 };
 
-#define UPDATER_EXCEPTION_CLASS(Name, Base)                                  \
-    class Name : public Base {                                               \
-    public:                                                                  \
-        using Base::Base;                                                    \
-        const char* ClassName() const noexcept override { return #Name; }   \
+#define UPDATER_EXCEPTION_CLASS(Name, Base)                               \
+    class Name : public Base {                                            \
+    public:                                                               \
+        using Base::Base;                                                 \
+        const char* ClassName() const noexcept override { return #Name; } \
     }
 
 // A text that does not convert to a number, or a format that does not fit its arguments.

@@ -16,11 +16,7 @@ public:
     void Free(void* block, std::size_t) override { std::free(block); }
 };
 
-
-[[noreturn]] void OutOfMemory()
-{
-    throw EOutOfMemory("Out of memory");
-}
+[[noreturn]] void OutOfMemory() { throw EOutOfMemory("Out of memory"); }
 
 } // namespace
 

@@ -37,8 +37,8 @@ constexpr int SdBoth = 2;
 class SocketLibraryError : public Exception {
 public:
     SocketLibraryError(std::string title, int systemError, std::string systemText)
-        : Exception(systemError == 0 ? title : title + ": " + systemText),
-          title_(std::move(title)), systemError_(systemError), systemText_(std::move(systemText))
+        : Exception(systemError == 0 ? title : title + ": " + systemText), title_(std::move(title)),
+          systemError_(systemError), systemText_(std::move(systemText))
     {
     }
     const std::string& Title() const noexcept { return title_; }

@@ -76,8 +76,8 @@ std::string ValueOf(std::string_view raw)
 
 } // namespace
 
-std::string ReadProfileString(std::string_view fileBytes, std::string_view section,
-                              std::string_view key, std::string_view def)
+std::string ReadProfileString(std::string_view fileBytes, std::string_view section, std::string_view key,
+                              std::string_view def)
 {
     if (fileBytes.substr(0, kUtf8Bom.size()) == kUtf8Bom)
         fileBytes.remove_prefix(kUtf8Bom.size());

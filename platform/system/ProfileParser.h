@@ -32,5 +32,5 @@
 
 constexpr std::size_t kMaxProfileValue = 2047;
 
-std::string ReadProfileString(std::string_view fileBytes, std::string_view section,
-                              std::string_view key, std::string_view def);
+std::string ReadProfileString(std::string_view fileBytes, std::string_view section, std::string_view key,
+                              std::string_view def);

@@ -72,8 +72,8 @@ public:
 
     // The private-profile read: section and key match without regard to case; the default
     // when the file, section or key is absent; values cut to 2047 characters.
-    virtual std::string GetProfileString(const std::string& path, const std::string& section,
-                                         const std::string& key, const std::string& def) = 0;
+    virtual std::string GetProfileString(const std::string& path, const std::string& section, const std::string& key,
+                                         const std::string& def) = 0;
 
     // Local date and time, millisecond resolution.
     virtual TDateTime Now() = 0;

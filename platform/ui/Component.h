@@ -14,8 +14,25 @@ class TComponent;
 
 // What changed on a component, so that a peer updates only that.
 enum class TProperty {
-    Caption, Hint, Text, Visible, Enabled, Bounds, Font, Items, ItemIndex, Lines,
-    Range, Position, Columns, Rows, Filter, Interval, Cursor, Color, Other
+    Caption,
+    Hint,
+    Text,
+    Visible,
+    Enabled,
+    Bounds,
+    Font,
+    Items,
+    ItemIndex,
+    Lines,
+    Range,
+    Position,
+    Columns,
+    Rows,
+    Filter,
+    Interval,
+    Cursor,
+    Color,
+    Other
 };
 
 // A backend's mirror of one component. Owned by the component; destroyed with it.

@@ -1,9 +1,6 @@
 #include "platform/ui/Form.h"
 
-TForm::TForm(TComponent* owner, std::string name) : TControl(owner, std::move(name))
-{
-    SetVisible(false);
-}
+TForm::TForm(TComponent* owner, std::string name) : TControl(owner, std::move(name)) { SetVisible(false); }
 
 void TForm::DoCreate()
 {

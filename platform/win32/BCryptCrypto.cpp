@@ -21,14 +21,10 @@ constexpr std::size_t kCoordinate = 32;
 
 // The DER of a P-256 SubjectPublicKeyInfo up to the point: SEQUENCE, AlgorithmIdentifier
 // (id-ecPublicKey, prime256v1), BIT STRING of 66 bytes with no unused bits.
-constexpr unsigned char kSpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d,
-                                         0x02, 0x01, 0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01,
-                                         0x07, 0x03, 0x42, 0x00};
+constexpr unsigned char kSpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01,
+                                         0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00};
 
-bool Ok(NTSTATUS s)
-{
-    return s >= 0;
-}
+bool Ok(NTSTATUS s) { return s >= 0; }
 
 class Algorithm {
 public:
@@ -145,10 +141,7 @@ std::optional<std::string> RawSignatureOfDer(std::string_view der)
     return raw;
 }
 
-std::unique_ptr<Sha256> BCryptCrypto::NewSha256() const
-{
-    return std::make_unique<BCryptSha256>();
-}
+std::unique_ptr<Sha256> BCryptCrypto::NewSha256() const { return std::make_unique<BCryptSha256>(); }
 
 bool BCryptCrypto::VerifyEcdsaP256Sha256(std::string_view publicKey, std::string_view message,
                                          std::string_view signature) const
@@ -179,8 +172,7 @@ bool BCryptCrypto::VerifyEcdsaP256Sha256(std::string_view publicKey, std::string
         return false;
     std::string sig = *raw;
     const NTSTATUS s = ::BCryptVerifySignature(key, nullptr, digest.data(), static_cast<ULONG>(digest.size()),
-                                               reinterpret_cast<PUCHAR>(sig.data()),
-                                               static_cast<ULONG>(sig.size()), 0);
+                                               reinterpret_cast<PUCHAR>(sig.data()), static_cast<ULONG>(sig.size()), 0);
     ::BCryptDestroyKey(key);
     return s == 0;
 }

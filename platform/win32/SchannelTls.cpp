@@ -114,8 +114,14 @@ const char* ShortAttributeName(const char* oid)
         const char* oid;
         const char* name;
     } names[] = {
-        {"2.5.4.3", "CN"}, {"2.5.4.10", "O"},  {"2.5.4.11", "OU"}, {"2.5.4.6", "C"},
-        {"2.5.4.7", "L"},  {"2.5.4.8", "ST"},  {"2.5.4.9", "street"}, {"0.9.2342.19200300.100.1.25", "DC"},
+        {"2.5.4.3", "CN"},
+        {"2.5.4.10", "O"},
+        {"2.5.4.11", "OU"},
+        {"2.5.4.6", "C"},
+        {"2.5.4.7", "L"},
+        {"2.5.4.8", "ST"},
+        {"2.5.4.9", "street"},
+        {"0.9.2342.19200300.100.1.25", "DC"},
         {"1.2.840.113549.1.9.1", "emailAddress"},
     };
     for (const auto& n : names)
@@ -145,8 +151,8 @@ std::string SubjectText(PCCERT_CONTEXT cert)
                 text += a == 0 ? "," : "+";
             text += ShortAttributeName(attr.pszObjId);
             text += '=';
-            const DWORD n = CertRDNValueToStrA(attr.dwValueType, const_cast<CERT_RDN_VALUE_BLOB*>(&attr.Value),
-                                               nullptr, 0);
+            const DWORD n =
+                CertRDNValueToStrA(attr.dwValueType, const_cast<CERT_RDN_VALUE_BLOB*>(&attr.Value), nullptr, 0);
             if (n > 1) {
                 std::string value(n, '\0');
                 CertRDNValueToStrA(attr.dwValueType, const_cast<CERT_RDN_VALUE_BLOB*>(&attr.Value), value.data(), n);
@@ -164,14 +170,14 @@ std::string SubjectText(PCCERT_CONTEXT cert)
 // only, as the Linux backend does.
 bool NamesAddress(PCCERT_CONTEXT cert, const unsigned char (&address)[4])
 {
-    const CERT_EXTENSION* extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension,
-                                                        cert->pCertInfo->rgExtension);
+    const CERT_EXTENSION* extension =
+        CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension, cert->pCertInfo->rgExtension);
     if (!extension)
         return false;
     CERT_ALT_NAME_INFO* names = nullptr;
     DWORD size = 0;
-    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                             extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size) ||
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData, extension->Value.cbData,
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size) ||
         !names)
         return false;
     bool found = false;
@@ -242,8 +248,8 @@ public:
             case SEC_E_OK:
                 established_ = true;
                 if (QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK)
-                    return Fail(TlsFailure::Handshake, "TLS handshake with " + host_ +
-                                                           " failed: the record sizes are unknown.");
+                    return Fail(TlsFailure::Handshake,
+                                "TLS handshake with " + host_ + " failed: the record sizes are unknown.");
                 return VerifyServer() ? TlsStatus::Done : TlsStatus::Failed;
             case SEC_I_CONTINUE_NEEDED:
                 continue;
@@ -333,7 +339,7 @@ public:
         SecBuffer token{sizeof type, SECBUFFER_TOKEN, &type};
         SecBufferDesc description{SECBUFFER_VERSION, 1, &token};
         if (ApplyControlToken(&context_, &description) != SEC_E_OK)
-            return; // the close goes on without the alert
+            return;  // the close goes on without the alert
         Step(false); // produces the alert
     }
 
@@ -345,8 +351,7 @@ public:
         if (!established_)
             return std::string();
         SecPkgContext_ConnectionInfo info{};
-        if (QueryContextAttributesA(const_cast<CtxtHandle*>(&context_), SECPKG_ATTR_CONNECTION_INFO, &info) !=
-            SEC_E_OK)
+        if (QueryContextAttributesA(const_cast<CtxtHandle*>(&context_), SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK)
             return std::string();
         if (info.dwProtocol & SP_PROT_TLS1_3_CLIENT)
             return "TLSv1.3";
@@ -363,8 +368,8 @@ private:
         // The newer credential form is what offers TLS 1.3 on recent systems; where it is not
         // known the older one offers TLS 1.2. The certificate is judged here, not by Schannel.
         TLS_PARAMETERS parameters{};
-        parameters.grbitDisabledProtocols = SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT |
-                                            SP_PROT_TLS1_1_CLIENT;
+        parameters.grbitDisabledProtocols =
+            SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
         SCH_CREDENTIALS modern{};
         modern.dwVersion = SCH_CREDENTIALS_VERSION;
         modern.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
@@ -376,8 +381,8 @@ private:
         classic.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
         SECURITY_STATUS status = SEC_E_INTERNAL_ERROR;
         for (void* form : {static_cast<void*>(&modern), static_cast<void*>(&classic)}) {
-            status = AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND,
-                                               nullptr, form, nullptr, nullptr, &credentials_, nullptr);
+            status = AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr,
+                                               form, nullptr, nullptr, &credentials_, nullptr);
             if (status == SEC_E_OK)
                 break;
         }
@@ -397,7 +402,8 @@ private:
         if (file)
             text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
         if (!file && !file.eof()) {
-            Fail(TlsFailure::Setup, "Cannot load the trusted certificates of \"" + path + "\": the file cannot be read");
+            Fail(TlsFailure::Setup,
+                 "Cannot load the trusted certificates of \"" + path + "\": the file cannot be read");
             return false;
         }
         caStore_ = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
@@ -426,7 +432,8 @@ private:
                 ++loaded;
         }
         if (loaded == 0) {
-            Fail(TlsFailure::Setup, "Cannot load the trusted certificates of \"" + path + "\": no PEM certificate in it");
+            Fail(TlsFailure::Setup,
+                 "Cannot load the trusted certificates of \"" + path + "\": no PEM certificate in it");
             return false;
         }
         return true;
@@ -448,10 +455,10 @@ private:
         ULONG attributes = 0;
         // A name goes out as the server name; an address is not a name to send.
         char* target = isAddress_ ? nullptr : host_.data();
-        const SECURITY_STATUS status = InitializeSecurityContextA(
-            &credentials_, haveContext_ ? &context_ : nullptr, target, kRequest, 0, 0,
-            feed ? &inputDescription : nullptr, 0, haveContext_ ? nullptr : &context_, &outputDescription,
-            &attributes, nullptr);
+        const SECURITY_STATUS status =
+            InitializeSecurityContextA(&credentials_, haveContext_ ? &context_ : nullptr, target, kRequest, 0, 0,
+                                       feed ? &inputDescription : nullptr, 0, haveContext_ ? nullptr : &context_,
+                                       &outputDescription, &attributes, nullptr);
         if (!haveContext_ && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED ||
                               status == SEC_I_INCOMPLETE_CREDENTIALS || status == SEC_E_INCOMPLETE_MESSAGE))
             haveContext_ = true;

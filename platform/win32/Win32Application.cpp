@@ -75,15 +75,11 @@ void Win32Application::Run()
     }
 }
 
-void* Win32Application::WindowOf(TForm* form)
-{
-    return form ? Win32UiBackend::WindowOf(form) : nullptr;
-}
+void* Win32Application::WindowOf(TForm* form) { return form ? Win32UiBackend::WindowOf(form) : nullptr; }
 
 int Win32Application::MessageBox(TForm* owner, const std::string& text, const std::string& caption, int type)
 {
-    return ::MessageBoxA(static_cast<HWND>(WindowOf(owner)), text.c_str(), caption.c_str(),
-                         static_cast<UINT>(type));
+    return ::MessageBoxA(static_cast<HWND>(WindowOf(owner)), text.c_str(), caption.c_str(), static_cast<UINT>(type));
 }
 
 void Win32Application::ShowMessage(const std::string& text)
@@ -102,9 +98,6 @@ void Win32Application::SetActiveWindow(TForm* form)
         ::SetActiveWindow(h);
 }
 
-bool Win32Application::IsMainThread() const
-{
-    return ::GetCurrentThreadId() == mainThread_;
-}
+bool Win32Application::IsMainThread() const { return ::GetCurrentThreadId() == mainThread_; }
 
 } // namespace platform

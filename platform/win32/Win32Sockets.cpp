@@ -15,17 +15,19 @@ namespace {
 constexpr const char* kLibraryName = "WS2_32.DLL";
 
 // The entry points this backend calls, resolved from the library by name.
-#define UPDATER_WS2_ENTRIES(X)                                                                       \
-    X(WSAStartup) X(WSACleanup) X(WSAGetLastError) X(WSASetLastError) X(socket) X(bind) X(connect)  \
-    X(select) X(recv) X(send) X(shutdown) X(closesocket) X(gethostbyname) X(getsockname)             \
-    X(getpeername) X(setsockopt) X(getsockopt) X(ioctlsocket) X(htons) X(ntohs) X(htonl) X(ntohl)    \
+// clang-format off
+#define UPDATER_WS2_ENTRIES(X)                                                                      \
+    X(WSAStartup) X(WSACleanup) X(WSAGetLastError) X(WSASetLastError) X(socket) X(bind) X(connect) \
+    X(select) X(recv) X(send) X(shutdown) X(closesocket) X(gethostbyname) X(getsockname)            \
+    X(getpeername) X(setsockopt) X(getsockopt) X(ioctlsocket) X(htons) X(ntohs) X(htonl) X(ntohl)   \
     X(inet_addr) X(__WSAFDIsSet)
+// clang-format on
 
 enum Entry {
 #define UPDATER_WS2_ENUM(name) kEntry_##name,
     UPDATER_WS2_ENTRIES(UPDATER_WS2_ENUM)
 #undef UPDATER_WS2_ENUM
-    kEntryCount
+        kEntryCount
 };
 
 const std::vector<const char*> kEntryNames = {
@@ -61,10 +63,7 @@ void* Resolve(Entry e)
 
 #define WS2(name) (reinterpret_cast<decltype(&::name)>(Resolve(kEntry_##name)))
 
-SOCKET Native(TSocket s)
-{
-    return static_cast<SOCKET>(s);
-}
+SOCKET Native(TSocket s) { return static_cast<SOCKET>(s); }
 
 sockaddr_in ToAddress(const std::string& ip, int port)
 {
@@ -78,8 +77,7 @@ sockaddr_in ToAddress(const std::string& ip, int port)
 std::string Dotted(const in_addr& a)
 {
     const auto* b = reinterpret_cast<const unsigned char*>(&a);
-    return std::to_string(b[0]) + '.' + std::to_string(b[1]) + '.' + std::to_string(b[2]) + '.' +
-           std::to_string(b[3]);
+    return std::to_string(b[0]) + '.' + std::to_string(b[1]) + '.' + std::to_string(b[2]) + '.' + std::to_string(b[3]);
 }
 
 template <typename Call>
@@ -96,10 +94,7 @@ int NameOf(TSocket s, std::string& ip, int& port, Call call)
 
 } // namespace
 
-const std::vector<const char*>& SocketEntryNames()
-{
-    return kEntryNames;
-}
+const std::vector<const char*>& SocketEntryNames() { return kEntryNames; }
 
 Sockets& SystemSockets()
 {
@@ -275,15 +270,9 @@ int Win32Sockets::Close(TSocket s)
     return WS2(closesocket)(Native(s));
 }
 
-int Win32Sockets::GetSockName(TSocket s, std::string& ip, int& port)
-{
-    return NameOf(s, ip, port, WS2(getsockname));
-}
+int Win32Sockets::GetSockName(TSocket s, std::string& ip, int& port) { return NameOf(s, ip, port, WS2(getsockname)); }
 
-int Win32Sockets::GetPeerName(TSocket s, std::string& ip, int& port)
-{
-    return NameOf(s, ip, port, WS2(getpeername));
-}
+int Win32Sockets::GetPeerName(TSocket s, std::string& ip, int& port) { return NameOf(s, ip, port, WS2(getpeername)); }
 
 int Win32Sockets::SetSockOpt(TSocket s, int level, int option, const void* value, int length)
 {
@@ -330,9 +319,6 @@ int Win32Sockets::GetHostByName(const std::string& name, std::string& dotted)
     return 0;
 }
 
-int Win32Sockets::LastError()
-{
-    return WS2(WSAGetLastError)();
-}
+int Win32Sockets::LastError() { return WS2(WSAGetLastError)(); }
 
 } // namespace platform

@@ -28,8 +28,8 @@ std::string SystemErrorText(unsigned long code)
 {
     // A buffer of 256 characters, as the error texts are shown in boxes.
     char buf[256];
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, code, 0, buf, sizeof buf, nullptr);
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf,
+                               sizeof buf, nullptr);
     std::string text(buf, n);
     while (!text.empty()) {
         const unsigned char c = static_cast<unsigned char>(text.back());
@@ -42,10 +42,7 @@ std::string SystemErrorText(unsigned long code)
 
 namespace {
 
-std::string TextOf(DWORD code)
-{
-    return SystemErrorText(code);
-}
+std::string TextOf(DWORD code) { return SystemErrorText(code); }
 
 class ShellProcess : public Process {
 public:
@@ -63,9 +60,12 @@ public:
         if (!handle_)
             return WaitResult::Failed;
         switch (::WaitForSingleObject(handle_, static_cast<DWORD>(ms < 0 ? 0 : ms))) {
-        case WAIT_OBJECT_0: return WaitResult::Ended;
-        case WAIT_TIMEOUT: return WaitResult::Timeout;
-        default: return WaitResult::Failed;
+        case WAIT_OBJECT_0:
+            return WaitResult::Ended;
+        case WAIT_TIMEOUT:
+            return WaitResult::Timeout;
+        default:
+            return WaitResult::Failed;
         }
     }
 
@@ -114,8 +114,8 @@ bool Win32System::IsConnected()
 
 std::string Win32System::ReadFile(const std::string& path)
 {
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         throw EFOpenError("Cannot open file \"" + path + "\". " + TextOf(::GetLastError()));
     std::string out;
@@ -141,9 +141,7 @@ std::string Win32System::ReadFile(const std::string& path)
 void Win32System::WriteFile(const std::string& path, std::string_view bytes)
 {
     const std::string temp = path + ".part";
-    auto fail = [&](DWORD err) {
-        throw EFCreateError("Cannot create file \"" + path + "\". " + TextOf(err));
-    };
+    auto fail = [&](DWORD err) { throw EFCreateError("Cannot create file \"" + path + "\". " + TextOf(err)); };
     HANDLE h = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         fail(::GetLastError());
@@ -182,10 +180,7 @@ bool Win32System::DirectoryExists(const std::string& path)
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool Win32System::CreateDir(const std::string& path)
-{
-    return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
-}
+bool Win32System::CreateDir(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE; }
 
 bool Win32System::RemoveFile(const std::string& path)
 {
@@ -194,8 +189,8 @@ bool Win32System::RemoveFile(const std::string& path)
 
 std::string Win32System::ReadFilePart(const std::string& path, std::int64_t offset, std::size_t count)
 {
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         throw EFOpenError("Cannot open file \"" + path + "\". " + TextOf(::GetLastError()));
     std::string out(count, '\0');
@@ -259,12 +254,12 @@ std::optional<std::int64_t> Win32System::FreeSpace(const std::string& folder)
     return static_cast<std::int64_t>(std::min<unsigned long long>(available.QuadPart, limit));
 }
 
-std::string Win32System::GetProfileString(const std::string& path, const std::string& section,
-                                          const std::string& key, const std::string& def)
+std::string Win32System::GetProfileString(const std::string& path, const std::string& section, const std::string& key,
+                                          const std::string& def)
 {
     char buf[2048];
-    const DWORD n = ::GetPrivateProfileStringA(section.c_str(), key.c_str(), def.c_str(), buf, sizeof buf,
-                                               FullPath(path).c_str());
+    const DWORD n =
+        ::GetPrivateProfileStringA(section.c_str(), key.c_str(), def.c_str(), buf, sizeof buf, FullPath(path).c_str());
     return std::string(buf, n);
 }
 
@@ -302,15 +297,9 @@ void Win32System::Sleep(int ms)
         ::Sleep(static_cast<DWORD>(ms));
 }
 
-std::string Win32System::ErrorText(int code)
-{
-    return TextOf(static_cast<DWORD>(code));
-}
+std::string Win32System::ErrorText(int code) { return TextOf(static_cast<DWORD>(code)); }
 
-int Win32System::LastError()
-{
-    return static_cast<int>(::GetLastError());
-}
+int Win32System::LastError() { return static_cast<int>(::GetLastError()); }
 
 std::string JoinParameters(const std::vector<std::string>& args)
 {
@@ -360,8 +349,8 @@ std::unique_ptr<Process> Win32System::StartProcess(const std::string& path, cons
 
 bool Win32System::OpenDocument(const std::string& target, const std::string& workDir)
 {
-    const HINSTANCE r = ::ShellExecuteA(static_cast<HWND>(Owner()), "open", target.c_str(), "",
-                                        workDir.c_str(), SW_SHOW);
+    const HINSTANCE r =
+        ::ShellExecuteA(static_cast<HWND>(Owner()), "open", target.c_str(), "", workDir.c_str(), SW_SHOW);
     return reinterpret_cast<INT_PTR>(r) > 32;
 }
 

@@ -48,8 +48,8 @@ public:
 
     // GetPrivateProfileStringA. A relative path is made full first: given a bare name the
     // system reads the file from the Windows folder instead.
-    std::string GetProfileString(const std::string& path, const std::string& section,
-                                 const std::string& key, const std::string& def) override;
+    std::string GetProfileString(const std::string& path, const std::string& section, const std::string& key,
+                                 const std::string& def) override;
 
     TDateTime Now() override;
     // GetTimeZoneInformation, with the daylight bias while daylight time is in force.

@@ -53,12 +53,22 @@ public:
         case TProperty::Text:
             ApplyText();
             break;
-        case TProperty::Visible: ApplyVisible(); break;
-        case TProperty::Enabled: ::EnableWindow(hwnd_, control_.Enabled()); break;
-        case TProperty::Bounds: ApplyBounds(); break;
+        case TProperty::Visible:
+            ApplyVisible();
+            break;
+        case TProperty::Enabled:
+            ::EnableWindow(hwnd_, control_.Enabled());
+            break;
+        case TProperty::Bounds:
+            ApplyBounds();
+            break;
         case TProperty::Font:
-        case TProperty::Color: ApplyFont(); break;
-        default: ApplyOther(what); break;
+        case TProperty::Color:
+            ApplyFont();
+            break;
+        default:
+            ApplyOther(what);
+            break;
         }
     }
 
@@ -89,10 +99,10 @@ protected:
     void ApplyFont()
     {
         const TFont& f = EffectiveFont();
-        HFONT font = ::CreateFontA(f.Height, 0, 0, 0, (f.Style & fsBold) ? FW_BOLD : FW_NORMAL,
-                                   (f.Style & fsItalic) != 0, (f.Style & fsUnderline) != 0,
-                                   (f.Style & fsStrikeOut) != 0, static_cast<DWORD>(f.Charset), OUT_DEFAULT_PRECIS,
-                                   CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, f.Name.c_str());
+        HFONT font =
+            ::CreateFontA(f.Height, 0, 0, 0, (f.Style & fsBold) ? FW_BOLD : FW_NORMAL, (f.Style & fsItalic) != 0,
+                          (f.Style & fsUnderline) != 0, (f.Style & fsStrikeOut) != 0, static_cast<DWORD>(f.Charset),
+                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, f.Name.c_str());
         ::SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         if (font_)
             ::DeleteObject(font_);
@@ -125,8 +135,8 @@ public:
     FormPeer(Application& app, TForm& form) : ControlPeer(app, form), form_(form)
     {
         const std::string cls = RegisterClassFor(form);
-        Attach(::CreateWindowExA(0, cls.c_str(), "", Style(), CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr,
-                                 nullptr, ::GetModuleHandleA(nullptr), nullptr));
+        Attach(::CreateWindowExA(0, cls.c_str(), "", Style(), CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr,
+                                 ::GetModuleHandleA(nullptr), nullptr));
         background_ = ::CreateSolidBrush(ColorOf(form.Color()));
     }
     ~FormPeer() override { ::DeleteObject(background_); }
@@ -230,8 +240,7 @@ HWND ParentWindow(TControl& c)
 
 class ChildPeer : public ControlPeer {
 public:
-    ChildPeer(Application& app, TControl& c, const char* cls, DWORD style, DWORD exStyle = 0)
-        : ControlPeer(app, c)
+    ChildPeer(Application& app, TControl& c, const char* cls, DWORD style, DWORD exStyle = 0) : ControlPeer(app, c)
     {
         Attach(::CreateWindowExA(exStyle, cls, "", WS_CHILD | style, 0, 0, 0, 0, ParentWindow(c), nullptr,
                                  ::GetModuleHandleA(nullptr), nullptr));
@@ -279,10 +288,7 @@ private:
 class TimerPeer : public TComponentPeer {
 public:
     TimerPeer(Application& app, TTimer& timer) : app_(app), timer_(timer) { Sync(); }
-    ~TimerPeer() override
-    {
-        Stop();
-    }
+    ~TimerPeer() override { Stop(); }
 
     void Changed(TComponent&, TProperty) override { Sync(); }
 

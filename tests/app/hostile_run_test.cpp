@@ -70,9 +70,13 @@ struct Updater {
         app.SetAnswerer([](const HeadlessApplication::Box& box) {
             return (box.Type & 0xF) == platform::MB_YESNOCANCEL ? platform::IDYES : platform::IDOK;
         });
-        env = std::make_unique<UpdaterEnvironment>(UpdaterEnvironment{
-            app, sys, {"/opt/app/update"}, "http://127.0.0.1:" + std::to_string(server.Port()) + "/update/",
-            "http://127.0.0.1/home", [] { return true; }});
+        env = std::make_unique<UpdaterEnvironment>(
+            UpdaterEnvironment{app,
+                               sys,
+                               {"/opt/app/update"},
+                               "http://127.0.0.1:" + std::to_string(server.Port()) + "/update/",
+                               "http://127.0.0.1/home",
+                               [] { return true; }});
         form = std::make_unique<TUpdateFrm>(*env);
         form->DoCreate();
     }
@@ -95,56 +99,71 @@ TEST(HostileRun, NothingPartialIsSavedOrStartedWhateverTheServerDoes)
     const std::string setup = "MZ-installer";
     Case cases[] = {
         // A control: an honest server gets its installer saved and started.
-        {.name = "an honest installer", .check = Script(),
+        {.name = "an honest installer",
+         .check = Script(),
          .installer = Script().ExpectRequest().Send(kOkHead + "Content-Length: 12\r\n\r\n" + setup).WaitPeerClose(),
          .installed = true},
         // A trickle: the user's close ends the download at once; a sized body then ends
         // normally with what arrived, and the run, seeing the close it granted, ends quietly.
-        {.name = "a trickled installer, closed by the user", .check = Script(),
-         .installer = Script().ExpectRequest().Send(kOkHead + "Content-Length: 1000\r\n\r\nMZ").SendSlowly(
-             std::string(10, 'x'), 1, 1000),
+        {.name = "a trickled installer, closed by the user",
+         .check = Script(),
+         .installer = Script()
+                          .ExpectRequest()
+                          .Send(kOkHead + "Content-Length: 1000\r\n\r\nMZ")
+                          .SendSlowly(std::string(10, 'x'), 1, 1000),
          .user = User::ClosesLater},
         {.name = "a trickled check, closed by the user",
-         .check = Script().ExpectRequest().Send("HTTP/1.1 ").SendSlowly("200 OK", 1, 1000), .offer = false,
+         .check = Script().ExpectRequest().Send("HTTP/1.1 ").SendSlowly("200 OK", 1, 1000),
+         .offer = false,
          .user = User::ClosesLater},
-        {.name = "an endless installer, closed by the user at 8 MiB", .check = Script(),
+        {.name = "an endless installer, closed by the user at 8 MiB",
+         .check = Script(),
          .installer = Script().ExpectRequest().Send(kOkHead + "\r\n").SendRepeated(endlessBlock, 1024).Close(),
          .user = User::ClosesAtWork},
         // The check answer is cut at its size bound: a failed check, nothing saved.
         {.name = "an endless check reply",
-         .check = Script()
-                      .ExpectRequest()
-                      .Send(kOkHead + "\r\n[web]\nbuildId=2\n")
-                      .SendRepeated(endlessBlock, 1024)
-                      .Close(),
+         .check =
+             Script().ExpectRequest().Send(kOkHead + "\r\n[web]\nbuildId=2\n").SendRepeated(endlessBlock, 1024).Close(),
          .offer = false},
         // The server's own misdeeds: each ends the download with its error.
-        {.name = "endless header lines", .check = Script(),
+        {.name = "endless header lines",
+         .check = Script(),
          .installer = Script().ExpectRequest().Send(kOkHead).SendRepeated("X-A: b\r\n", 100000).Close(),
          .error = "Too many header lines."},
-        {.name = "an endless line", .check = Script(),
+        {.name = "an endless line",
+         .check = Script(),
          .installer =
              Script().ExpectRequest().Send(kOkHead + "X-A: ").SendRepeated(std::string(1024, 'a'), 2000).Close(),
          .error = "Max line length exceeded."},
-        {.name = "a length beyond memory, then a close", .check = Script(),
+        {.name = "a length beyond memory, then a close",
+         .check = Script(),
          .installer = Script().ExpectRequest().Send(kOkHead + "Content-Length: 4611686018427387904\r\n\r\nMZ").Close(),
          .error = "Connection Closed Gracefully."},
-        {.name = "a chunk size beyond 64 bits", .check = Script(),
-         .installer = Script().ExpectRequest().Send(kOkHead + "Transfer-Encoding: chunked\r\n\r\n1" +
-                                                   std::string(16, '0') + "\r\nMZ").WaitPeerClose(),
+        {.name = "a chunk size beyond 64 bits",
+         .check = Script(),
+         .installer = Script()
+                          .ExpectRequest()
+                          .Send(kOkHead + "Transfer-Encoding: chunked\r\n\r\n1" + std::string(16, '0') + "\r\nMZ")
+                          .WaitPeerClose(),
          .error = "Invalid chunk size \"10000000000000000\"."},
-        {.name = "a reset inside a sized installer", .check = Script(),
+        {.name = "a reset inside a sized installer",
+         .check = Script(),
          .installer = Script().ExpectRequest().Send(kOkHead + "Content-Length: 1000\r\n\r\nMZ").Reset(),
          .error = "Socket Error # 10054\r\nConnection reset by peer."},
-        {.name = "a reset inside an until-close installer", .check = Script(),
+        {.name = "a reset inside an until-close installer",
+         .check = Script(),
          .installer = Script().ExpectRequest().Send(kOkHead + "\r\nMZ").Reset(),
          .error = "Socket Error # 10054\r\nConnection reset by peer."},
-        {.name = "a redirect, which the updater does not follow", .check = Script(),
-         .installer = Script().ExpectRequest().Send(
-             "HTTP/1.1 302 Found\r\nLocation: /files/setup.exe\r\nContent-Length: 0\r\n\r\n").WaitPeerClose(),
+        {.name = "a redirect, which the updater does not follow",
+         .check = Script(),
+         .installer = Script()
+                          .ExpectRequest()
+                          .Send("HTTP/1.1 302 Found\r\nLocation: /files/setup.exe\r\nContent-Length: 0\r\n\r\n")
+                          .WaitPeerClose(),
          .error = "HTTP/1.1 302 Found"},
         // A reset or flood in the check ends it as a failed check: nothing is offered.
-        {.name = "a reset in the check", .check = Script().ExpectRequest().Send(kOkHead + "Server: x\r\n").Reset(),
+        {.name = "a reset in the check",
+         .check = Script().ExpectRequest().Send(kOkHead + "Server: x\r\n").Reset(),
          .offer = false},
         {.name = "endless interim answers in the check",
          .check = Script().ExpectRequest().SendRepeated("HTTP/1.1 100 Continue\r\n\r\n", 1000).Close(),
@@ -158,14 +177,29 @@ TEST(HostileRun, NothingPartialIsSavedOrStartedWhateverTheServerDoes)
         // The installer download reuses the check's kept connection.
         for (const auto& step : c.installer.Steps()) {
             switch (step.Kind) {
-            case ScriptedServer::StepKind::ExpectRequest: check.ExpectRequest(); break;
-            case ScriptedServer::StepKind::Send: check.Send(step.Bytes); break;
-            case ScriptedServer::StepKind::SendSlowly: check.SendSlowly(step.Bytes, step.Chunk, step.DelayMs); break;
-            case ScriptedServer::StepKind::SendRepeated: check.SendRepeated(step.Bytes, step.Times); break;
-            case ScriptedServer::StepKind::Close: check.Close(); break;
-            case ScriptedServer::StepKind::Reset: check.Reset(); break;
-            case ScriptedServer::StepKind::WaitPeerClose: check.WaitPeerClose(); break;
-            default: FAIL() << "step not used here";
+            case ScriptedServer::StepKind::ExpectRequest:
+                check.ExpectRequest();
+                break;
+            case ScriptedServer::StepKind::Send:
+                check.Send(step.Bytes);
+                break;
+            case ScriptedServer::StepKind::SendSlowly:
+                check.SendSlowly(step.Bytes, step.Chunk, step.DelayMs);
+                break;
+            case ScriptedServer::StepKind::SendRepeated:
+                check.SendRepeated(step.Bytes, step.Times);
+                break;
+            case ScriptedServer::StepKind::Close:
+                check.Close();
+                break;
+            case ScriptedServer::StepKind::Reset:
+                check.Reset();
+                break;
+            case ScriptedServer::StepKind::WaitPeerClose:
+                check.WaitPeerClose();
+                break;
+            default:
+                FAIL() << "step not used here";
             }
         }
         ScriptedServer server({check});
@@ -240,7 +274,7 @@ TEST(HostileRun, NothingPartialIsSavedOrStartedWhateverTheServerDoes)
             EXPECT_EQ(form->UpdateState(), UpdateState::Ending);
         }
         if (c.user == User::ClosesLater) {
-            EXPECT_LT(end - postedAt, milliseconds(500)); // the close, not the server, ended it
+            EXPECT_LT(end - postedAt, milliseconds(500));    // the close, not the server, ended it
             EXPECT_GT(app.ProcessCount() - pumpsBefore, 50); // the window kept answering
         }
         if (c.user == User::ClosesAtWork) {
@@ -285,7 +319,8 @@ TEST(HostileRun, AHiddenRunEndsByItselfWhenItsTimeBudgetIsSpent)
         std::vector<std::string> params{"/opt/app/update"};
         if (hidden)
             params.push_back("/hidden");
-        UpdaterEnvironment env{app, sys, params, "http://127.0.0.1:9/update/", "http://127.0.0.1/home", [] { return false; }};
+        UpdaterEnvironment env{
+            app, sys, params, "http://127.0.0.1:9/update/", "http://127.0.0.1/home", [] { return false; }};
         env.HiddenRunBudgetMs = 60000;
         TUpdateFrm form(env);
         form.DoCreate();

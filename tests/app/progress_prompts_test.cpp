@@ -157,6 +157,7 @@ TEST_F(Window, CheckAddressLowersEverythingAndReplacesBlanks)
 {
     params.push_back("/langid=1");
     Create("[Current]\nAppName=My App\nVersion=2.0 Beta\nUpdateServer=HTTP://Updates.Example/Update/\n");
-    EXPECT_EQ(f->CheckAddress(),
-              "http://updates.example/update/index.php?checkupdate&app=my_app&version=2.0 beta&updatemode=appupdater&langid=1");
+    EXPECT_EQ(
+        f->CheckAddress(),
+        "http://updates.example/update/index.php?checkupdate&app=my_app&version=2.0 beta&updatemode=appupdater&langid=1");
 }

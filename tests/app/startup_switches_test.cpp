@@ -18,12 +18,21 @@ TEST(StartupSwitches, HiddenMatchesTrimmedAndLoweredOnly)
         const char* param;
         bool hidden;
     } cases[] = {
-        {"/hidden", true},       {"/HIDDEN", true},      {"/HiDdEn", true},
-        {"\t /hidden \t", true}, {"\x01/hidden\x1f", true},
-        {"/hidden=1", false},    {"/hiddenx", false},    {"-hidden", false},
-        {"x/hidden", false},     {"/hid den", false},    {"", false},
+        {"/hidden", true},
+        {"/HIDDEN", true},
+        {"/HiDdEn", true},
+        {"\t /hidden \t", true},
+        {"\x01/hidden\x1f", true},
+        {"/hidden=1", false},
+        {"/hiddenx", false},
+        {"-hidden", false},
+        {"x/hidden", false},
+        {"/hid den", false},
+        {"", false},
         // Only A-Z are lowered: a non-ASCII letter never matches.
-        {"/h\xc3\x8d" "dden", false},
+        {"/h\xc3\x8d"
+         "dden",
+         false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Scan({c.param}).Hidden, c.hidden) << '"' << c.param << '"';

@@ -32,8 +32,8 @@ struct Fixture : ::testing::Test {
     }
     std::unique_ptr<TUpdateFrm> Create()
     {
-        env = std::make_unique<UpdaterEnvironment>(UpdaterEnvironment{
-            app, sys, params, "http://127.0.0.1:8080/update/", "http://127.0.0.1:8080"});
+        env = std::make_unique<UpdaterEnvironment>(
+            UpdaterEnvironment{app, sys, params, "http://127.0.0.1:8080/update/", "http://127.0.0.1:8080"});
         auto f = std::make_unique<TUpdateFrm>(*env);
         f->DoCreate();
         return f;
@@ -59,7 +59,8 @@ TEST_F(Fixture, DesignedWindowBeforeCreation)
     std::vector<std::string> names;
     for (auto* c : f.Components())
         names.push_back(c->Name());
-    EXPECT_EQ(names, (std::vector<std::string>{"Label1", "Label2", "Label3", "Memo", "ProgressBar", "cancelBt", "Timer1", "IdHTTP1", "IdAntiFreeze1"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Label1", "Label2", "Label3", "Memo", "ProgressBar", "cancelBt",
+                                               "Timer1", "IdHTTP1", "IdAntiFreeze1"}));
     struct Box {
         TControl* c;
         int l, t, w, h;

@@ -57,15 +57,9 @@ InstallFolder::~InstallFolder()
     fs::remove_all(root, ec);
 }
 
-void InstallFolder::WriteIni(const std::string& text)
-{
-    std::ofstream(app / "update.ini") << text;
-}
+void InstallFolder::WriteIni(const std::string& text) { std::ofstream(app / "update.ini") << text; }
 
-fs::path InstallFolder::UpdateFolder(const std::string& appName) const
-{
-    return home / appName / "Update";
-}
+fs::path InstallFolder::UpdateFolder(const std::string& appName) const { return home / appName / "Update"; }
 
 UpdateServer::UpdateServer(std::vector<std::string> args)
 {
@@ -136,10 +130,7 @@ Updater::Updater(InstallFolder& folder, std::vector<std::string> params, std::fu
     env->Crypto = &crypto;
 }
 
-Updater::~Updater()
-{
-    form.reset();
-}
+Updater::~Updater() { form.reset(); }
 
 void Updater::Create()
 {
@@ -197,9 +188,6 @@ std::string Describe(const QtBoxAnswerer& boxes)
     return r;
 }
 
-QWidget* WidgetOf(const TComponent* c)
-{
-    return platform::QtControlPeer::WidgetOf(c);
-}
+QWidget* WidgetOf(const TComponent* c) { return platform::QtControlPeer::WidgetOf(c); }
 
 } // namespace e2e

@@ -26,7 +26,8 @@ struct HttpsRun : ::testing::Test {
     {
         setenv("UPDATER_DEMO_RECORD", record.c_str(), 1);
         setenv("UPDATER_DEMO_INSTALL_SECONDS", "0.3", 1);
-        testsupport::ChildProcess make({"bash", (SourceDir() / "tests/http/make_tls_certs.sh").string(), certs.string()});
+        testsupport::ChildProcess make(
+            {"bash", (SourceDir() / "tests/http/make_tls_certs.sh").string(), certs.string()});
         ASSERT_EQ(make.Wait(60000), 0) << make.Stderr();
         // The private CA beside the updater, named relatively as a publisher would ship it.
         fs::copy_file(certs / "ca.pem", folder.app / "company-ca.pem");

@@ -97,7 +97,8 @@ struct Resume : ::testing::Test {
 
 TEST_F(Resume, AnInstallerCutAt60PercentIsContinuedByTheNextRun)
 {
-    UpdateServer server({"--size", std::to_string(kSize), "--rate", "0", "--cut-first", std::to_string(kSize * 6 / 10)});
+    UpdateServer server(
+        {"--size", std::to_string(kSize), "--rate", "0", "--cut-first", std::to_string(kSize * 6 / 10)});
     Ini(server.Base());
     const auto kept = InterruptedRun();
     EXPECT_GT(kept, kSize / 2);
@@ -122,8 +123,8 @@ TEST_F(Resume, AChangedFileOrAServerWithoutRangesStartsFromZero)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> args{"--size", std::to_string(kSize), "--rate", "0", "--cut-first",
-                                      std::to_string(kSize * 6 / 10)};
+        std::vector<std::string> args{"--size", std::to_string(kSize), "--rate",
+                                      "0",      "--cut-first",         std::to_string(kSize * 6 / 10)};
         args.insert(args.end(), c.serverArgs.begin(), c.serverArgs.end());
         UpdateServer server(args);
         Ini(server.Base());
@@ -174,8 +175,12 @@ TEST_F(Resume, ADiskTooSmallGetsAClearBoxInEitherLanguage)
         std::vector<std::string> params;
         const char* opening; // the box's first line
     } cases[] = {
-        {.name = "French", .params = {"/hidden"}, .opening = "Espace disque insuffisant pour télécharger la mise à jour.\n"},
-        {.name = "English", .params = {"/hidden", "/langid=1"}, .opening = "Not enough disk space to download the update.\n"},
+        {.name = "French",
+         .params = {"/hidden"},
+         .opening = "Espace disque insuffisant pour télécharger la mise à jour.\n"},
+        {.name = "English",
+         .params = {"/hidden", "/langid=1"},
+         .opening = "Not enough disk space to download the update.\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -188,7 +193,8 @@ TEST_F(Resume, ADiskTooSmallGetsAClearBoxInEitherLanguage)
         ASSERT_TRUE(u.RunUntilTerminated(15000));
         ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
         const auto& box = boxes.Boxes()[1];
-        EXPECT_EQ(box.Text, AsShown(Format(u.form->Catalogue().Entry(CatalogueEntry::NoRoom), {"1", u.form->UpdateFolder(), "0"})));
+        EXPECT_EQ(box.Text, AsShown(Format(u.form->Catalogue().Entry(CatalogueEntry::NoRoom),
+                                           {"1", u.form->UpdateFolder(), "0"})));
         EXPECT_EQ(box.Text.rfind(c.opening, 0), 0u) << box.Text;
         EXPECT_EQ(box.Icon, MB_ICONERROR);
         EXPECT_EQ(u.form->Label1->Caption(), u.form->Catalogue().Entry(CatalogueEntry::UpdateFailed));

@@ -81,7 +81,7 @@ TEST_F(Run, InstalledBuildIsTheNewest)
     // The window's client settings: its Accept value (sent with its leading blank; the
     // server's parser strips it) and its User-Agent.
     EXPECT_NE(server.Requests()[0].find("| Accept: 'text/html ,*/*' | User-Agent: Mozilla/5.0 (Windows; U; Windows NT "
-                                         "5.1; en-US; rv:1.9) Gecko/2008052906 Firefox/3.0"),
+                                        "5.1; en-US; rv:1.9) Gecko/2008052906 Firefox/3.0"),
               std::string::npos)
         << server.Requests()[0];
     EXPECT_NE(Slurp(Update() / "webinfo.ini").find("buildId=2012"), std::string::npos);
@@ -104,9 +104,10 @@ TEST_F(Run, OfferAcceptedDownloadsStartsTheInstallerAndEnds)
     EXPECT_EQ(offer.Type, MB_ICONINFORMATION | MB_YESNOCANCEL);
     EXPECT_EQ(offer.Caption, kTitle);
     EXPECT_EQ(offer.Text, AsShown("Une nouvelle version de My App est disponible.\r\nVersion Actuelle: 1.0\r\n"
-                                  "Nouvelle version: 1.1\r\n" + std::string(50, '-') +
-                                  "\r\nTéléchargements plus rapides, fenêtre plus claire et corrections.\r\n" + std::string(50, '-') +
-                                  "\r\nSouhaitez vous mettre a  jour votre logiciel?"));
+                                  "Nouvelle version: 1.1\r\n" +
+                                  std::string(50, '-') +
+                                  "\r\nTéléchargements plus rapides, fenêtre plus claire et corrections.\r\n" +
+                                  std::string(50, '-') + "\r\nSouhaitez vous mettre a  jour votre logiciel?"));
     EXPECT_EQ(boxes.Boxes()[1].Text, "Veuillez fermer toutes les instances de My App avant de continuer...");
     EXPECT_EQ(boxes.Boxes()[1].Caption, "My App");
     EXPECT_EQ(boxes.Boxes()[1].Type, MB_OK);
@@ -157,8 +158,9 @@ TEST_F(Run, ServerDownShowsTheFailureAndKeepsTheWindowOpen)
     EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(CatalogueEntry::ServerUnreachable)));
     EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONINFORMATION);
     EXPECT_EQ(u.form->Label1->Caption(), Entry(CatalogueEntry::CheckFailed));
-    EXPECT_EQ(u.form->Memo->LinesText(),
-              "Veuillez visiter le site web http://127.0.0.1:1/product pour telecharger manuellement la mise a jour\r\n");
+    EXPECT_EQ(
+        u.form->Memo->LinesText(),
+        "Veuillez visiter le site web http://127.0.0.1:1/product pour telecharger manuellement la mise a jour\r\n");
     EXPECT_TRUE(WidgetOf(u.form.get())->isVisible());
     EXPECT_EQ(u.form->UpdateState(), UpdateState::Ending);
 }

@@ -55,8 +55,8 @@ struct SignedRun : ::testing::Test {
     // The server's arguments for an offer signed by `signer`, plus `extra`.
     std::vector<std::string> Signed(const Publisher& signer, std::vector<std::string> extra = {}) const
     {
-        std::vector<std::string> args{"--size", "200000", "--rate", "0", "--signoffer", SignOffer(),
-                                      "--key", signer.pem.string()};
+        std::vector<std::string> args{"--size",      "200000",    "--rate", "0",
+                                      "--signoffer", SignOffer(), "--key",  signer.pem.string()};
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     }
@@ -88,7 +88,7 @@ TEST_F(SignedRun, AnAnswerThatDoesNotVerifyIsRefusedAndNothingIsDownloaded)
 {
     struct Case {
         const char* name;
-        std::vector<std::string> server; // beyond the offer signed by the publisher
+        std::vector<std::string> server;   // beyond the offer signed by the publisher
         const Publisher* signer = nullptr; // default: the publisher
         std::string keys = {};             // default: the publisher's key
         double clockShiftDays = 0;
@@ -101,17 +101,18 @@ TEST_F(SignedRun, AnAnswerThatDoesNotVerifyIsRefusedAndNothingIsDownloaded)
         {.name = "whatnews changed", .server = {"--tamper", "whatnews=Now with extras"}},
         {.name = "SetupPath changed", .server = {"--tamper", "SetupPath=http://127.0.0.1:1/evil.exe"}},
         {.name = "SetupSize changed", .server = {"--tamper", "SetupSize=200001"}},
-        {.name = "SetupSha256 changed",
-         .server = {"--tamper", "SetupSha256=" + std::string(64, 'a')}},
+        {.name = "SetupSha256 changed", .server = {"--tamper", "SetupSha256=" + std::string(64, 'a')}},
         {.name = "Expires changed", .server = {"--tamper", "Expires=2099-01-01T00:00:00Z"}},
         {.name = "signed by another key", .server = {}, .signer = &stranger},
         {.name = "no signature", .server = {"--tamper", "Signature="}, .why = OfferCheck::Unsigned},
-        {.name = "a signature that is not base64", .server = {"--tamper", "Signature=%%%"},
+        {.name = "a signature that is not base64",
+         .server = {"--tamper", "Signature=%%%"},
          .why = OfferCheck::Unsigned},
         {.name = "a signature that is not DER", .server = {"--tamper", "Signature=AAAA"}},
         {.name = "a key that is not base64", .server = {}, .keys = "not a key!", .why = OfferCheck::NoUsableKey},
         {.name = "a key that is not a public key", .server = {}, .keys = "AAAA"},
-        {.name = "signed for another application", .server = {"--app", "Other App"},
+        {.name = "signed for another application",
+         .server = {"--app", "Other App"},
          .why = OfferCheck::WrongApplication},
         {.name = "expired", .server = {"--expires-days", "1"}, .clockShiftDays = 2, .why = OfferCheck::Expired},
     };
@@ -131,8 +132,10 @@ TEST_F(SignedRun, AnAnswerThatDoesNotVerifyIsRefusedAndNothingIsDownloaded)
         EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(CatalogueEntry::AnswerUnverified)));
         EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONERROR);
         EXPECT_EQ(u.form->Label1->Caption(), Entry(CatalogueEntry::AnswerRefused));
-        EXPECT_EQ(u.form->Memo->LinesText(), AsShown(Entry(CatalogueEntry::ManualUpdate)).replace(Entry(CatalogueEntry::ManualUpdate).find("%s"), 2,
-                                                                         "http://127.0.0.1:1/product") + "\r\n");
+        EXPECT_EQ(u.form->Memo->LinesText(),
+                  AsShown(Entry(CatalogueEntry::ManualUpdate))
+                          .replace(Entry(CatalogueEntry::ManualUpdate).find("%s"), 2, "http://127.0.0.1:1/product") +
+                      "\r\n");
         EXPECT_EQ(server.Requests().size(), 1u) << "no installer may be asked for";
         EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
         EXPECT_FALSE(fs::exists(record));
@@ -210,7 +213,8 @@ TEST_F(SignedRun, AContinuedInstallerIsHashedWholeKeptBytesFirst)
         Updater u(folder, {}, [] { return true; });
         QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
         u.Create();
-        u.RunUntil([&] { return u.form->UpdateState() == UpdateState::InstallerFinished || boxes.Boxes().size() >= 3; }, 20000);
+        u.RunUntil([&] { return u.form->UpdateState() == UpdateState::InstallerFinished || boxes.Boxes().size() >= 3; },
+                   20000);
         std::size_t ranges = 0;
         for (const auto& r : server.Requests())
             ranges += r.find("| Range: bytes=" + std::to_string(kept) + "- |") != std::string::npos;

@@ -34,10 +34,11 @@ void ExpectGlyphs(const TComponent* c)
     QWidget* w = WidgetOf(c);
     ASSERT_NE(w, nullptr);
     const QFontMetrics m(w->font());
-    const QString text = qobject_cast<QLabel*>(w) ? qobject_cast<QLabel*>(w)->text()
-                                                  : qobject_cast<QPushButton*>(w)->text();
+    const QString text =
+        qobject_cast<QLabel*>(w) ? qobject_cast<QLabel*>(w)->text() : qobject_cast<QPushButton*>(w)->text();
     for (QChar ch : text)
-        EXPECT_TRUE(ch.isSpace() || m.inFont(ch)) << c->Name() << " lacks a glyph for U+" << std::hex << static_cast<unsigned>(ch.unicode());
+        EXPECT_TRUE(ch.isSpace() || m.inFont(ch))
+            << c->Name() << " lacks a glyph for U+" << std::hex << static_cast<unsigned>(ch.unicode());
 }
 
 void Grab(QWidget* window, const std::string& name)

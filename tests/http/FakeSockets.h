@@ -9,7 +9,7 @@
 
 class FakeSockets : public platform::Sockets {
 public:
-    int error = platform::WsaENetDown;     // the number every failing call reports
+    int error = platform::WsaENetDown; // the number every failing call reports
     int startupResult = 0;
     int startups = 0;
     int lookups = 0;

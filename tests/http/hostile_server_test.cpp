@@ -40,10 +40,7 @@ const std::string kChunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\
 const std::string kClosedGracefully = "EIdConnClosedGracefully: Connection Closed Gracefully.";
 const std::string kReset = "EIdSocketError: Socket Error # 10054\r\nConnection reset by peer.";
 
-std::string Describe(const Exception& e)
-{
-    return std::string(e.ClassName()) + ": " + e.Message();
-}
+std::string Describe(const Exception& e) { return std::string(e.ClassName()) + ": " + e.Message(); }
 
 struct Outcome {
     std::string error; // "CLASS: MESSAGE", empty after a normal return
@@ -139,7 +136,9 @@ TEST_F(Hostile, ATrickleOfOneBytePerSecondIsCancelledPromptlyInEveryPhase)
         bool bodyBytes; // the stream holds the body bytes that arrived
     } cases[] = {
         {.name = "status line", .before = "HTTP/1.", .error = kClosedGracefully, .bodyBytes = false},
-        {.name = "header block", .before = kOkHead + "Server: s", .error = "EIdException: Undefined situation",
+        {.name = "header block",
+         .before = kOkHead + "Server: s",
+         .error = "EIdException: Undefined situation",
          .bodyBytes = false},
         // A cancel ends sized and until-close bodies normally with what arrived; the update
         // run then sees the close it granted and saves nothing.
@@ -180,8 +179,8 @@ struct HeadCase {
     std::string before;        // sent once
     std::string repeated = {}; // then sent `times` times
     std::size_t times = 0;
-    std::string after = {};    // sent last; then the server closes
-    std::string error = {};    // empty: the Get returns normally
+    std::string after = {}; // sent last; then the server closes
+    std::string error = {}; // empty: the Get returns normally
     std::int64_t bodySize = 0;
 };
 
@@ -196,41 +195,98 @@ TEST_F(Hostile, EndlessHeadsEndAtTheirBoundsAndTheEdgesPass)
     // close at the end only keeps a broken client from waiting for ever.
     const HeadCase cases[] = {
         // Many short lines and never the empty one.
-        {.name = "endless header lines", .before = kOkHead, .repeated = "X-A: b\r\n", .times = 100000,
+        {.name = "endless header lines",
+         .before = kOkHead,
+         .repeated = "X-A: b\r\n",
+         .times = 100000,
          .error = "EIdHTTPTooManyHeaderLines: Too many header lines."},
-        {.name = "endless continuation lines", .before = kOkHead + "X-A: b\r\n", .repeated = " c\r\n",
-         .times = 100000, .error = "EIdHTTPTooManyHeaderLines: Too many header lines."},
-        {.name = "endless long lines", .before = kOkHead, .repeated = fullLine, .times = 6400,
+        {.name = "endless continuation lines",
+         .before = kOkHead + "X-A: b\r\n",
+         .repeated = " c\r\n",
+         .times = 100000,
+         .error = "EIdHTTPTooManyHeaderLines: Too many header lines."},
+        {.name = "endless long lines",
+         .before = kOkHead,
+         .repeated = fullLine,
+         .times = 6400,
          .error = "EIdHTTPHeaderBlockTooLarge: Header block too large."},
-        {.name = "endless interim answers", .before = "", .repeated = "HTTP/1.1 100 Continue\r\n\r\n",
-         .times = 1000, .error = "EIdHTTPTooManyInterimAnswers: Too many interim answers."},
-        {.name = "endless trailer", .before = kChunked + "2\r\nok\r\n0\r\n", .repeated = "X-T: 1\r\n",
-         .times = 100000, .error = "EIdHTTPTooManyHeaderLines: Too many header lines.", .bodySize = 2},
+        {.name = "endless interim answers",
+         .before = "",
+         .repeated = "HTTP/1.1 100 Continue\r\n\r\n",
+         .times = 1000,
+         .error = "EIdHTTPTooManyInterimAnswers: Too many interim answers."},
+        {.name = "endless trailer",
+         .before = kChunked + "2\r\nok\r\n0\r\n",
+         .repeated = "X-T: 1\r\n",
+         .times = 100000,
+         .error = "EIdHTTPTooManyHeaderLines: Too many header lines.",
+         .bodySize = 2},
         // One line that never ends.
-        {.name = "endless status line", .before = "", .repeated = kib, .times = 2000,
+        {.name = "endless status line",
+         .before = "",
+         .repeated = kib,
+         .times = 2000,
          .error = "EIdReadLnMaxLineLengthExceeded: Max line length exceeded."},
-        {.name = "endless header line", .before = kOkHead + "X-A: ", .repeated = kib, .times = 2000,
+        {.name = "endless header line",
+         .before = kOkHead + "X-A: ",
+         .repeated = kib,
+         .times = 2000,
          .error = "EIdReadLnMaxLineLengthExceeded: Max line length exceeded."},
-        {.name = "endless chunk-size line", .before = kChunked, .repeated = zeros, .times = 2000,
+        {.name = "endless chunk-size line",
+         .before = kChunked,
+         .repeated = zeros,
+         .times = 2000,
          .error = "EIdReadLnMaxLineLengthExceeded: Max line length exceeded."},
         // The edges: the bound itself passes, one more fails.
-        {.name = "1000 header lines", .before = kOkHead, .repeated = "X-A: b\r\n", .times = 999, .after = ok,
+        {.name = "1000 header lines",
+         .before = kOkHead,
+         .repeated = "X-A: b\r\n",
+         .times = 999,
+         .after = ok,
          .bodySize = 2},
-        {.name = "1001 header lines", .before = kOkHead, .repeated = "X-A: b\r\n", .times = 1000, .after = ok,
+        {.name = "1001 header lines",
+         .before = kOkHead,
+         .repeated = "X-A: b\r\n",
+         .times = 1000,
+         .after = ok,
          .error = "EIdHTTPTooManyHeaderLines: Too many header lines."},
         // No length: the body runs until the close.
-        {.name = "a header block of 1 MiB", .before = kOkHead, .repeated = fullLine, .times = 64,
-         .after = "\r\nok", .bodySize = 2},
-        {.name = "a header block of 1 MiB and a byte", .before = kOkHead, .repeated = fullLine, .times = 64,
-         .after = "X\r\n\r\nok", .error = "EIdHTTPHeaderBlockTooLarge: Header block too large."},
-        {.name = "10 interim answers", .before = "", .repeated = "HTTP/1.1 100 Continue\r\n\r\n", .times = 10,
-         .after = kOkHead + ok, .bodySize = 2},
-        {.name = "11 interim answers", .before = "", .repeated = "HTTP/1.1 100 Continue\r\n\r\n", .times = 11,
-         .after = kOkHead + ok, .error = "EIdHTTPTooManyInterimAnswers: Too many interim answers."},
-        {.name = "a trailer of 1000 lines", .before = kChunked + "2\r\nok\r\n0\r\n", .repeated = "X-T: 1\r\n",
-         .times = 1000, .after = "\r\n", .bodySize = 2},
-        {.name = "a trailer of 1001 lines", .before = kChunked + "2\r\nok\r\n0\r\n", .repeated = "X-T: 1\r\n",
-         .times = 1001, .after = "\r\n", .error = "EIdHTTPTooManyHeaderLines: Too many header lines.",
+        {.name = "a header block of 1 MiB",
+         .before = kOkHead,
+         .repeated = fullLine,
+         .times = 64,
+         .after = "\r\nok",
+         .bodySize = 2},
+        {.name = "a header block of 1 MiB and a byte",
+         .before = kOkHead,
+         .repeated = fullLine,
+         .times = 64,
+         .after = "X\r\n\r\nok",
+         .error = "EIdHTTPHeaderBlockTooLarge: Header block too large."},
+        {.name = "10 interim answers",
+         .before = "",
+         .repeated = "HTTP/1.1 100 Continue\r\n\r\n",
+         .times = 10,
+         .after = kOkHead + ok,
+         .bodySize = 2},
+        {.name = "11 interim answers",
+         .before = "",
+         .repeated = "HTTP/1.1 100 Continue\r\n\r\n",
+         .times = 11,
+         .after = kOkHead + ok,
+         .error = "EIdHTTPTooManyInterimAnswers: Too many interim answers."},
+        {.name = "a trailer of 1000 lines",
+         .before = kChunked + "2\r\nok\r\n0\r\n",
+         .repeated = "X-T: 1\r\n",
+         .times = 1000,
+         .after = "\r\n",
+         .bodySize = 2},
+        {.name = "a trailer of 1001 lines",
+         .before = kChunked + "2\r\nok\r\n0\r\n",
+         .repeated = "X-T: 1\r\n",
+         .times = 1001,
+         .after = "\r\n",
+         .error = "EIdHTTPTooManyHeaderLines: Too many header lines.",
          .bodySize = 2},
     };
     for (const auto& c : cases) {
@@ -269,10 +325,12 @@ TEST_F(Hostile, AnEndlessBodyIsCancelledAfterMegabytesAndHoldsWhatArrived)
         std::string error;
     } cases[] = {
         {.name = "until close", .head = kOkHead + "\r\n", .error = ""},
-        {.name = "a length far beyond memory", .head = kOkHead + "Content-Length: 4611686018427387904\r\n\r\n",
+        {.name = "a length far beyond memory",
+         .head = kOkHead + "Content-Length: 4611686018427387904\r\n\r\n",
          .error = ""},
         // The chunk framing cannot end normally once its connection is gone.
-        {.name = "the largest chunk size", .head = kChunked + "7fffffffffffffff\r\n",
+        {.name = "the largest chunk size",
+         .head = kChunked + "7fffffffffffffff\r\n",
          .error = "EIdNotConnected: Not Connected"},
     };
     const std::string block(64 * 1024, 'z');
@@ -317,31 +375,46 @@ TEST_F(Hostile, ImpossibleSizesFailClearlyWithoutAllocatingThem)
         std::string body = {};
     } cases[] = {
         {.name = "2^62 announced, 10 sent",
-         .answer = kOkHead + "Content-Length: 4611686018427387904\r\n\r\n0123456789", .error = kClosedGracefully,
+         .answer = kOkHead + "Content-Length: 4611686018427387904\r\n\r\n0123456789",
+         .error = kClosedGracefully,
          .body = "0123456789"},
         // The length added to a stream that already holds bytes must not overflow.
         {.name = "the 64-bit maximum announced after kept bytes",
-         .answer = kOkHead + "Content-Length: 9223372036854775807\r\n\r\n0123456789", .kept = "kept|",
-         .error = kClosedGracefully, .body = "kept|0123456789"},
+         .answer = kOkHead + "Content-Length: 9223372036854775807\r\n\r\n0123456789",
+         .kept = "kept|",
+         .error = kClosedGracefully,
+         .body = "kept|0123456789"},
         // A length beyond 64 bits is no length: the body runs until the close.
-        {.name = "a length beyond 64 bits", .answer = kOkHead + "Content-Length: 99999999999999999999\r\n\r\nall",
-         .error = "", .body = "all"},
-        {.name = "the largest chunk, then a close", .answer = kChunked + "7fffffffffffffff\r\n0123456789",
-         .error = kClosedGracefully, .body = "0123456789"},
-        {.name = "a chunk size beyond 64 bits", .answer = kChunked + "10000000000000000\r\nx",
+        {.name = "a length beyond 64 bits",
+         .answer = kOkHead + "Content-Length: 99999999999999999999\r\n\r\nall",
+         .error = "",
+         .body = "all"},
+        {.name = "the largest chunk, then a close",
+         .answer = kChunked + "7fffffffffffffff\r\n0123456789",
+         .error = kClosedGracefully,
+         .body = "0123456789"},
+        {.name = "a chunk size beyond 64 bits",
+         .answer = kChunked + "10000000000000000\r\nx",
          .error = "EIdHTTPInvalidChunkSize: Invalid chunk size \"10000000000000000\"."},
-        {.name = "a chunk size of 17 hex digits", .answer = kChunked + "fffffffffffffffff\r\nx",
+        {.name = "a chunk size of 17 hex digits",
+         .answer = kChunked + "fffffffffffffffff\r\nx",
          .error = "EIdHTTPInvalidChunkSize: Invalid chunk size \"fffffffffffffffff\"."},
-        {.name = "a negative chunk size", .answer = kChunked + "-5\r\nhello\r\n0\r\n\r\n",
+        {.name = "a negative chunk size",
+         .answer = kChunked + "-5\r\nhello\r\n0\r\n\r\n",
          .error = "EIdHTTPInvalidChunkSize: Invalid chunk size \"-5\"."},
-        {.name = "a hexadecimal prefix", .answer = kChunked + "0x5\r\nhello\r\n0\r\n\r\n",
+        {.name = "a hexadecimal prefix",
+         .answer = kChunked + "0x5\r\nhello\r\n0\r\n\r\n",
          .error = "EIdHTTPInvalidChunkSize: Invalid chunk size \"0x5\"."},
-        {.name = "junk after the size", .answer = kChunked + "5 x\r\nhello\r\n0\r\n\r\n",
+        {.name = "junk after the size",
+         .answer = kChunked + "5 x\r\nhello\r\n0\r\n\r\n",
          .error = "EIdHTTPInvalidChunkSize: Invalid chunk size \"5 x\"."},
-        {.name = "an empty size line", .answer = kChunked + "\r\nhello\r\n0\r\n\r\n",
+        {.name = "an empty size line",
+         .answer = kChunked + "\r\nhello\r\n0\r\n\r\n",
          .error = "EIdHTTPInvalidChunkSize: Invalid chunk size \"\"."},
-        {.name = "a good chunk, then junk", .answer = kChunked + "2\r\nok\r\n+1\r\nx\r\n0\r\n\r\n",
-         .error = "EIdHTTPInvalidChunkSize: Invalid chunk size \"+1\".", .body = "ok"},
+        {.name = "a good chunk, then junk",
+         .answer = kChunked + "2\r\nok\r\n+1\r\nx\r\n0\r\n\r\n",
+         .error = "EIdHTTPInvalidChunkSize: Invalid chunk size \"+1\".",
+         .body = "ok"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -374,11 +447,14 @@ TEST_F(Hostile, AResetInEveryPhaseIsTheSocketError)
         {.name = "inside the status line", .script = Script().ExpectRequest().Send("HTTP/1.1 20").Reset()},
         {.name = "inside the header block", .script = Script().ExpectRequest().Send(kOkHead + "Server: x\r\n").Reset()},
         {.name = "inside a sized body",
-         .script = Script().ExpectRequest().Send(kOkHead + "Content-Length: 100\r\n\r\npart").Reset(), .body = "part"},
-        {.name = "inside a chunked body", .script = Script().ExpectRequest().Send(kChunked + "64\r\npart").Reset(),
+         .script = Script().ExpectRequest().Send(kOkHead + "Content-Length: 100\r\n\r\npart").Reset(),
+         .body = "part"},
+        {.name = "inside a chunked body",
+         .script = Script().ExpectRequest().Send(kChunked + "64\r\npart").Reset(),
          .body = "part"},
         // A reset is not the end of a body read until the close: the Get fails.
-        {.name = "inside an until-close body", .script = Script().ExpectRequest().Send(kOkHead + "\r\npart").Reset(),
+        {.name = "inside an until-close body",
+         .script = Script().ExpectRequest().Send(kOkHead + "\r\npart").Reset(),
          .body = "part"},
         {.name = "inside an error body",
          .script = Script().ExpectRequest().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 100\r\n\r\npart").Reset()},
@@ -466,20 +542,42 @@ TEST_F(Hostile, UndeliveredBodiesAreReadUpToTheirBound)
         std::size_t errorBody;
         int accepted; // connections: 1 when the first is reused for the second Get
     } cases[] = {
-        {.name = "an error body at the bound", .head = "HTTP/1.1 500 Oops\r\nContent-Length: 1048576\r\n\r\n",
-         .bodySize = bound, .redirect = false, .errorBody = std::size_t(bound), .accepted = 1},
-        {.name = "an error body a byte over", .head = "HTTP/1.1 500 Oops\r\nContent-Length: 1048577\r\n\r\n",
-         .bodySize = bound + 1, .redirect = false, .errorBody = std::size_t(bound), .accepted = 2},
-        {.name = "an endless error body", .head = "HTTP/1.1 500 Oops\r\n\r\n", .bodySize = -1, .redirect = false,
-         .errorBody = std::size_t(bound), .accepted = 2},
-        {.name = "an endless chunked error body", .head = "HTTP/1.1 500 Oops\r\nTransfer-Encoding: chunked\r\n\r\n",
-         .bodySize = -2, .redirect = false, .errorBody = std::size_t(bound), .accepted = 2},
+        {.name = "an error body at the bound",
+         .head = "HTTP/1.1 500 Oops\r\nContent-Length: 1048576\r\n\r\n",
+         .bodySize = bound,
+         .redirect = false,
+         .errorBody = std::size_t(bound),
+         .accepted = 1},
+        {.name = "an error body a byte over",
+         .head = "HTTP/1.1 500 Oops\r\nContent-Length: 1048577\r\n\r\n",
+         .bodySize = bound + 1,
+         .redirect = false,
+         .errorBody = std::size_t(bound),
+         .accepted = 2},
+        {.name = "an endless error body",
+         .head = "HTTP/1.1 500 Oops\r\n\r\n",
+         .bodySize = -1,
+         .redirect = false,
+         .errorBody = std::size_t(bound),
+         .accepted = 2},
+        {.name = "an endless chunked error body",
+         .head = "HTTP/1.1 500 Oops\r\nTransfer-Encoding: chunked\r\n\r\n",
+         .bodySize = -2,
+         .redirect = false,
+         .errorBody = std::size_t(bound),
+         .accepted = 2},
         {.name = "a redirect body at the bound",
-         .head = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 1048576\r\n\r\n", .bodySize = bound,
-         .redirect = true, .errorBody = 0, .accepted = 1},
+         .head = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 1048576\r\n\r\n",
+         .bodySize = bound,
+         .redirect = true,
+         .errorBody = 0,
+         .accepted = 1},
         {.name = "a redirect body a byte over",
-         .head = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 1048577\r\n\r\n", .bodySize = bound + 1,
-         .redirect = true, .errorBody = 0, .accepted = 2},
+         .head = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 1048577\r\n\r\n",
+         .bodySize = bound + 1,
+         .redirect = true,
+         .errorBody = 0,
+         .accepted = 2},
     };
     const std::string second = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nnext";
     for (const auto& c : cases) {
@@ -673,7 +771,7 @@ TEST_F(CookieStore, TheCookieValueStopsAtItsBound)
     for (int i = 0; i < 4; ++i)
         store.AddCookie("k" + std::to_string(i) + "=" + big + "; path=/", "h");
     const std::size_t used = 4 * (3 + big.size()) + 3 * 2;
-    const std::size_t room = bound - used - 2 - 3; // "; " and "zz=" of the last cookie
+    const std::size_t room = bound - used - 2 - 3;                       // "; " and "zz=" of the last cookie
     store.AddCookie("zz=" + std::string(room, 'w') + "; path=/a/", "h"); // the longer path comes first
     std::string value = store.GenerateCookieList(TIdURI("http://h/a/"));
     EXPECT_EQ(value.size(), bound);

@@ -197,10 +197,7 @@ struct ConnectedWait {
         client.SetHost("127.0.0.1");
         client.SetPort(server.Port());
     }
-    TIdSocketHandle& Binding()
-    {
-        return *static_cast<TIdIOHandlerSocket&>(*client.IOHandler()).Binding();
-    }
+    TIdSocketHandle& Binding() { return *static_cast<TIdIOHandlerSocket&>(*client.IOHandler()).Binding(); }
 };
 
 } // namespace

@@ -54,7 +54,9 @@ struct Connection : ::testing::Test {
         client.OnWorkBegin = [this](TComponent*, TWorkMode, std::int64_t max) {
             events.push_back("begin " + std::to_string(max));
         };
-        client.OnWork = [this](TComponent*, TWorkMode, std::int64_t n) { events.push_back("work " + std::to_string(n)); };
+        client.OnWork = [this](TComponent*, TWorkMode, std::int64_t n) {
+            events.push_back("work " + std::to_string(n));
+        };
         client.OnWorkEnd = [this](TComponent*, TWorkMode) { events.push_back("end"); };
     }
     // Closes the connection from a message handler at the first pump after `due`.
@@ -114,9 +116,9 @@ TEST_F(Connection, ConnectsAndReportsTheStatusesInOrder)
     client.SetHost("127.0.0.1");
     client.OpenConnection();
     EXPECT_TRUE(client.IsOpen());
-    EXPECT_EQ(events, (Lines{"Resolving hostname LOCALHOST.", "Connecting to 127.0.0.1.", "Connected.",
-                             "Disconnecting.", "OnDisconnected", "Disconnected.", "Connecting to 127.0.0.1.",
-                             "Connected."}));
+    EXPECT_EQ(events,
+              (Lines{"Resolving hostname LOCALHOST.", "Connecting to 127.0.0.1.", "Connected.", "Disconnecting.",
+                     "OnDisconnected", "Disconnected.", "Connecting to 127.0.0.1.", "Connected."}));
 }
 
 TEST_F(Connection, ClosingWhatWasNeverOpenedStillReportsAndRaisesNothing)
@@ -192,8 +194,8 @@ TEST_F(Connection, ACloseFromAMessageHandlerInterruptsAPendingConnect)
     EXPECT_EQ(pumpsAtClose, 1);
     EXPECT_FALSE(client.IsOpen());
     EXPECT_THROW(client.SendLine("GET / HTTP/1.1"), EIdNotConnected);
-    EXPECT_EQ(events, (Lines{"Connecting to 127.0.0.1.", "Disconnecting.", "OnDisconnected", "Disconnected.",
-                             "Connected."}));
+    EXPECT_EQ(events,
+              (Lines{"Connecting to 127.0.0.1.", "Disconnecting.", "OnDisconnected", "Disconnected.", "Connected."}));
 }
 
 TEST_F(Connection, AConnectThatNeverCompletesTimesOutAfterItsNominalTime)
@@ -272,8 +274,8 @@ TEST_F(Connection, SendingAStreamCountsWriteWorkAndFailsWhenTheStreamRunsDry)
     TMemoryStream body;
     body.Write("0123456789");
     client.SendStream(body);
-    EXPECT_EQ(events, (Lines{"begin 10", "work 1", "work 2", "work 3", "work 4", "work 5", "work 6", "work 7",
-                             "work 8", "work 9", "work 10", "end"}));
+    EXPECT_EQ(events, (Lines{"begin 10", "work 1", "work 2", "work 3", "work 4", "work 5", "work 6", "work 7", "work 8",
+                             "work 9", "work 10", "end"}));
     events.clear();
     body.SetPosition(8);
     EXPECT_THROW(client.SendStream(body, false, 5), EIdNoDataToRead);
@@ -288,10 +290,10 @@ TEST_F(Connection, ReadTimeOutsFireWhenTheSilenceOutlastsThem)
     client.SetIOHandler(&peer);
     client.OpenConnection();
     client.SetReadTimeout(30);
-    EXPECT_THROW(client.ReceiveLine(), EIdReadTimeout);      // 30 of 100
-    EXPECT_EQ(client.FillInputQueue(true, 60, false), -1);  // 90 of 100
-    EXPECT_EQ(client.ReceiveLine(), "late");                // within the next 30
-    client.SetReadTimeout(0);                               // without limit: outlasts any silence
+    EXPECT_THROW(client.ReceiveLine(), EIdReadTimeout);    // 30 of 100
+    EXPECT_EQ(client.FillInputQueue(true, 60, false), -1); // 90 of 100
+    EXPECT_EQ(client.ReceiveLine(), "late");               // within the next 30
+    client.SetReadTimeout(0);                              // without limit: outlasts any silence
     EXPECT_EQ(client.ReceiveLine(), "later");
     ExpectExplicitAndExactReadsTimeOut(client);
     EXPECT_EQ(peer.TimedOutWaits(), 4);
@@ -314,22 +316,25 @@ TEST_F(Connection, AnOwnedHandlerClosedDuringAWaitLivesUntilTheWaitReturns)
     const Case cases[] = {
         {.name = "line", .read = [](TIdTCPClient& c) { c.ReceiveLine(); }, .error = "EIdConnClosedGracefully"},
         {.name = "exact",
-         .read = [](TIdTCPClient& c) {
-             char b[9];
-             c.ReceiveExact(b, 9);
-         },
+         .read =
+             [](TIdTCPClient& c) {
+                 char b[9];
+                 c.ReceiveExact(b, 9);
+             },
          .error = "EIdConnClosedGracefully"},
         {.name = "until close",
-         .read = [](TIdTCPClient& c) {
-             TMemoryStream s;
-             c.ReceiveToStream(s, -1, true);
-         },
+         .read =
+             [](TIdTCPClient& c) {
+                 TMemoryStream s;
+                 c.ReceiveToStream(s, -1, true);
+             },
          .error = ""},
         {.name = "sized",
-         .read = [](TIdTCPClient& c) {
-             TMemoryStream s;
-             c.ReceiveToStream(s, 100, false);
-         },
+         .read =
+             [](TIdTCPClient& c) {
+                 TMemoryStream s;
+                 c.ReceiveToStream(s, 100, false);
+             },
          .error = "EIdConnClosedGracefully"},
     };
     for (const auto& c : cases) {
@@ -337,12 +342,11 @@ TEST_F(Connection, AnOwnedHandlerClosedDuringAWaitLivesUntilTheWaitReturns)
         TIdTCPClient owner(nullptr);
         bool freed = false;
         bool aliveInWait = false;
-        auto handler = std::make_unique<Watched>(
-            std::vector<Script>{Script().Send("part").Call([&] {
-                owner.CloseConnection();
-                aliveInWait = !freed && owner.IOHandler() == nullptr;
-            })},
-            Pieces::OneByte);
+        auto handler = std::make_unique<Watched>(std::vector<Script>{Script().Send("part").Call([&] {
+                                                     owner.CloseConnection();
+                                                     aliveInWait = !freed && owner.IOHandler() == nullptr;
+                                                 })},
+                                                 Pieces::OneByte);
         handler->freed = &freed;
         owner.SetIOHandler(std::move(handler));
         EXPECT_TRUE(owner.OwnsIOHandler());
@@ -540,8 +544,8 @@ TEST_F(Connection, ACloseInsideAWorkHandlerLetsTheStreamReadEndNormally)
     TMemoryStream stream;
     EXPECT_NO_THROW(client.ReceiveToStream(stream, static_cast<std::int64_t>(body.size()), false));
     EXPECT_EQ(stream.Size(), 32768); // the block in progress completed, then nothing more
-    EXPECT_EQ(events, (Lines{"begin 100000", "work 32768", "Disconnecting.", "OnDisconnected", "Disconnected.",
-                             "end"}));
+    EXPECT_EQ(events,
+              (Lines{"begin 100000", "work 32768", "Disconnecting.", "OnDisconnected", "Disconnected.", "end"}));
     EXPECT_THROW(client.SendLine("x"), EIdNotConnected);
 }
 
@@ -558,11 +562,20 @@ TEST_F(Connection, LocalAddressesThatCannotBeBoundFailWithTheirTexts)
     };
     const int p = busy.Port();
     const Case cases[] = {
-        {.name = "port in use", .port = p, .portMin = 0, .portMax = 0,
+        {.name = "port in use",
+         .port = p,
+         .portMin = 0,
+         .portMax = 0,
          .message = "Could not bind socket. Address and port are already in use."},
-        {.name = "range upside down", .port = 0, .portMin = 5000, .portMax = 4000,
+        {.name = "range upside down",
+         .port = 0,
+         .portMin = 5000,
+         .portMax = 4000,
          .message = "Invalid Port Range (5000 - 4000)"},
-        {.name = "range all in use", .port = 0, .portMin = p, .portMax = p,
+        {.name = "range all in use",
+         .port = 0,
+         .portMin = p,
+         .portMax = p,
          .message = "Can not bind in port range (" + std::to_string(p) + " - " + std::to_string(p) + ")"},
     };
     for (const auto& c : cases) {

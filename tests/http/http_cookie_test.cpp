@@ -53,7 +53,10 @@ TEST(TIdCookieRFC2109, ParsesNameValueAndAttributes)
          .path = "/Quoted/",
          .domain = ".Example.com",
          .secure = true},
-        {.name = "first of two same attributes wins", .text = "a=1; path=/x; path=/y", .cookieName = "a", .value = "1",
+        {.name = "first of two same attributes wins",
+         .text = "a=1; path=/x; path=/y",
+         .cookieName = "a",
+         .value = "1",
          .path = "/x"},
         {.name = "secure with a value is not the flag", .text = "a=1; secure=yes", .cookieName = "a", .value = "1"},
         {.name = "value with equals signs", .text = "a=b=c; path=/", .cookieName = "a", .value = "b=c", .path = "/"},
@@ -170,10 +173,7 @@ TEST(TIdNetscapeCookie, ValidityAgainstTheSendingHost)
     EXPECT_EQ(DomainOfHost("host"), "host");
 }
 
-TIdURI Url(const char* address)
-{
-    return TIdURI(address);
-}
+TIdURI Url(const char* address) { return TIdURI(address); }
 
 struct StoreTest : ::testing::Test {
     CookieClock clock;

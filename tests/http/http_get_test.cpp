@@ -113,102 +113,197 @@ const std::string kChunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\
 TEST_F(Get, EveryFramingAndOutcomeOfOneAnswer)
 {
     const AnswerCase cases[] = {
-        {.name = "sized", .answer = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", .serverCloses = false,
+        {.name = "sized",
+         .answer = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello",
+         .serverCloses = false,
          .body = "hello"},
         {.name = "sized body cut short by the server",
-         .answer = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhel", .serverCloses = true, .body = "hel",
+         .answer = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhel",
+         .serverCloses = true,
+         .body = "hel",
          .error = "EIdConnClosedGracefully: Connection Closed Gracefully."},
         {.name = "length announced far beyond what comes",
-         .answer = "HTTP/1.1 200 OK\r\nContent-Length: 1099511627776\r\n\r\n0123456789", .serverCloses = true,
-         .body = "0123456789", .error = "EIdConnClosedGracefully: Connection Closed Gracefully."},
-        {.name = "zero length on a kept connection", .answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n",
-         .serverCloses = false, .body = ""},
-        {.name = "until close", .answer = "HTTP/1.1 200 OK\r\n\r\nall of it", .serverCloses = true,
+         .answer = "HTTP/1.1 200 OK\r\nContent-Length: 1099511627776\r\n\r\n0123456789",
+         .serverCloses = true,
+         .body = "0123456789",
+         .error = "EIdConnClosedGracefully: Connection Closed Gracefully."},
+        {.name = "zero length on a kept connection",
+         .answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n",
+         .serverCloses = false,
+         .body = ""},
+        {.name = "until close",
+         .answer = "HTTP/1.1 200 OK\r\n\r\nall of it",
+         .serverCloses = true,
          .body = "all of it"},
-        {.name = "HTTP/1.0 until close", .answer = "HTTP/1.0 200 OK\r\nServer: old\r\n\r\nold body",
-         .serverCloses = true, .body = "old body"},
-        {.name = "chunked", .answer = kChunked + "5\r\nhello\r\n3\r\nabc\r\n0\r\n\r\n", .serverCloses = false,
+        {.name = "HTTP/1.0 until close",
+         .answer = "HTTP/1.0 200 OK\r\nServer: old\r\n\r\nold body",
+         .serverCloses = true,
+         .body = "old body"},
+        {.name = "chunked",
+         .answer = kChunked + "5\r\nhello\r\n3\r\nabc\r\n0\r\n\r\n",
+         .serverCloses = false,
          .body = "helloabc"},
         {.name = "Chunked in capitals",
          .answer = "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n",
-         .serverCloses = false, .body = "ok"},
+         .serverCloses = false,
+         .body = "ok"},
         {.name = "chunk extension",
-         .answer = kChunked + "1a;x=y\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n", .serverCloses = false,
+         .answer = kChunked + "1a;x=y\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n",
+         .serverCloses = false,
          .body = "abcdefghijklmnopqrstuvwxyz"},
         {.name = "chunked wins over a length",
          .answer = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nbody\r\n0\r\n\r\n",
-         .serverCloses = false, .body = "body"},
-        {.name = "chunked with a trailer", .answer = kChunked + "2\r\nok\r\n0\r\nX-Sum: 1\r\nX-More: 2\r\n\r\n",
-         .serverCloses = false, .body = "ok"},
-        {.name = "last chunk, then the server closes", .answer = kChunked + "2\r\nok\r\n0\r\n",
-         .serverCloses = true, .body = "ok"},
-        {.name = "chunk size not a number", .answer = kChunked + "zz\r\nzz\r\n", .serverCloses = false, .body = "",
+         .serverCloses = false,
+         .body = "body"},
+        {.name = "chunked with a trailer",
+         .answer = kChunked + "2\r\nok\r\n0\r\nX-Sum: 1\r\nX-More: 2\r\n\r\n",
+         .serverCloses = false,
+         .body = "ok"},
+        {.name = "last chunk, then the server closes",
+         .answer = kChunked + "2\r\nok\r\n0\r\n",
+         .serverCloses = true,
+         .body = "ok"},
+        {.name = "chunk size not a number",
+         .answer = kChunked + "zz\r\nzz\r\n",
+         .serverCloses = false,
+         .body = "",
          .error = "EIdHTTPInvalidChunkSize: Invalid chunk size \"zz\"."},
-        {.name = "chunk size beyond 64 bits", .answer = kChunked + "10000000000000000\r\nx", .serverCloses = false,
-         .body = "", .error = "EIdHTTPInvalidChunkSize: Invalid chunk size \"10000000000000000\"."},
-        {.name = "chunk cut by the server", .answer = kChunked + "5\r\nhel", .serverCloses = true, .body = "hel",
+        {.name = "chunk size beyond 64 bits",
+         .answer = kChunked + "10000000000000000\r\nx",
+         .serverCloses = false,
+         .body = "",
+         .error = "EIdHTTPInvalidChunkSize: Invalid chunk size \"10000000000000000\"."},
+        {.name = "chunk cut by the server",
+         .answer = kChunked + "5\r\nhel",
+         .serverCloses = true,
+         .body = "hel",
          .error = "EIdConnClosedGracefully: Connection Closed Gracefully."},
         {.name = "100 Continue, then the answer",
-         .answer = "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", .serverCloses = false,
+         .answer = "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+         .serverCloses = false,
          .body = "ok"},
-        {.name = "204 ignores a length", .answer = "HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n",
-         .serverCloses = false, .body = ""},
-        {.name = "304 has no body to wait for", .answer = "HTTP/1.1 304 Not Modified\r\n\r\n", .serverCloses = false,
-         .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 304 Not Modified", .code = 304},
+        {.name = "204 ignores a length",
+         .answer = "HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n",
+         .serverCloses = false,
+         .body = ""},
+        {.name = "304 has no body to wait for",
+         .answer = "HTTP/1.1 304 Not Modified\r\n\r\n",
+         .serverCloses = false,
+         .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 304 Not Modified",
+         .code = 304},
         {.name = "404 with its body",
-         .answer = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", .serverCloses = false,
-         .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 404 Not Found", .code = 404,
+         .answer = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found",
+         .serverCloses = false,
+         .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 404 Not Found",
+         .code = 404,
          .errorBody = "not found"},
-        {.name = "500 with a chunked body", .answer = "HTTP/1.1 500 Oops\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nsad!\r\n0\r\n\r\n",
-         .serverCloses = false, .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 500 Oops", .code = 500,
+        {.name = "500 with a chunked body",
+         .answer = "HTTP/1.1 500 Oops\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nsad!\r\n0\r\n\r\n",
+         .serverCloses = false,
+         .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 500 Oops",
+         .code = 500,
          .errorBody = "sad!"},
-        {.name = "503 until close", .answer = "HTTP/1.1 503 Busy\r\n\r\nlater", .serverCloses = true, .body = "",
-         .error = "EIdHTTPProtocolException: HTTP/1.1 503 Busy", .code = 503, .errorBody = "later"},
-        {.name = "status line without a blank", .answer = "garbage\r\n\r\n", .serverCloses = true, .body = "",
-         .error = "EIdHTTPProtocolException: garbage", .code = -1},
+        {.name = "503 until close",
+         .answer = "HTTP/1.1 503 Busy\r\n\r\nlater",
+         .serverCloses = true,
+         .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 503 Busy",
+         .code = 503,
+         .errorBody = "later"},
+        {.name = "status line without a blank",
+         .answer = "garbage\r\n\r\n",
+         .serverCloses = true,
+         .body = "",
+         .error = "EIdHTTPProtocolException: garbage",
+         .code = -1},
         {.name = "unhandled 302",
-         .answer = "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 5\r\n\r\nmoved", .serverCloses = false,
-         .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 302 Found", .code = 302, .errorBody = "moved"},
+         .answer = "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 5\r\n\r\nmoved",
+         .serverCloses = false,
+         .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 302 Found",
+         .code = 302,
+         .errorBody = "moved"},
         {.name = "200 with a Location is a redirect",
-         .answer = "HTTP/1.1 200 OK\r\nLocation: /x\r\nContent-Length: 2\r\n\r\nno", .serverCloses = false, .body = "",
-         .error = "EIdHTTPProtocolException: HTTP/1.1 200 OK", .code = 200, .errorBody = "no"},
-        {.name = "200 whose head the server cuts", .answer = "HTTP/1.1 200 OK\r\nContent-Le", .serverCloses = true,
-         .body = "", .error = "EIdException: Undefined situation"},
-        {.name = "404 whose head the server cuts", .answer = "HTTP/1.1 404 Not Found\r\nServer: x\r\n",
-         .serverCloses = true, .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 404 Not Found", .code = 404},
+         .answer = "HTTP/1.1 200 OK\r\nLocation: /x\r\nContent-Length: 2\r\n\r\nno",
+         .serverCloses = false,
+         .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 200 OK",
+         .code = 200,
+         .errorBody = "no"},
+        {.name = "200 whose head the server cuts",
+         .answer = "HTTP/1.1 200 OK\r\nContent-Le",
+         .serverCloses = true,
+         .body = "",
+         .error = "EIdException: Undefined situation"},
+        {.name = "404 whose head the server cuts",
+         .answer = "HTTP/1.1 404 Not Found\r\nServer: x\r\n",
+         .serverCloses = true,
+         .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 404 Not Found",
+         .code = 404},
         // A body that is only read for the exception's text is not held to the strict rules
         // of a delivered body: the status stays the failure, with what arrived of its text.
         {.name = "404 whose sized body the server cuts short",
-         .answer = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot", .serverCloses = true, .body = "",
-         .error = "EIdHTTPProtocolException: HTTP/1.1 404 Not Found", .code = 404, .errorBody = "not"},
+         .answer = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot",
+         .serverCloses = true,
+         .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 404 Not Found",
+         .code = 404,
+         .errorBody = "not"},
         {.name = "500 whose chunk size is junk",
          .answer = "HTTP/1.1 500 Oops\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nsad!\r\nzz\r\n",
-         .serverCloses = true, .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 500 Oops", .code = 500,
+         .serverCloses = true,
+         .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 500 Oops",
+         .code = 500,
          .errorBody = "sad!"},
         {.name = "unhandled 302 whose chunked body is cut inside a chunk",
          .answer = "HTTP/1.1 302 Found\r\nLocation: /x\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nmov",
-         .serverCloses = true, .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 302 Found", .code = 302,
+         .serverCloses = true,
+         .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 302 Found",
+         .code = 302,
          .errorBody = "mov"},
         {.name = "401 with a Basic challenge and no handler",
          .answer = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=x\r\nContent-Length: 4\r\n\r\ndeny",
-         .serverCloses = false, .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 401 Unauthorized",
-         .code = 401, .errorBody = "deny"},
-        {.name = "401 without a challenge", .answer = "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n",
-         .serverCloses = false, .body = "", .error = "EIdHTTPProtocolException: HTTP/1.1 401 Unauthorized",
+         .serverCloses = false,
+         .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 401 Unauthorized",
+         .code = 401,
+         .errorBody = "deny"},
+        {.name = "401 without a challenge",
+         .answer = "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n",
+         .serverCloses = false,
+         .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 401 Unauthorized",
          .code = 401},
         {.name = "407 without a handler",
-         .answer = "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=p\r\nContent-Length: 0\r\n\r\n",
-         .serverCloses = false, .body = "",
-         .error = "EIdHTTPProtocolException: HTTP/1.1 407 Proxy Authentication Required", .code = 407},
+         .answer =
+             "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=p\r\nContent-Length: 0\r\n\r\n",
+         .serverCloses = false,
+         .body = "",
+         .error = "EIdHTTPProtocolException: HTTP/1.1 407 Proxy Authentication Required",
+         .code = 407},
         {.name = "numeric Expires and a range that is not numbers",
          .answer = "HTTP/1.1 200 OK\r\nExpires: 999999999\r\nContent-Range: bytes x-y/z\r\nContent-Length: 2\r\n\r\nok",
-         .serverCloses = false, .body = "ok"},
+         .serverCloses = false,
+         .body = "ok"},
         {.name = "cookie port that is not a number",
          .answer = "HTTP/1.1 200 OK\r\nSet-Cookie2: a=1; Port=\"x\"; Version=1\r\nContent-Length: 2\r\n\r\nok",
-         .serverCloses = false, .body = "ok"},
-        {.name = "status line over the maximum line length", .answer = std::string(20000, 'A') + "\r\n",
-         .serverCloses = true, .body = "", .error = "EIdReadLnMaxLineLengthExceeded: Max line length exceeded."},
-        {.name = "nothing at all", .answer = "", .serverCloses = true, .body = "",
+         .serverCloses = false,
+         .body = "ok"},
+        {.name = "status line over the maximum line length",
+         .answer = std::string(20000, 'A') + "\r\n",
+         .serverCloses = true,
+         .body = "",
+         .error = "EIdReadLnMaxLineLengthExceeded: Max line length exceeded."},
+        {.name = "nothing at all",
+         .answer = "",
+         .serverCloses = true,
+         .body = "",
          .error = "EIdConnClosedGracefully: Connection Closed Gracefully."},
     };
     for (const auto& c : cases) {
@@ -236,17 +331,22 @@ TEST_F(Get, EveryFramingAndOutcomeOfOneAnswer)
 
 TEST_F(Get, TheCheckRequestGoesOutAsTheUpdateWindowSendsIt)
 {
-    ScriptedServer server({Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n").WaitPeerClose()});
+    ScriptedServer server(
+        {Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n").WaitPeerClose()});
     const auto r = Fetch(Url(server, "/update/index.php?checkupdate&app=x&version=1.0&updatemode=appupdater&langid=0"));
     EXPECT_EQ(r.error, "");
     ASSERT_EQ(server.Requests().size(), 1u);
     EXPECT_EQ(server.Requests()[0],
               "GET /update/index.php?checkupdate&app=x&version=1.0&updatemode=appupdater&langid=0 HTTP/1.1\r\n"
               "Content-Type: text/html\r\n"
-              "Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n"
-              "Accept:  text/html ,*/*\r\n"
-              "User-Agent: " + kUserAgent + "\r\n"
-              "\r\n");
+              "Host: 127.0.0.1:" +
+                  std::to_string(server.Port()) +
+                  "\r\n"
+                  "Accept:  text/html ,*/*\r\n"
+                  "User-Agent: " +
+                  kUserAgent +
+                  "\r\n"
+                  "\r\n");
 }
 
 TEST_F(Get, AKeptConnectionCarriesTheSecondGetWithItsCookiesAndRelativeAddress)
@@ -264,7 +364,8 @@ TEST_F(Get, AKeptConnectionCarriesTheSecondGetWithItsCookiesAndRelativeAddress)
     ASSERT_EQ(server.Requests().size(), 2u);
     EXPECT_EQ(server.Requests()[1].substr(0, server.Requests()[1].find("\r\n")), "GET /update/setup.exe HTTP/1.1");
     // The cookie without a path is kept but never sent; the store's line comes last.
-    EXPECT_NE(server.Requests()[1].find("User-Agent: " + kUserAgent + "\r\nCookie: lang=fr\r\n\r\n"), std::string::npos);
+    EXPECT_NE(server.Requests()[1].find("User-Agent: " + kUserAgent + "\r\nCookie: lang=fr\r\n\r\n"),
+              std::string::npos);
     EXPECT_EQ(server.Requests()[0].find("Cookie:"), std::string::npos);
 }
 
@@ -287,12 +388,13 @@ TEST_F(Get, APortWrittenWithLeadingZerosIsWrittenBackAsANumber)
 
 TEST_F(Get, CookiesOfAFailedAnswerAreKept)
 {
-    ScriptedServer server({Script()
-                               .ExpectRequest()
-                               .Send("HTTP/1.1 404 Not Found\r\nSet-Cookie: seen=1; path=/\r\nContent-Length: 0\r\n\r\n")
-                               .ExpectRequest()
-                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")
-                               .WaitPeerClose()});
+    ScriptedServer server(
+        {Script()
+             .ExpectRequest()
+             .Send("HTTP/1.1 404 Not Found\r\nSet-Cookie: seen=1; path=/\r\nContent-Length: 0\r\n\r\n")
+             .ExpectRequest()
+             .Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")
+             .WaitPeerClose()});
     EXPECT_EQ(Fetch(Url(server, "/a")).code, 404);
     EXPECT_EQ(Fetch(Url(server, "/b")).error, "");
     ASSERT_EQ(server.Requests().size(), 2u);
@@ -307,32 +409,46 @@ TEST_F(Get, ReuseFollowsTheKeepAliveRuleAndTheEndpoint)
         std::string secondHost; // "" keeps 127.0.0.1
         int accepted;
     } cases[] = {
-        {.name = "HTTP/1.1 keeps", .firstAnswer = "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na", .secondHost = "",
+        {.name = "HTTP/1.1 keeps",
+         .firstAnswer = "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na",
+         .secondHost = "",
          .accepted = 1},
-        {.name = "HTTP/1.0 without Connection keeps", .firstAnswer = "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\na",
-         .secondHost = "", .accepted = 1},
-        {.name = "Connection: close", .firstAnswer = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 1\r\n\r\na",
-         .secondHost = "", .accepted = 2},
+        {.name = "HTTP/1.0 without Connection keeps",
+         .firstAnswer = "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\na",
+         .secondHost = "",
+         .accepted = 1},
+        {.name = "Connection: close",
+         .firstAnswer = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 1\r\n\r\na",
+         .secondHost = "",
+         .accepted = 2},
         {.name = "Connection: Close, TE does not count",
-         .firstAnswer = "HTTP/1.1 200 OK\r\nConnection: close, TE\r\nContent-Length: 1\r\n\r\na", .secondHost = "",
+         .firstAnswer = "HTTP/1.1 200 OK\r\nConnection: close, TE\r\nContent-Length: 1\r\n\r\na",
+         .secondHost = "",
          .accepted = 1},
-        {.name = "same host in other letters", .firstAnswer = "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na",
-         .secondHost = "LOCALHOST", .accepted = 1},
+        {.name = "same host in other letters",
+         .firstAnswer = "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na",
+         .secondHost = "LOCALHOST",
+         .accepted = 1},
         {.name = "a failure in the middle of an answer",
-         .firstAnswer = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nqq\r\n", .secondHost = "", .accepted = 2},
+         .firstAnswer = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nqq\r\n",
+         .secondHost = "",
+         .accepted = 2},
         {.name = "an error body read to its end keeps",
-         .firstAnswer = "HTTP/1.1 404 Not Found\r\nContent-Length: 2\r\n\r\nno", .secondHost = "", .accepted = 1},
+         .firstAnswer = "HTTP/1.1 404 Not Found\r\nContent-Length: 2\r\n\r\nno",
+         .secondHost = "",
+         .accepted = 1},
     };
     for (const auto& c : cases) {
         // The first script serves both requests when the connection is kept; otherwise
         // the second connection gets the second script.
-        ScriptedServer server({Script()
-                                   .ExpectRequest()
-                                   .Send(c.firstAnswer)
-                                   .ExpectRequest()
-                                   .Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb")
-                                   .WaitPeerClose(),
-                               Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb").WaitPeerClose()});
+        ScriptedServer server(
+            {Script()
+                 .ExpectRequest()
+                 .Send(c.firstAnswer)
+                 .ExpectRequest()
+                 .Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb")
+                 .WaitPeerClose(),
+             Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb").WaitPeerClose()});
         TIdHTTP client(nullptr, system);
         TMemoryStream first, second;
         const std::string host = "localhost:" + std::to_string(server.Port());
@@ -351,8 +467,9 @@ TEST_F(Get, ReuseFollowsTheKeepAliveRuleAndTheEndpoint)
 
 TEST_F(Get, AServerThatClosedTheKeptConnectionIsNoticedBeforeTheNextRequest)
 {
-    ScriptedServer server({Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na").Close(),
-                           Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb").WaitPeerClose()});
+    ScriptedServer server(
+        {Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na").Close(),
+         Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb").WaitPeerClose()});
     EXPECT_EQ(Fetch(Url(server, "/1")).body, "a");
     ASSERT_TRUE(server.WaitFinished(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the FIN is on its way
@@ -364,8 +481,10 @@ TEST_F(Get, AServerThatClosedTheKeptConnectionIsNoticedBeforeTheNextRequest)
 
 TEST_F(Get, AnotherPortClosesTheOpenConnectionFirst)
 {
-    ScriptedServer one({Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na").WaitPeerClose()});
-    ScriptedServer two({Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb").WaitPeerClose()});
+    ScriptedServer one(
+        {Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na").WaitPeerClose()});
+    ScriptedServer two(
+        {Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb").WaitPeerClose()});
     EXPECT_EQ(Fetch(Url(one)).body, "a");
     RecordEvents();
     EXPECT_EQ(Fetch(Url(two)).body, "b");
@@ -420,7 +539,7 @@ TEST_F(Get, AnErrorBodyThatNeverEndsTakesTheShortTimeOut)
     EXPECT_EQ(r.error, "EIdReadTimeout: Read Timeout");
     EXPECT_GE(took, std::chrono::milliseconds(1900));
     EXPECT_LT(took, std::chrono::seconds(5));
-    EXPECT_EQ(http.ReadTimeout(), 0); // restored
+    EXPECT_EQ(http.ReadTimeout(), 0);    // restored
     EXPECT_TRUE(server.WaitFinished(1)); // the half-read connection is not kept
 }
 
@@ -459,7 +578,8 @@ TEST_F(Get, RedirectsAreFollowedUpToTheMaximumAndTheLastOneFails)
 
 TEST_F(Get, AFollowedRedirectDropsItsBodyAndAHandlerMayChangeTheTarget)
 {
-    ScriptedServer other({Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone").WaitPeerClose()});
+    ScriptedServer other(
+        {Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone").WaitPeerClose()});
     ScriptedServer server({Script()
                                .ExpectRequest()
                                .Send("HTTP/1.1 301 Moved\r\nLocation: /wrong\r\nTransfer-Encoding: chunked\r\n\r\n"
@@ -480,7 +600,10 @@ TEST_F(Get, AFollowedRedirectDropsItsBodyAndAHandlerMayChangeTheTarget)
 
 TEST_F(Get, AHandledRedirectWithoutHandleRedirectsFinishesWithItsLocation)
 {
-    ScriptedServer server({Script().ExpectRequest().Send("HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 3\r\n\r\nabc").WaitPeerClose()});
+    ScriptedServer server({Script()
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 3\r\n\r\nabc")
+                               .WaitPeerClose()});
     http.OnRedirect = [](TComponent*, std::string& dest, int, bool& handled, TIdHTTPMethod&) {
         EXPECT_FALSE(handled);
         handled = true;
@@ -544,10 +667,11 @@ TEST_F(Get, AnAuthorizationHandlerGetsTheRequestRetriedWithBasicCredentials)
 
 TEST_F(Get, AnAuthorizationHandlerThatGivesNoNameIsAskedOnceAndTheGetFails)
 {
-    ScriptedServer server({Script()
-                               .ExpectRequest()
-                               .Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=r\r\nContent-Length: 0\r\n\r\n")
-                               .WaitPeerClose()});
+    ScriptedServer server(
+        {Script()
+             .ExpectRequest()
+             .Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=r\r\nContent-Length: 0\r\n\r\n")
+             .WaitPeerClose()});
     int asked = 0;
     http.OnAuthorization = [&](TComponent*, TIdAuthentication*, bool& handled) {
         ++asked;
@@ -588,7 +712,8 @@ TEST_F(Get, WorkEventsComeFromBodiesOnlyAndChunksAreSpansOfTheirOwn)
 // time has passed, so that it runs in the next pump of the wait the client is in then.
 class CloseWhenRequested {
 public:
-    CloseWhenRequested(platform::HeadlessApplication& app, TIdHTTP& http, const ScriptedServer& server, int requests = 1)
+    CloseWhenRequested(platform::HeadlessApplication& app, TIdHTTP& http, const ScriptedServer& server,
+                       int requests = 1)
         : thread_([&app, &http, &server, requests] {
               const auto until = Clock::now() + std::chrono::seconds(5);
               while (server.Requests().size() < static_cast<std::size_t>(requests) && Clock::now() < until)
@@ -636,7 +761,8 @@ TEST_F(Get, ACloseWhileABodyWaitsEndsAsTheFramingSays)
         // A cancel ends sized and until-close bodies normally with what arrived.
         {.name = "sized", .head = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n", .error = ""},
         {.name = "until close", .head = "HTTP/1.1 200 OK\r\n\r\n", .error = ""},
-        {.name = "chunked", .head = kChunked + "64\r\n",
+        {.name = "chunked",
+         .head = kChunked + "64\r\n",
          .error = "EIdConnClosedGracefully: Connection Closed Gracefully."},
     };
     UseAntiFreeze();

@@ -108,10 +108,7 @@ TEST(TIdHeaderList, FoldsLongLinesAtBreaksOutsideQuotes)
     } cases[] = {
         {.name = "short line stays", .line = "A: b c", .fold = 78, .want = {"A: b c"}},
         {.name = "exactly the fold length stays", .line = "A: 1234567", .fold = 10, .want = {"A: 1234567"}},
-        {.name = "one past breaks at the last blank",
-         .line = "A: 123 5678",
-         .fold = 10,
-         .want = {"A: 123", " 5678"}},
+        {.name = "one past breaks at the last blank", .line = "A: 123 5678", .fold = 10, .want = {"A: 123", " 5678"}},
         {.name = "comma ends the first piece and following breaks are skipped",
          .line = "X: aaaa, , \tbbbb",
          .fold = 7,
@@ -133,10 +130,7 @@ TEST(TIdHeaderList, FoldsLongLinesAtBreaksOutsideQuotes)
          .fold = 10,
          .want = {"K:", " \"a b c d e f\"", " g"}},
         {.name = "trailing blanks are dropped", .line = "K: v   ", .fold = 78, .want = {"K: v"}},
-        {.name = "nothing after the break",
-         .line = "K: 12345 ,,,",
-         .fold = 8,
-         .want = {"K: 12345"}},
+        {.name = "nothing after the break", .line = "K: 12345 ,,,", .fold = 8, .want = {"K: 12345"}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(TIdHeaderList::FoldLine(c.line, c.fold), c.want) << c.name;

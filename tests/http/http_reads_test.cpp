@@ -57,7 +57,9 @@ struct Reads : ::testing::Test {
         client.OnWorkBegin = [this](TComponent*, TWorkMode, std::int64_t max) {
             events.push_back("begin " + std::to_string(max));
         };
-        client.OnWork = [this](TComponent*, TWorkMode, std::int64_t n) { events.push_back("work " + std::to_string(n)); };
+        client.OnWork = [this](TComponent*, TWorkMode, std::int64_t n) {
+            events.push_back("work " + std::to_string(n));
+        };
         client.OnWorkEnd = [this](TComponent*, TWorkMode) { events.push_back("end"); };
     }
 };
@@ -85,12 +87,18 @@ TEST_F(Reads, LinesInAnyPiecesEndAtLfWithOneCrCut)
         {.name = "cr cr lf", .bytes = "abc\r\r\n", .terminator = "\n", .lines = {"abc\r"}},
         {.name = "lf", .bytes = "abc\n", .terminator = "\n", .lines = {"abc"}},
         {.name = "empty terminator is lf", .bytes = "abc\r\n", .terminator = "", .lines = {"abc"}},
-        {.name = "head", .bytes = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", .terminator = "\n",
+        {.name = "head",
+         .bytes = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n",
+         .terminator = "\n",
          .lines = {"HTTP/1.1 200 OK", "Content-Length: 5", ""}},
         {.name = "bare cr stays", .bytes = "a\rb\n\r\n", .terminator = "\n", .lines = {"a\rb", ""}},
-        {.name = "other terminator cuts only itself", .bytes = "k=v;\r\nx;", .terminator = ";",
+        {.name = "other terminator cuts only itself",
+         .bytes = "k=v;\r\nx;",
+         .terminator = ";",
          .lines = {"k=v", "\r\nx"}},
-        {.name = "two-byte terminator across pieces", .bytes = "one||two||", .terminator = "||",
+        {.name = "two-byte terminator across pieces",
+         .bytes = "one||two||",
+         .terminator = "||",
          .lines = {"one", "two"}},
     };
     for (Pieces pieces : kEveryPieces) {
@@ -138,39 +146,64 @@ TEST_F(Reads, TheMaximumLineLengthAtItsEdge)
         std::size_t leftQueued;
     };
     const Case cases[] = {
-        {.name = "16384 and lf", .bytes = atLimit + "\n", .action = maException, .raises = false, .line = atLimit,
-         .split = false, .leftQueued = 0},
-        {.name = "16384 and crlf counts the cr", .bytes = atLimit + "\r\n", .action = maException, .raises = true,
-         .line = "", .split = false, .leftQueued = atLimit.size() + 2},
-        {.name = "split takes the first 16384", .bytes = atLimit + "\r\n", .action = maSplit, .raises = false,
-         .line = atLimit, .split = true, .leftQueued = 2},
-        {.name = "no terminator in sight", .bytes = atLimit + "yy", .action = maException, .raises = true, .line = "",
-         .split = false, .leftQueued = atLimit.size() + 2},
-        {.name = "one below", .bytes = atLimit.substr(1) + "\r\n", .action = maException, .raises = false,
-         .line = atLimit.substr(1), .split = false, .leftQueued = 0},
+        {.name = "16384 and lf",
+         .bytes = atLimit + "\n",
+         .action = maException,
+         .raises = false,
+         .line = atLimit,
+         .split = false,
+         .leftQueued = 0},
+        {.name = "16384 and crlf counts the cr",
+         .bytes = atLimit + "\r\n",
+         .action = maException,
+         .raises = true,
+         .line = "",
+         .split = false,
+         .leftQueued = atLimit.size() + 2},
+        {.name = "split takes the first 16384",
+         .bytes = atLimit + "\r\n",
+         .action = maSplit,
+         .raises = false,
+         .line = atLimit,
+         .split = true,
+         .leftQueued = 2},
+        {.name = "no terminator in sight",
+         .bytes = atLimit + "yy",
+         .action = maException,
+         .raises = true,
+         .line = "",
+         .split = false,
+         .leftQueued = atLimit.size() + 2},
+        {.name = "one below",
+         .bytes = atLimit.substr(1) + "\r\n",
+         .action = maException,
+         .raises = false,
+         .line = atLimit.substr(1),
+         .split = false,
+         .leftQueued = 0},
     };
     for (Pieces pieces : kEveryPieces) {
-      for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.name) + " in pieces: " + Name(pieces));
-        Serve(Script().Send(c.bytes).ExpectRequest(), pieces);
-        client.SetMaxLineAction(c.action);
-        // Make sure every byte is queued before the line is read.
-        while (client.InputQueue().Size() < c.bytes.size())
-            client.FillInputQueue(true, TimeoutDefault, true);
-        if (c.raises) {
-            try {
-                client.ReceiveLine();
-                ADD_FAILURE();
-            } catch (const EIdReadLnMaxLineLengthExceeded& e) {
-                EXPECT_EQ(e.Message(), "Max line length exceeded.");
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + " in pieces: " + Name(pieces));
+            Serve(Script().Send(c.bytes).ExpectRequest(), pieces);
+            client.SetMaxLineAction(c.action);
+            // Make sure every byte is queued before the line is read.
+            while (client.InputQueue().Size() < c.bytes.size())
+                client.FillInputQueue(true, TimeoutDefault, true);
+            if (c.raises) {
+                try {
+                    client.ReceiveLine();
+                    ADD_FAILURE();
+                } catch (const EIdReadLnMaxLineLengthExceeded& e) {
+                    EXPECT_EQ(e.Message(), "Max line length exceeded.");
+                }
+            } else {
+                EXPECT_EQ(client.ReceiveLine(), c.line);
             }
-        } else {
-            EXPECT_EQ(client.ReceiveLine(), c.line);
+            EXPECT_EQ(client.LineWasSplit(), c.split);
+            EXPECT_EQ(client.InputQueue().Size(), c.leftQueued);
+            client.CloseConnection();
         }
-        EXPECT_EQ(client.LineWasSplit(), c.split);
-        EXPECT_EQ(client.InputQueue().Size(), c.leftQueued);
-        client.CloseConnection();
-      }
     }
     // A limit of 0 is no limit.
     Serve(Script().Send(atLimit + atLimit + "\n").ExpectRequest(), Pieces::Random);

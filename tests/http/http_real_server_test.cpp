@@ -95,12 +95,24 @@ TEST(RealServer, EveryFramingRedirectsCookiesAndReuseOverOneClient)
         {.path = "/sized/100000", .follow = false, .body = Pattern(100000)},
         {.path = "/chunked/100000/7000", .follow = false, .body = Pattern(100000)},
         {.path = "/sized/0", .follow = false, .body = ""},
-        {.path = "/status/404", .follow = false, .body = "", .error = "HTTP/1.1 404 Not Found", .code = 404,
+        {.path = "/status/404",
+         .follow = false,
+         .body = "",
+         .error = "HTTP/1.1 404 Not Found",
+         .code = 404,
          .errorBody = "status 404"},
-        {.path = "/status/500", .follow = false, .body = "", .error = "HTTP/1.1 500 Internal Server Error",
-         .code = 500, .errorBody = "status 500"},
+        {.path = "/status/500",
+         .follow = false,
+         .body = "",
+         .error = "HTTP/1.1 500 Internal Server Error",
+         .code = 500,
+         .errorBody = "status 500"},
         {.path = "/status/204", .follow = false, .body = ""},
-        {.path = "/redirect/sized/10", .follow = false, .body = "", .error = "HTTP/1.1 302 Found", .code = 302,
+        {.path = "/redirect/sized/10",
+         .follow = false,
+         .body = "",
+         .error = "HTTP/1.1 302 Found",
+         .code = 302,
          .errorBody = "moved"},
         {.path = "/redirect/sized/10", .follow = true, .body = Pattern(10)},
         {.path = "/setcookie", .follow = false, .body = "ok"},
@@ -136,8 +148,8 @@ TEST(RealServer, TheStockFileServer)
     std::ofstream(root / "sub" / "inner.txt", std::ios::binary) << "inner";
 
     {
-        ChildProcess server({"python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory",
-                             root.string()});
+        ChildProcess server(
+            {"python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", root.string()});
         const int port = StartServer(server);
         ASSERT_GT(port, 0) << server.Stderr();
         const std::string base = "http://127.0.0.1:" + std::to_string(port);

@@ -78,11 +78,7 @@ TEST(PrepareRequest, ResolvesAgainstTheCurrentURL)
          .target = "/y",
          .host = "b:8080",
          .port = "8080"},
-        {.name = "https takes 443",
-         .addresses = {"https://s/p"},
-         .target = "/p",
-         .host = "s:443",
-         .port = "443"},
+        {.name = "https takes 443", .addresses = {"https://s/p"}, .target = "/p", .host = "s:443", .port = "443"},
         {.name = "protocol compared without regard to case",
          .addresses = {"HtTpS://s/p", "HTTP://s/q"},
          .target = "/q",
@@ -278,8 +274,8 @@ TEST(BuildRequestLines, EveryRowInItsOrder)
     r.ContentLanguage = "fr";
     r.ContentLength = 0;
     r.CacheControl = "no-cache";
-    r.Date = 44356.5;         // Wed 9 Jun 2021 12:00:00
-    r.Expires = 44357.0;      // Thu 10 Jun 2021 00:00:00
+    r.Date = 44356.5;          // Wed 9 Jun 2021 12:00:00
+    r.Expires = 44357.0;       // Thu 10 Jun 2021 00:00:00
     r.LastModified = 44355.25; // Tue 8 Jun 2021 06:00:00
     r.Pragma = "no-cache";
     r.CustomHeaders.Add("X-First: 1");

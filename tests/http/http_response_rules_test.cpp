@@ -23,15 +23,15 @@ TEST(StatusLine, CodeIsTheDecimalWordAfterTheFirstBlank)
         {.line = "HTTP/1.1   204   No Content", .code = 204}, // blanks before the code are trimmed
         {.line = "ICY 200 OK", .code = 200},                  // "HTTP/" is not required
         {.line = "HTTP/1.1 100 Continue", .code = 100},
-        {.line = "garbage", .code = -1},                      // no blank at all
+        {.line = "garbage", .code = -1}, // no blank at all
         {.line = "", .code = -1},
         {.line = "HTTP/1.1 ", .code = -1},
         {.line = "HTTP/1.1 abc OK", .code = -1},
         {.line = "HTTP/1.1 20x OK", .code = -1},
-        {.line = "HTTP/1.1 0xC8 OK", .code = -1},             // no hexadecimal status codes
-        {.line = "HTTP/1.1 99999999999 Big", .code = -1},     // beyond an int: unreadable, not wrapped
+        {.line = "HTTP/1.1 0xC8 OK", .code = -1},         // no hexadecimal status codes
+        {.line = "HTTP/1.1 99999999999 Big", .code = -1}, // beyond an int: unreadable, not wrapped
         {.line = "HTTP/1.1 2147483647 Max", .code = 2147483647},
-        {.line = "HTTP/1.1\t200 OK", .code = -1},             // a tab is not the separator
+        {.line = "HTTP/1.1\t200 OK", .code = -1}, // a tab is not the separator
     };
     for (const auto& c : cases)
         EXPECT_EQ(StatusCodeOf(c.line), c.code) << c.line;
@@ -43,14 +43,10 @@ TEST(StatusLine, VersionComesFromCharactersSixToEight)
         const char* line;
         std::optional<std::string> version;
     } cases[] = {
-        {.line = "HTTP/1.0 200 OK", .version = "1.0"},
-        {.line = "HTTP/1.1 200 OK", .version = "1.1"},
-        {.line = "http/1.1 200 OK", .version = "1.1"},
-        {.line = "XXXXX1.0", .version = "1.0"},
-        {.line = "HTTP/2 200 OK", .version = std::nullopt},
-        {.line = "HTTP/1.2 200 OK", .version = std::nullopt},
-        {.line = "HTTP/1.", .version = std::nullopt},
-        {.line = "", .version = std::nullopt},
+        {.line = "HTTP/1.0 200 OK", .version = "1.0"},      {.line = "HTTP/1.1 200 OK", .version = "1.1"},
+        {.line = "http/1.1 200 OK", .version = "1.1"},      {.line = "XXXXX1.0", .version = "1.0"},
+        {.line = "HTTP/2 200 OK", .version = std::nullopt}, {.line = "HTTP/1.2 200 OK", .version = std::nullopt},
+        {.line = "HTTP/1.", .version = std::nullopt},       {.line = "", .version = std::nullopt},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ResponseVersionOf(c.line), c.version) << c.line;
@@ -127,9 +123,9 @@ TEST(Framing, ContentLengthIsTrimmedDecimalOrInvalid)
         {.text = " 10 ", .length = 10},
         {.text = "0", .length = 0},
         {.text = "00012", .length = 12},
-        {.text = "4294967296", .length = 4294967296LL},          // above 32 bits
-        {.text = "9223372036854775807", .length = INT64_MAX},    // the edge of 64 bits
-        {.text = "9223372036854775808", .length = -1},           // beyond it: invalid, not wrapped
+        {.text = "4294967296", .length = 4294967296LL},       // above 32 bits
+        {.text = "9223372036854775807", .length = INT64_MAX}, // the edge of 64 bits
+        {.text = "9223372036854775808", .length = -1},        // beyond it: invalid, not wrapped
         {.text = "99999999999999999999999", .length = -1},
         {.text = "", .length = -1},
         {.text = "-1", .length = -1},
@@ -155,7 +151,7 @@ TEST(Framing, ChunkSizeLines)
         {.line = "1A", .size = 0x1a},
         {.line = "0", .size = 0},
         {.line = "000", .size = 0},
-        {.line = "1a;x=y", .size = 0x1a},          // an extension does not hide the size
+        {.line = "1a;x=y", .size = 0x1a}, // an extension does not hide the size
         {.line = "1a ; name=\"v;w\"", .size = 0x1a},
         {.line = "8 ", .size = 8},
         {.line = "8\t;ext", .size = 8},
@@ -163,7 +159,7 @@ TEST(Framing, ChunkSizeLines)
         {.line = "100000000", .size = 0x100000000LL}, // above 32 bits
         {.line = "7fffffffffffffff", .size = kMaxChunkSize},
         {.line = "00000000000000007fffffffffffffff", .size = kMaxChunkSize}, // zeros do not count
-        {.line = "8000000000000000", .size = std::nullopt},  // would wrap negative
+        {.line = "8000000000000000", .size = std::nullopt},                  // would wrap negative
         {.line = "ffffffffffffffff", .size = std::nullopt},
         {.line = "10000000000000000", .size = std::nullopt},
         {.line = "", .size = std::nullopt},

@@ -95,14 +95,14 @@ TEST(IdStack, DottedQuadsAndAddressConversions)
         bool dotted;
     };
     const Case cases[] = {
-        {.text = "10.0.0.1", .dotted = true},     {.text = "0.0.0.0", .dotted = true},
+        {.text = "10.0.0.1", .dotted = true},        {.text = "0.0.0.0", .dotted = true},
         {.text = "255.255.255.255", .dotted = true}, {.text = "010.1.1.1", .dotted = true},
-        {.text = "10.0.0", .dotted = false},      {.text = "10.0.0.1.5", .dotted = false},
-        {.text = "256.1.1.1", .dotted = false},   {.text = "1.2.3.256", .dotted = false},
-        {.text = "1..2.3", .dotted = false},      {.text = "a.b.c.d", .dotted = false},
-        {.text = "1.2.3.", .dotted = false},      {.text = "", .dotted = false},
-        {.text = " 1.2.3.4", .dotted = false},    {.text = "-1.2.3.4", .dotted = false},
-        {.text = "0x1.2.3.4", .dotted = false},   {.text = "example.org", .dotted = false},
+        {.text = "10.0.0", .dotted = false},         {.text = "10.0.0.1.5", .dotted = false},
+        {.text = "256.1.1.1", .dotted = false},      {.text = "1.2.3.256", .dotted = false},
+        {.text = "1..2.3", .dotted = false},         {.text = "a.b.c.d", .dotted = false},
+        {.text = "1.2.3.", .dotted = false},         {.text = "", .dotted = false},
+        {.text = " 1.2.3.4", .dotted = false},       {.text = "-1.2.3.4", .dotted = false},
+        {.text = "0x1.2.3.4", .dotted = false},      {.text = "example.org", .dotted = false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(TIdStack::IsDottedQuad(c.text), c.dotted) << c.text;

@@ -67,10 +67,7 @@ public:
     {
         return "https://" + host + ":" + std::to_string(port_) + path;
     }
-    std::string Errors()
-    {
-        return process_->Stderr();
-    }
+    std::string Errors() { return process_->Stderr(); }
 
 private:
     std::optional<ChildProcess> process_;
@@ -99,9 +96,8 @@ class Https : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        certs_ = new std::string((std::filesystem::temp_directory_path() /
-                                  ("updater-tls-" + std::to_string(::getpid())))
-                                     .string());
+        certs_ = new std::string(
+            (std::filesystem::temp_directory_path() / ("updater-tls-" + std::to_string(::getpid()))).string());
         ChildProcess make({"bash", SourceDir() + "/tests/http/make_tls_certs.sh", *certs_});
         made_ = make.Wait(60000) == 0;
         if (!made_)
@@ -156,28 +152,46 @@ TEST_F(Https, CertificatesAreCheckedForTrustDatesAndName)
     } cases[] = {
         {.name = "good, by address", .cert = "good", .host = "127.0.0.1"},
         {.name = "good, by name", .cert = "good", .host = "localhost"},
-        {.name = "no CA file: the system's trust alone", .cert = "good", .host = "127.0.0.1", .caFile = "",
+        {.name = "no CA file: the system's trust alone",
+         .cert = "good",
+         .host = "127.0.0.1",
+         .caFile = "",
          .error = "EIdTLSCertificateRejected: The certificate of 127.0.0.1 was rejected: unable to get local "
                   "issuer certificate (subject: CN=localhost,O=Updater Tests)"},
-        {.name = "wrong name, by address", .cert = "wrongname", .host = "127.0.0.1",
+        {.name = "wrong name, by address",
+         .cert = "wrongname",
+         .host = "127.0.0.1",
          .error = "EIdTLSCertificateRejected: The certificate of 127.0.0.1 was rejected: IP address mismatch "
                   "(subject: CN=wrong.example,O=Updater Tests)"},
-        {.name = "wrong name, by name", .cert = "wrongname", .host = "localhost",
+        {.name = "wrong name, by name",
+         .cert = "wrongname",
+         .host = "localhost",
          .error = "EIdTLSCertificateRejected: The certificate of localhost was rejected: hostname mismatch "
                   "(subject: CN=wrong.example,O=Updater Tests)"},
-        {.name = "expired", .cert = "expired", .host = "localhost",
+        {.name = "expired",
+         .cert = "expired",
+         .host = "localhost",
          .error = "EIdTLSCertificateRejected: The certificate of localhost was rejected: certificate has "
                   "expired (subject: CN=localhost,O=Expired)"},
-        {.name = "self-signed", .cert = "self", .host = "127.0.0.1",
+        {.name = "self-signed",
+         .cert = "self",
+         .host = "127.0.0.1",
          .error = "EIdTLSCertificateRejected: The certificate of 127.0.0.1 was rejected: self-signed "
                   "certificate (subject: CN=localhost,O=Self Signed)"},
-        {.name = "unknown CA", .cert = "other", .host = "127.0.0.1",
+        {.name = "unknown CA",
+         .cert = "other",
+         .host = "127.0.0.1",
          .error = "EIdTLSCertificateRejected: The certificate of 127.0.0.1 was rejected: unable to get local "
                   "issuer certificate (subject: CN=localhost,O=Other CA)"},
-        {.name = "the CA file cannot be read", .cert = "good", .host = "127.0.0.1", .caFile = "/nonexistent/ca.pem",
+        {.name = "the CA file cannot be read",
+         .cert = "good",
+         .host = "127.0.0.1",
+         .caFile = "/nonexistent/ca.pem",
          .error = "EIdTLSError: Cannot load the trusted certificates of \"/nonexistent/ca.pem\": the file cannot "
                   "be read"},
-        {.name = "the CA file holds no certificate", .cert = "good", .host = "127.0.0.1",
+        {.name = "the CA file holds no certificate",
+         .cert = "good",
+         .host = "127.0.0.1",
          .caFile = SourceDir() + "/tests/http/make_tls_certs.sh",
          .error = "EIdTLSError: Cannot load the trusted certificates of \"" + SourceDir() +
                   "/tests/http/make_tls_certs.sh\": no PEM certificate in it"},
@@ -230,9 +244,11 @@ TEST_F(Https, HandshakeFailuresSayWhatHappened)
         // In TLS 1.2 the server's refusal comes as an alert inside the handshake; in 1.3
         // the client's part of the handshake is over by then, and the alert ends the first
         // read.
-        {.name = "alert in the handshake (1.2)", .serverOptions = {"--max-tls", "1.2"},
+        {.name = "alert in the handshake (1.2)",
+         .serverOptions = {"--max-tls", "1.2"},
          .error = "EIdTLSHandshakeFailed: TLS handshake with 127.0.0.1 failed: sslv3 alert handshake failure"},
-        {.name = "alert after the handshake (1.3)", .serverOptions = {},
+        {.name = "alert after the handshake (1.3)",
+         .serverOptions = {},
          .error = "EIdTLSError: TLS error on the connection to 127.0.0.1: tlsv13 alert certificate required"},
     };
     for (const auto& c : cases) {
@@ -255,14 +271,14 @@ TEST_F(Https, AServerThatDoesNotSpeakTlsFailsTheHandshake)
         {.name = "plain HTTP answer",
          .script = Script().Sleep(50).Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n").Close(),
          .error = "EIdTLSHandshakeFailed: TLS handshake with 127.0.0.1 failed: wrong version number"},
-        {.name = "close at once", .script = Script().Close(),
+        {.name = "close at once",
+         .script = Script().Close(),
          .error = "EIdTLSHandshakeFailed: TLS handshake with 127.0.0.1 failed: the server closed the connection."},
     };
     for (const auto& c : cases) {
         ScriptedServer server({c.script});
         auto client = Client();
-        EXPECT_EQ(Fetch(*client, "https://127.0.0.1:" + std::to_string(server.Port()) + "/").error, c.error)
-            << c.name;
+        EXPECT_EQ(Fetch(*client, "https://127.0.0.1:" + std::to_string(server.Port()) + "/").error, c.error) << c.name;
     }
 }
 
@@ -274,8 +290,8 @@ TEST_F(Https, EveryFramingArrivesWholeOverBothVersions)
         const char* path;
         std::size_t size;
     } bodies[] = {
-        {"/sized/0", 0},          {"/sized/10", 10},           {"/sized/1048576", 1048576},
-        {"/chunked/1", 1},        {"/chunked/250001", 250001}, {"/until-close/70000", 70000},
+        {"/sized/0", 0},   {"/sized/10", 10},           {"/sized/1048576", 1048576},
+        {"/chunked/1", 1}, {"/chunked/250001", 250001}, {"/until-close/70000", 70000},
     };
     for (const char* version : {"1.2", "1.3"}) {
         TlsServer server(Certs(), "good", {"--max-tls", version});
@@ -325,7 +341,8 @@ TEST_F(Https, AConnectionIsReusedOnlyForTheSameSchemeHostAndPort)
     ASSERT_GT(server.Port(), 0) << server.Errors();
     ASSERT_GT(second.Port(), 0) << second.Errors();
     // A plain server on the same host: its connection must not be taken for the TLS one.
-    ScriptedServer plain({Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nplain").WaitPeerClose()});
+    ScriptedServer plain(
+        {Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nplain").WaitPeerClose()});
     auto client = Client();
     const std::string plainUrl = "http://127.0.0.1:" + std::to_string(plain.Port()) + "/";
     const std::vector<std::pair<std::string, std::string>> steps = {
@@ -359,7 +376,8 @@ TEST_F(Https, ARedirectFromHttpsToHttpIsRefused)
         std::string error;
         std::string body = {};
     } cases[] = {
-        {.name = "refused", .allowLoopback = false,
+        {.name = "refused",
+         .allowLoopback = false,
          .error = "EIdTLSDowngrade: Refused to follow a redirect from https://127.0.0.1 to http://127.0.0.1: it "
                   "leaves TLS."},
         {.name = "allowed between loopback hosts for tests", .allowLoopback = true, .error = "", .body = "plain"},

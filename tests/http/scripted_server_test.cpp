@@ -73,7 +73,8 @@ TEST(ScriptedServer, RecordsRequestsAndPlaysBytesPerConnection)
 
     ASSERT_TRUE(server.WaitFinished(2));
     EXPECT_EQ(server.Accepted(), 2);
-    EXPECT_EQ(server.Requests(), (std::vector<std::string>{"GET /a HTTP/1.1\r\nHost: x\r\n\r\n", "GET /b HTTP/1.1\r\n\r\n"}));
+    EXPECT_EQ(server.Requests(),
+              (std::vector<std::string>{"GET /a HTTP/1.1\r\nHost: x\r\n\r\n", "GET /b HTTP/1.1\r\n\r\n"}));
 }
 
 TEST(ScriptedServer, ResetIsSeenAsConnectionReset)

@@ -55,11 +55,13 @@ TEST(TranslateComponent, WholeValueKinds)
     } cases[] = {
         {.kind = "TLabel", .make = [] { return std::make_unique<TLabel>(nullptr); }, .viaText = false},
         {.kind = "TEdit", .make = [] { return std::make_unique<TEdit>(nullptr); }, .viaText = true},
-        {.kind = "TCheckBox (not a button)", .make = [] { return std::make_unique<TCheckBox>(nullptr); },
+        {.kind = "TCheckBox (not a button)",
+         .make = [] { return std::make_unique<TCheckBox>(nullptr); },
          .viaText = false},
         {.kind = "TGroupBox", .make = [] { return std::make_unique<TGroupBox>(nullptr); }, .viaText = false},
         {.kind = "TTabSheet", .make = [] { return std::make_unique<TTabSheet>(nullptr); }, .viaText = false},
-        {.kind = "TRadioButton (not a button)", .make = [] { return std::make_unique<TRadioButton>(nullptr); },
+        {.kind = "TRadioButton (not a button)",
+         .make = [] { return std::make_unique<TRadioButton>(nullptr); },
          .viaText = false},
     };
     for (const auto& c : cases) {
@@ -90,21 +92,33 @@ TEST(TranslateComponent, ButtonsSplitOnlyWithCommaOrQuote)
         const char* hint;
         bool bitBtn;
     } cases[] = {
-        {.name = "blanks kept whole", .value = "Close the window", .caption = "Close the window", .hint = "old hint",
+        {.name = "blanks kept whole",
+         .value = "Close the window",
+         .caption = "Close the window",
+         .hint = "old hint",
          .bitBtn = false},
-        {.name = "comma splits at blanks too", .value = "Close window,Leave", .caption = "Close", .hint = "window",
+        {.name = "comma splits at blanks too",
+         .value = "Close window,Leave",
+         .caption = "Close",
+         .hint = "window",
          .bitBtn = false},
-        {.name = "quoted items keep blanks", .value = "\"Close window\",\"Leave now\"", .caption = "Close window",
-         .hint = "Leave now", .bitBtn = false},
-        {.name = "quote alone splits", .value = "\"Cancel\"", .caption = "Cancel", .hint = "old hint",
+        {.name = "quoted items keep blanks",
+         .value = "\"Close window\",\"Leave now\"",
+         .caption = "Close window",
+         .hint = "Leave now",
          .bitBtn = false},
+        {.name = "quote alone splits", .value = "\"Cancel\"", .caption = "Cancel", .hint = "old hint", .bitBtn = false},
         {.name = "third item ignored", .value = "a,b,c", .caption = "a", .hint = "b", .bitBtn = false},
-        {.name = "bit button takes the button rule", .value = "OK,Confirm", .caption = "OK", .hint = "Confirm",
+        {.name = "bit button takes the button rule",
+         .value = "OK,Confirm",
+         .caption = "OK",
+         .hint = "Confirm",
          .bitBtn = true},
         {.name = "bar kept", .value = "a|b", .caption = "a|b", .hint = "old hint", .bitBtn = true},
     };
     for (const auto& c : cases) {
-        std::unique_ptr<TButton> button = c.bitBtn ? std::make_unique<TBitBtn>(nullptr) : std::make_unique<TButton>(nullptr);
+        std::unique_ptr<TButton> button =
+            c.bitBtn ? std::make_unique<TBitBtn>(nullptr) : std::make_unique<TButton>(nullptr);
         button->SetCaption("old");
         button->SetHint("old hint");
         Translate(*button, c.value);
@@ -123,7 +137,7 @@ TEST(TranslateComponent, SpeedButtonAlwaysSplits)
     Translate(speed, "Save");
     EXPECT_EQ(speed.Caption(), "Save");
     EXPECT_EQ(speed.Hint(), "file"); // one item: the hint stays
-    Translate(speed, ""); // no items at all (a value that decoded to nothing): unchanged
+    Translate(speed, "");            // no items at all (a value that decoded to nothing): unchanged
     EXPECT_EQ(speed.Caption(), "Save");
 }
 
@@ -257,7 +271,8 @@ TEST(TranslateForm, SectionByClassNameThenWithoutT)
         {.name = "full name", .file = "[TUpdateFrm]\nLabel3=full\n[UpdateFrm]\nLabel3=short", .label3 = "full"},
         {.name = "short name", .file = "[UpdateFrm]\nLabel3=short", .label3 = "short"},
         {.name = "full name without lines", .file = "[TUpdateFrm]\n[UpdateFrm]\nLabel3=short", .label3 = "short"},
-        {.name = "full name, bare line only", .file = "[TUpdateFrm]\nnote\n[UpdateFrm]\nLabel3=short",
+        {.name = "full name, bare line only",
+         .file = "[TUpdateFrm]\nnote\n[UpdateFrm]\nLabel3=short",
          .label3 = "Visiter"},
         {.name = "names ignore case", .file = "[tupdatefrm]\nlabel3=lower", .label3 = "lower"},
         {.name = "no section", .file = "[Other]\nLabel3=x", .label3 = "Visiter"},
@@ -285,17 +300,25 @@ TEST(TranslateForm, CaptionRules)
         std::string initial;
         std::string want;
     } cases[] = {
-        {.name = "narrow, key given", .file = "[TUpdateFrm]\n-Caption-=Mise \xE0 jour", .initial = "x",
+        {.name = "narrow, key given",
+         .file = "[TUpdateFrm]\n-Caption-=Mise \xE0 jour",
+         .initial = "x",
          .want = "Mise \xE0 jour"},
         {.name = "empty value empties", .file = "[TUpdateFrm]\n-Caption-=", .initial = "x", .want = ""},
         {.name = "narrow, absent", .file = "[TUpdateFrm]\nLabel1=a", .initial = "Caption", .want = "Caption"},
-        {.name = "UTF-8 decoded", .file = "[-Header-]\nIsUTF8=1\n[TUpdateFrm]\n-Caption-=Mise \xC3\xA0 jour",
-         .initial = "x", .want = "Mise \xC3\xA0 jour"},
-        {.name = "UTF-8 broken", .file = "[-Header-]\nIsUTF8=1\n[TUpdateFrm]\n-Caption-=Mise \xE0 jour",
-         .initial = "x", .want = ""},
+        {.name = "UTF-8 decoded",
+         .file = "[-Header-]\nIsUTF8=1\n[TUpdateFrm]\n-Caption-=Mise \xC3\xA0 jour",
+         .initial = "x",
+         .want = "Mise \xC3\xA0 jour"},
+        {.name = "UTF-8 broken",
+         .file = "[-Header-]\nIsUTF8=1\n[TUpdateFrm]\n-Caption-=Mise \xE0 jour",
+         .initial = "x",
+         .want = ""},
         // The current caption is kept as it is, not passed through the decoder.
-        {.name = "UTF-8, absent", .file = "[-Header-]\nIsUTF8=1\n[TUpdateFrm]\nLabel1=a",
-         .initial = "Mise \xE0 jour", .want = "Mise \xE0 jour"},
+        {.name = "UTF-8, absent",
+         .file = "[-Header-]\nIsUTF8=1\n[TUpdateFrm]\nLabel1=a",
+         .initial = "Mise \xE0 jour",
+         .want = "Mise \xE0 jour"},
         {.name = "no bar replacement", .file = "[TUpdateFrm]\n-Caption-=a|b%/c", .initial = "x", .want = "a|b%/c"},
     };
     for (const auto& c : cases) {
@@ -359,10 +382,10 @@ TEST(TranslateForm, ComponentValues)
 {
     LoadedEngine loaded("[-Header-]\nIsUTF8=1\n"
                         "[TUpdateFrm]\n"
-                        "Label1=\n"                        // empty: unchanged
+                        "Label1=\n"                            // empty: unchanged
                         "Label3=Caf\xC3\xA9 | bar, \"kept\"\n" // decoded, taken whole
                         "Memo=no effect\n"
-                        "cancelBt=Fermer\xE9\n"            // broken UTF-8: reaches the rule empty
+                        "cancelBt=Fermer\xE9\n" // broken UTF-8: reaches the rule empty
                         "=unnamed\n");
     Window w = UpdateWindow();
     auto* unnamed = new TLabel(w.form.get());

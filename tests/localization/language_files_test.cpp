@@ -34,8 +34,8 @@ std::string SourceFile(const std::string& relative)
 }
 
 // The update window's components by name, with the kind relabelling sees.
-const std::set<std::string> kWindowComponents = {"Label1", "Label2",   "Label3", "Memo",         "ProgressBar",
-                                                  "cancelBt", "Timer1", "IdHTTP1", "IdAntiFreeze1"};
+const std::set<std::string> kWindowComponents = {"Label1",   "Label2", "Label3",  "Memo",         "ProgressBar",
+                                                 "cancelBt", "Timer1", "IdHTTP1", "IdAntiFreeze1"};
 
 class TUpdateFrm : public TForm {
 public:
@@ -79,7 +79,8 @@ TEST_P(ShippedLanguageFile, ShownEntriesKeepTheirPlaceholders)
         EXPECT_NO_THROW(placeholders = FormatPlaceholders(text)) << "entry " << n << ": " << text;
         EXPECT_EQ(placeholders, FormatPlaceholders(TMessageCatalogue::Default(n))) << "entry " << n << ": " << text;
         // The count the updater's calls are checked against when they are compiled.
-        EXPECT_EQ(placeholders, std::string(ArgumentCount(static_cast<CatalogueEntry>(n)), 's')) << "entry " << n << ": " << text;
+        EXPECT_EQ(placeholders, std::string(ArgumentCount(static_cast<CatalogueEntry>(n)), 's'))
+            << "entry " << n << ": " << text;
         // Filled as the updater fills it.
         std::vector<FormatArg> args(placeholders.size(), std::string("x"));
         EXPECT_NO_THROW(Format(text, args)) << "entry " << n;
@@ -112,7 +113,9 @@ TEST_P(ShippedLanguageFile, WindowSectionNamesTheUpdateWindowsComponents)
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, ShippedLanguageFile, testing::Values("french.lng", "english.lng"),
-                         [](const auto& info) { return std::string(info.param).substr(0, std::string(info.param).find('.')); });
+                         [](const auto& info) {
+                             return std::string(info.param).substr(0, std::string(info.param).find('.'));
+                         });
 
 TEST(FrenchLanguageFile, CarriesTheBuiltInTexts)
 {

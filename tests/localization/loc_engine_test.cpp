@@ -107,7 +107,8 @@ TEST(LocEngineStrings, TableEndsAtTheFirstGap)
         {.name = "bare line is not a key", .file = "[-Strings-]\n1=a\n2\n3=c", .want = {"a"}},
         {.name = "order in file is free", .file = "[-Strings-]\n2=b\n1=a", .want = {"a", "b"}},
         {.name = "narrow file taken as it is", .file = "[-Strings-]\n1=\xE9t\xE9", .want = {"\xE9t\xE9"}},
-        {.name = "UTF-8 decoded", .file = "[-Header-]\nIsUTF8=1\n[-Strings-]\n1=caf\xC3\xA9\n2=D\xE9t\n3=x",
+        {.name = "UTF-8 decoded",
+         .file = "[-Header-]\nIsUTF8=1\n[-Strings-]\n1=caf\xC3\xA9\n2=D\xE9t\n3=x",
          .want = {"caf\xC3\xA9", "", "x"}},
     };
     for (const auto& c : cases)

@@ -43,15 +43,17 @@ TEST(MessageCatalogue, DefaultsOfTheShownEntriesAreExact)
         {49, "Connexion Internet active, Initialisation en cours..."},
         {50, "Pas de Connexion Internet active"},
         {51, "Mise " + kAGrave + " jour %s"},
-        {52, "Une nouvelle version de %s est disponible.\r\nVersion Actuelle: %s\r\nNouvelle version: %s\r\n" +
-                 kRule + "\r\n%s\r\n" + kRule + "\r\nSouhaitez vous mettre a  jour votre logiciel?"},
+        {52, "Une nouvelle version de %s est disponible.\r\nVersion Actuelle: %s\r\nNouvelle version: %s\r\n" + kRule +
+                 "\r\n%s\r\n" + kRule + "\r\nSouhaitez vous mettre a  jour votre logiciel?"},
         {53, "V" + kEAcute + "rification des mises " + kAGrave + " jour a partir du web..."},
         {54, "Impossible de trouver le serveur de mise a jour.\r\nVeuillez verifier votre connection ou proceder a "
              "une mise a jour manuelle a partir du site web de l'editeur."},
         {55, "Echec de mise a jour"},
         {56, "Veuillez visiter le site web %s pour telecharger manuellement la mise a jour"},
-        {57, "Vous poss" + kEAcute + "dez la derni" + kEGrave + "re version de votre logiciel.\rFermeture du "
-             "programme de mises " + kAGrave + " jour."},
+        {57, "Vous poss" + kEAcute + "dez la derni" + kEGrave +
+                 "re version de votre logiciel.\rFermeture du "
+                 "programme de mises " +
+                 kAGrave + " jour."},
         {58, "T" + kEAcute + "l" + kEAcute + "chargement en cours..."},
         {59, "Vitesse de t" + kEAcute + "l" + kEAcute + "chargement : %s Ko/s"},
         {60, "Vitesse de t" + kEAcute + "l" + kEAcute + "chargement : 0 Ko/s "},
@@ -59,13 +61,13 @@ TEST(MessageCatalogue, DefaultsOfTheShownEntriesAreExact)
         {62, "Erreur lors du telechargement.\r\nFermeture du programme de mises " + kAGrave + " jour."},
         {63, "Veuillez fermer toutes les instances de %s avant de continuer..."},
         {64, "Sauvegarde du setup telecharger..."},
-        {65, "La r" + kEAcute + "ponse du serveur de mise " + kAGrave + " jour n'a pas pu " + kECirc + "tre v" + kEAcute +
-                 "rifi" + kEAcute + "e.\r\nAucune mise " + kAGrave + " jour n'est install" + kEAcute +
+        {65, "La r" + kEAcute + "ponse du serveur de mise " + kAGrave + " jour n'a pas pu " + kECirc + "tre v" +
+                 kEAcute + "rifi" + kEAcute + "e.\r\nAucune mise " + kAGrave + " jour n'est install" + kEAcute +
                  "e. Veuillez proceder a une mise a jour manuelle a partir du site web de l'editeur."},
         {66, "R" + kEAcute + "ponse du serveur de mise " + kAGrave + " jour non v" + kEAcute + "rifi" + kEAcute + "e"},
         {67, "Le programme d'installation t" + kEAcute + "l" + kEAcute + "charg" + kEAcute + " ne correspond pas " +
-                 kAGrave + " celui sign" + kEAcute + " par l'" + kEAcute + "diteur.\r\nIl n'a pas " + kEAcute +
-                 "t" + kEAcute + " lanc" + kEAcute + "."},
+                 kAGrave + " celui sign" + kEAcute + " par l'" + kEAcute + "diteur.\r\nIl n'a pas " + kEAcute + "t" +
+                 kEAcute + " lanc" + kEAcute + "."},
         {68, "Espace disque insuffisant pour t" + kEAcute + "l" + kEAcute + "charger la mise " + kAGrave +
                  " jour.\r\nIl faut %s Mo libres dans le dossier %s ; il n'y en a que %s Mo.\r\nLib" + kEAcute +
                  "rez de la place, puis relancez la mise " + kAGrave + " jour."},
@@ -77,7 +79,8 @@ TEST(MessageCatalogue, DefaultsOfTheShownEntriesAreExact)
         EXPECT_EQ(TMessageCatalogue::Default(c.entry), c.text) << c.entry;
         tested.push_back(c.entry);
     }
-    EXPECT_EQ(tested, std::vector<int>(TMessageCatalogue::kShownEntries.begin(), TMessageCatalogue::kShownEntries.end()));
+    EXPECT_EQ(tested,
+              std::vector<int>(TMessageCatalogue::kShownEntries.begin(), TMessageCatalogue::kShownEntries.end()));
 }
 
 TEST(MessageCatalogue, EveryEntryExistsAndNoOther)

@@ -23,7 +23,10 @@ TEST(CommaList, SplitsByEveryRule)
         {.name = "commas", .value = "a,b,c", .want = {"a", "b", "c"}},
         {.name = "blanks around commas", .value = "  a ,\tb  , c ", .want = {"a", "b", "c"}},
         {.name = "unquoted blank splits", .value = "Open file,Hint", .want = {"Open", "file", "Hint"}},
-        {.name = "control splits", .value = "a\x01" "b", .want = {"a", "b"}},
+        {.name = "control splits",
+         .value = "a\x01"
+                  "b",
+         .want = {"a", "b"}},
         {.name = "quoted keeps blanks", .value = "\"Open file\",\"A hint\"", .want = {"Open file", "A hint"}},
         {.name = "doubled quotes", .value = "\"say \"\"hi\"\"\",x", .want = {"say \"hi\"", "x"}},
         {.name = "unterminated quote", .value = "\"rest, of \"\"it", .want = {"rest, of \"it"}},

@@ -85,7 +85,9 @@ TEST_F(FileStreamTest, BytesLandInOrderWhateverTheWriteSizes)
     } cases[] = {
         {.name = "receive blocks", .total = 3 * PosixFileStream::BufferSize + 12345, .piece = 32768},
         {.name = "odd pieces across the buffer's end", .total = 2 * PosixFileStream::BufferSize + 1, .piece = 999},
-        {.name = "pieces bigger than the buffer", .total = 5 * PosixFileStream::BufferSize, .piece = PosixFileStream::BufferSize + 3},
+        {.name = "pieces bigger than the buffer",
+         .total = 5 * PosixFileStream::BufferSize,
+         .piece = PosixFileStream::BufferSize + 3},
         {.name = "one byte", .total = 1, .piece = 1},
     };
     for (const auto& c : cases) {
@@ -166,10 +168,11 @@ TEST_F(FileStreamTest, OpeningFailsWithTheFileAndTheSystemText)
 // EWriteError and the system's text, and the file holds what was written before it.
 TEST_F(FileStreamTest, FullDiskIsAWriteErrorNotACrash)
 {
-    struct sigaction ignore{}, old{};
+    struct sigaction ignore {
+    }, old{};
     ignore.sa_handler = SIG_IGN;
     ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &old), 0);
-    struct rlimit saved{};
+    struct rlimit saved {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     constexpr std::int64_t kLimit = 3 * (std::int64_t{1} << 20) + 5000;
     struct rlimit small = saved;
@@ -195,13 +198,14 @@ TEST_F(FileStreamTest, FullDiskIsAWriteErrorNotACrash)
     EXPECT_EQ(message, "Cannot write file \"" + Path("big") + "\". File too large");
     const std::string kept = Slurp(Path("big"));
     EXPECT_LE(static_cast<std::int64_t>(kept.size()), kLimit);
-    EXPECT_GE(static_cast<std::int64_t>(kept.size()), sizeAtFailure - static_cast<std::int64_t>(PosixFileStream::BufferSize));
+    EXPECT_GE(static_cast<std::int64_t>(kept.size()),
+              sizeAtFailure - static_cast<std::int64_t>(PosixFileStream::BufferSize));
     EXPECT_EQ(kept, bytes.substr(0, kept.size()));
 }
 
 std::int64_t AllocatedBytes(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     ::stat(path.c_str(), &st);
     return static_cast<std::int64_t>(st.st_blocks) * 512;
 }

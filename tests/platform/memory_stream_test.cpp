@@ -97,4 +97,3 @@ TEST(MemoryStream, BigStreamsGrowInBoundedStepsAndFailCleanly)
     EXPECT_EQ(m.ToString(), "kept"); // a failed growth leaves the stream as it was
     EXPECT_THROW(m.SetSize(std::int64_t{1} << 40), EOutOfMemory);
 }
-

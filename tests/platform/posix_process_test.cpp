@@ -31,10 +31,7 @@ std::string Slurp(const fs::path& p)
     return s.str();
 }
 
-void WriteText(const fs::path& p, const std::string& text)
-{
-    std::ofstream(p) << text;
-}
+void WriteText(const fs::path& p, const std::string& text) { std::ofstream(p) << text; }
 
 } // namespace
 
@@ -71,7 +68,9 @@ TEST(PosixProcess, AFailedStartReportsTheSystemsReason)
 
     // A file that is no program at all (a truncated or foreign download).
     const fs::path junk = dir.path / "setup.exe";
-    WriteText(junk, std::string("\x7f" "ELF\x01garbage", 12));
+    WriteText(junk, std::string("\x7f"
+                                "ELF\x01garbage",
+                                12));
     EXPECT_EQ(sys.StartProcess(junk.string(), {"/update"}), nullptr);
     EXPECT_NE(sys.LastError(), 0);
     EXPECT_FALSE(sys.ErrorText(sys.LastError()).empty());

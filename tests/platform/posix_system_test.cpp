@@ -121,8 +121,7 @@ TEST_F(PosixSystemTest, FailuresCarryTheFileAndTheSystemText)
     const std::string missing = dir + "nope/setup.exe";
     EXPECT_EQ(MessageOf<EFOpenError>([&] { sys.ReadFile(dir + "absent.ini"); }),
               "Cannot open file \"" + dir + "absent.ini\". No such file or directory");
-    EXPECT_EQ(MessageOf<EFOpenError>([&] { sys.ReadFile(dir); }),
-              "Cannot open file \"" + dir + "\". Is a directory");
+    EXPECT_EQ(MessageOf<EFOpenError>([&] { sys.ReadFile(dir); }), "Cannot open file \"" + dir + "\". Is a directory");
     EXPECT_EQ(MessageOf<EFCreateError>([&] { sys.WriteFile(missing, "x"); }),
               "Cannot create file \"" + missing + "\". No such file or directory");
 
@@ -141,10 +140,11 @@ TEST_F(PosixSystemTest, FailedWriteLeavesTheOldFileIntact)
     sys.WriteFile(path, "old installer");
 
     // A file-size limit makes the write fail half-way, as a full disk would.
-    struct sigaction ignore{}, old{};
+    struct sigaction ignore {
+    }, old{};
     ignore.sa_handler = SIG_IGN;
     ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &old), 0);
-    struct rlimit saved{};
+    struct rlimit saved {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     struct rlimit small = saved;
     small.rlim_cur = 4096;
@@ -211,23 +211,34 @@ TEST_F(PosixSystemTest, DocumentsFolderFollowsTheUserDirectoriesFile)
         std::string userDirs;                  // written to <config>/user-dirs.dirs when not empty
         std::string want;
     } cases[] = {
-        {.name = "home-relative", .configHome = config, .userDirs = "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n",
+        {.name = "home-relative",
+         .configHome = config,
+         .userDirs = "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n",
          .want = home + "/Dokumente"},
-        {.name = "absolute with blank", .configHome = config,
-         .userDirs = "# written by the desktop\nXDG_DOCUMENTS_DIR=\"" + dir + "abs docs\"\n", .want = dir + "abs docs"},
-        {.name = "missing folder gives home", .configHome = config,
-         .userDirs = "XDG_DOCUMENTS_DIR=\"$HOME/Absent\"\n", .want = home},
+        {.name = "absolute with blank",
+         .configHome = config,
+         .userDirs = "# written by the desktop\nXDG_DOCUMENTS_DIR=\"" + dir + "abs docs\"\n",
+         .want = dir + "abs docs"},
+        {.name = "missing folder gives home",
+         .configHome = config,
+         .userDirs = "XDG_DOCUMENTS_DIR=\"$HOME/Absent\"\n",
+         .want = home},
         {.name = "no file gives home", .configHome = config, .userDirs = "", .want = home},
-        {.name = "default config folder", .configHome = std::nullopt,
-         .userDirs = "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", .want = home + "/Dokumente"},
-        {.name = "relative config home ignored", .configHome = "cfg",
-         .userDirs = "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", .want = home + "/Dokumente"},
+        {.name = "default config folder",
+         .configHome = std::nullopt,
+         .userDirs = "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n",
+         .want = home + "/Dokumente"},
+        {.name = "relative config home ignored",
+         .configHome = "cfg",
+         .userDirs = "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n",
+         .want = home + "/Dokumente"},
     };
     for (const auto& c : cases) {
         ScopedEnv env;
         env.Set("HOME", home);
         env.Set("XDG_CONFIG_HOME", c.configHome);
-        const std::string file = (c.configHome && c.configHome->front() == '/' ? config : home + "/.config") + "/user-dirs.dirs";
+        const std::string file =
+            (c.configHome && c.configHome->front() == '/' ? config : home + "/.config") + "/user-dirs.dirs";
         fs::remove(file);
         if (!c.userDirs.empty())
             Put(file, c.userDirs);
@@ -256,10 +267,13 @@ TEST(UserDirs, ReadsTheFileAsTheDesktopToolsWriteIt)
         {.name = "home itself", .file = "XDG_DOCUMENTS_DIR=\"$HOME\"\n", .want = "/h"},
         {.name = "blanks around equals", .file = "  XDG_DOCUMENTS_DIR = \"$HOME/D\"\r\n", .want = "/h/D"},
         {.name = "escapes", .file = "XDG_DOCUMENTS_DIR=\"$HOME/a\\\"b\\\\c\"\n", .want = "/h/a\"b\\c"},
-        {.name = "last valid wins", .file = "XDG_DOCUMENTS_DIR=\"$HOME/1\"\nXDG_DOCUMENTS_DIR=\"$HOME/2\"\nXDG_DOCUMENTS_DIR=\"rel\"\n",
+        {.name = "last valid wins",
+         .file = "XDG_DOCUMENTS_DIR=\"$HOME/1\"\nXDG_DOCUMENTS_DIR=\"$HOME/2\"\nXDG_DOCUMENTS_DIR=\"rel\"\n",
          .want = "/h/2"},
         {.name = "comment", .file = "# XDG_DOCUMENTS_DIR=\"$HOME/x\"\n", .want = std::nullopt},
-        {.name = "other names", .file = "XDG_DOWNLOAD_DIR=\"$HOME/x\"\nXDG_DOCUMENTS_DIRS=\"/y\"\n", .want = std::nullopt},
+        {.name = "other names",
+         .file = "XDG_DOWNLOAD_DIR=\"$HOME/x\"\nXDG_DOCUMENTS_DIRS=\"/y\"\n",
+         .want = std::nullopt},
         {.name = "relative path", .file = "XDG_DOCUMENTS_DIR=\"Documents\"\n", .want = std::nullopt},
         {.name = "$HOME glued to a name", .file = "XDG_DOCUMENTS_DIR=\"$HOMEdocs\"\n", .want = std::nullopt},
         {.name = "unquoted", .file = "XDG_DOCUMENTS_DIR=$HOME/x\n", .want = std::nullopt},

@@ -22,7 +22,11 @@ TEST(ProfileParser, LookupRules)
     const std::string def = "DEF";
     const LookupCase cases[] = {
         {.name = "plain", .file = "[s]\nk=v\n", .want = "v"},
-        {.name = "names ignore case", .file = "[CURRENT]\nBUILDID=7\n", .section = "Current", .key = "buildId", .want = "7"},
+        {.name = "names ignore case",
+         .file = "[CURRENT]\nBUILDID=7\n",
+         .section = "Current",
+         .key = "buildId",
+         .want = "7"},
         {.name = "absent key", .file = "[s]\nother=1\n", .want = def},
         {.name = "absent section", .file = "[t]\nk=1\n", .want = def},
         {.name = "empty file", .file = "", .want = def},
@@ -69,13 +73,25 @@ TEST(ProfileParser, ValuesAreCutAtTheLimit)
         std::string want;
     } cases[] = {
         {.name = "3000 characters", .value = std::string(3000, 'x'), .want = std::string(kMaxProfileValue, 'x')},
-        {.name = "exactly the limit", .value = std::string(kMaxProfileValue, 'y'), .want = std::string(kMaxProfileValue, 'y')},
-        {.name = "one over", .value = std::string(kMaxProfileValue + 1, 'z'), .want = std::string(kMaxProfileValue, 'z')},
-        {.name = "quoted 3000", .value = "\"" + std::string(3000, 'q') + "\"", .want = std::string(kMaxProfileValue, 'q')},
+        {.name = "exactly the limit",
+         .value = std::string(kMaxProfileValue, 'y'),
+         .want = std::string(kMaxProfileValue, 'y')},
+        {.name = "one over",
+         .value = std::string(kMaxProfileValue + 1, 'z'),
+         .want = std::string(kMaxProfileValue, 'z')},
+        {.name = "quoted 3000",
+         .value = "\"" + std::string(3000, 'q') + "\"",
+         .want = std::string(kMaxProfileValue, 'q')},
         // A two-byte character that the cut would split is dropped whole; one that fits stays.
-        {.name = "split character dropped", .value = std::string(2046, 'a') + "\xC3\xA9tc", .want = std::string(2046, 'a')},
-        {.name = "whole character kept", .value = std::string(2045, 'a') + "\xC3\xA9tc", .want = std::string(2045, 'a') + "\xC3\xA9"},
-        {.name = "split 3-byte character", .value = std::string(2045, 'a') + "\xE2\x82\xAC", .want = std::string(2045, 'a')},
+        {.name = "split character dropped",
+         .value = std::string(2046, 'a') + "\xC3\xA9tc",
+         .want = std::string(2046, 'a')},
+        {.name = "whole character kept",
+         .value = std::string(2045, 'a') + "\xC3\xA9tc",
+         .want = std::string(2045, 'a') + "\xC3\xA9"},
+        {.name = "split 3-byte character",
+         .value = std::string(2045, 'a') + "\xE2\x82\xAC",
+         .want = std::string(2045, 'a')},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ReadProfileString("[web]\nwhatnews=" + c.value + "\n", "web", "whatnews", ""), c.want) << c.name;

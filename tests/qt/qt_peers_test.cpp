@@ -235,7 +235,12 @@ TEST_F(QtPeersTest, ProgressBarClampsForDisplayAndShowsBusyForAnEmptyRange)
     const Case cases[] = {
         {.name = "start", .max = 1000, .position = 0, .shownMin = 0, .shownMax = 1000, .shownValue = 0},
         {.name = "40 ahead", .max = 1000, .position = 540, .shownMin = 0, .shownMax = 1000, .shownValue = 540},
-        {.name = "beyond the end shows full", .max = 100, .position = 140, .shownMin = 0, .shownMax = 100, .shownValue = 100},
+        {.name = "beyond the end shows full",
+         .max = 100,
+         .position = 140,
+         .shownMin = 0,
+         .shownMax = 100,
+         .shownValue = 100},
         {.name = "exactly full", .max = 100, .position = 100, .shownMin = 0, .shownMax = 100, .shownValue = 100},
         {.name = "negative shows empty", .max = 100, .position = -5, .shownMin = 0, .shownMax = 100, .shownValue = 0},
         {.name = "unknown length: busy", .max = 0, .position = 40, .shownMin = 0, .shownMax = 0, .shownValue = -1},
@@ -275,8 +280,8 @@ TEST_F(QtPeersTest, ClicksReachOnClick)
                       Qt::RightButton, Qt::NoModifier);
     QCoreApplication::sendEvent(link, &right);
     QLabel* status = w_.Widget<QLabel>(w_.status);
-    QMouseEvent pressStatus(QEvent::MouseButtonPress, QPointF(5, 5), status->mapToGlobal(QPointF(5, 5)),
-                            Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent pressStatus(QEvent::MouseButtonPress, QPointF(5, 5), status->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                            Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(status, &pressStatus);
     // Enter in the window presses the default button.
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
@@ -341,8 +346,8 @@ TEST_F(QtPeersTest, ACloseQuestionAskedFromTheCloseBoxIsAnswered)
 {
     // The update window's close handler asks with a box while Qt delivers the close event.
     w_.form->OnCloseQuery = [&](TComponent*, bool& canClose) {
-        canClose = app_.MessageBox(w_.form.get(), "Voulez-vous vraiment annuler ?", "Confirmation", MB_YESNOCANCEL) ==
-                   IDYES;
+        canClose =
+            app_.MessageBox(w_.form.get(), "Voulez-vous vraiment annuler ?", "Confirmation", MB_YESNOCANCEL) == IDYES;
     };
     w_.form->Show();
     QWidget* parent = nullptr;

@@ -67,7 +67,7 @@ public:
 
     // File streams write into `files` as they go. A write that would take the bytes of all
     // files beyond `diskCapacity` fails as a full disk does.
-    std::optional<std::int64_t> freeSpace;   // FreeSpace's answer
+    std::optional<std::int64_t> freeSpace;    // FreeSpace's answer
     std::optional<std::int64_t> diskCapacity; // none: unlimited
     int streamsOpened = 0;
     std::unique_ptr<TFileStream> OpenFileStream(const std::string& path, OpenMode mode) override
@@ -167,11 +167,12 @@ public:
     int runningWaits = 0;
     platform::Process::WaitResult endResult = platform::Process::WaitResult::Ended;
     int waits = 0;
-    std::function<void()> onWait; // runs at each wait, e.g. to click something meanwhile
+    std::function<void()> onWait;                            // runs at each wait, e.g. to click something meanwhile
     std::vector<std::pair<std::string, std::string>> opened; // target, working folder
     int lastError = 0;
 
-    std::unique_ptr<platform::Process> StartProcess(const std::string& path, const std::vector<std::string>& args) override
+    std::unique_ptr<platform::Process> StartProcess(const std::string& path,
+                                                    const std::vector<std::string>& args) override
     {
         started.push_back({path, args});
         if (startError != 0 || !files.count(path)) {

@@ -68,7 +68,10 @@ public:
         Script& ExpectRequest() { return Add({.Kind = StepKind::ExpectRequest}); }
         Script& Send(std::string bytes) { return Add({.Kind = StepKind::Send, .Bytes = std::move(bytes)}); }
         Script& Stall(std::int64_t ms) { return Add({.Kind = StepKind::Stall, .Ms = ms}); }
-        Script& Call(std::function<void()> action) { return Add({.Kind = StepKind::Call, .Action = std::move(action)}); }
+        Script& Call(std::function<void()> action)
+        {
+            return Add({.Kind = StepKind::Call, .Action = std::move(action)});
+        }
         Script& Close() { return Add({.Kind = StepKind::Close}); }
         Script& Reset() { return Add({.Kind = StepKind::Reset}); }
         const std::vector<Step>& Steps() const { return steps_; }
@@ -86,8 +89,8 @@ public:
     struct Connection {
         std::string Host = {};
         int Port = 0;
-        std::string Written = {};     // every byte the client sent, in order
-        bool ClosedByClient = false;  // the client closed (or dropped) it
+        std::string Written = {};    // every byte the client sent, in order
+        bool ClosedByClient = false; // the client closed (or dropped) it
     };
 
     explicit MemoryIOHandler(std::vector<Script> scripts, Pieces pieces = Pieces::Whole, unsigned seed = 1);
@@ -135,14 +138,14 @@ private:
     std::mt19937 random_;
     std::vector<Connection> connections_;
     bool open_ = false;
-    std::size_t step_ = 0;             // next step of the current script
-    std::string pending_;              // bytes of the current Send step
-    std::size_t pendingAt_ = 0;        // how many of them the client has received
-    std::size_t pieceLeft_ = 0;        // what is left of the piece being received
-    std::int64_t stalled_ = 0;         // what is left of the current Stall
+    std::size_t step_ = 0;      // next step of the current script
+    std::string pending_;       // bytes of the current Send step
+    std::size_t pendingAt_ = 0; // how many of them the client has received
+    std::size_t pieceLeft_ = 0; // what is left of the piece being received
+    std::int64_t stalled_ = 0;  // what is left of the current Stall
     bool stalling_ = false;
-    std::size_t requestsSeen_ = 0;     // requests the script's ExpectRequest steps consumed
-    bool ended_ = false;               // the peer closed gracefully
+    std::size_t requestsSeen_ = 0; // requests the script's ExpectRequest steps consumed
+    bool ended_ = false;           // the peer closed gracefully
     bool reset_ = false;
     int timedOutWaits_ = 0;
 };

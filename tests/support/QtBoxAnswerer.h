@@ -26,7 +26,7 @@
 class QtBoxAnswerer {
 public:
     struct Box {
-        std::string Text;         // UTF-8; line breaks as "\n"
+        std::string Text; // UTF-8; line breaks as "\n"
         std::string Caption;
         std::vector<int> Buttons; // IDOK, IDYES, IDNO, IDCANCEL, in that order where present
         int Icon = 0;             // MB_ICONERROR, MB_ICONQUESTION, MB_ICONWARNING, MB_ICONINFORMATION or 0

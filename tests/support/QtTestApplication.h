@@ -17,8 +17,8 @@ inline QApplication& QtTestApplication()
         static char* argv[] = {name, nullptr};
         // The offscreen platform says these for every dialog it shows and every window it is
         // asked to raise; they are no findings.
-        static QtMessageHandler previous = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        static QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
                 if (message.startsWith(QLatin1String("This plugin does not support propagateSizeHints")) ||
                     message.startsWith(QLatin1String("This plugin does not support raise()")))
                     return;

@@ -120,15 +120,9 @@ bool WaitCount(const std::atomic<int>& value, int count, int timeoutMs)
 
 } // namespace
 
-bool ScriptedServer::WaitAccepted(int count, int timeoutMs) const
-{
-    return WaitCount(accepted_, count, timeoutMs);
-}
+bool ScriptedServer::WaitAccepted(int count, int timeoutMs) const { return WaitCount(accepted_, count, timeoutMs); }
 
-bool ScriptedServer::WaitFinished(int count, int timeoutMs) const
-{
-    return WaitCount(finished_, count, timeoutMs);
-}
+bool ScriptedServer::WaitFinished(int count, int timeoutMs) const { return WaitCount(finished_, count, timeoutMs); }
 
 bool ScriptedServer::Pause(int ms)
 {

@@ -103,8 +103,8 @@ public:
 private:
     void Run();
     void Serve(int fd, const Script& script);
-    bool Pause(int ms);                      // false when stopping
-    bool WaitReadable(int fd, int timeoutMs); // false when stopping
+    bool Pause(int ms);                                     // false when stopping
+    bool WaitReadable(int fd, int timeoutMs);               // false when stopping
     bool SendUnlessStopped(int fd, std::string_view bytes); // false when stopping or the peer is gone
 
     std::vector<Script> scripts_;

@@ -100,18 +100,17 @@ TEST(Httpget, EventsAreOneLineEachOnStandardError)
     const auto r = Httpget({"--events", Url(server, "/a"), Url(server, "/b")});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "helloabc");
-    EXPECT_EQ(r.err,
-              "OnStatus hsDisconnecting Disconnecting.\n"
-              "OnStatus hsDisconnected Disconnected.\n"
-              "OnStatus hsConnecting Connecting to 127.0.0.1.\n"
-              "OnStatus hsConnected Connected.\n"
-              "OnWorkBegin wmRead 5\n"
-              "OnWork wmRead 5\n"
-              "OnWorkEnd wmRead\n"
-              "OnStatus hsStatusText Chunk Started\n"
-              "OnWorkBegin wmRead 3\n"
-              "OnWork wmRead 3\n"
-              "OnWorkEnd wmRead\n");
+    EXPECT_EQ(r.err, "OnStatus hsDisconnecting Disconnecting.\n"
+                     "OnStatus hsDisconnected Disconnected.\n"
+                     "OnStatus hsConnecting Connecting to 127.0.0.1.\n"
+                     "OnStatus hsConnected Connected.\n"
+                     "OnWorkBegin wmRead 5\n"
+                     "OnWork wmRead 5\n"
+                     "OnWorkEnd wmRead\n"
+                     "OnStatus hsStatusText Chunk Started\n"
+                     "OnWorkBegin wmRead 3\n"
+                     "OnWork wmRead 3\n"
+                     "OnWorkEnd wmRead\n");
 }
 
 TEST(Httpget, AFailureIsOneEscapedErrorLineAndStopsTheRun)
@@ -129,9 +128,11 @@ TEST(Httpget, AFailureIsOneEscapedErrorLineAndStopsTheRun)
         {.name = "protocol exception",
          .answer = "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone",
          .err = "error: EIdHTTPProtocolException: HTTP/1.1 404 Not Found [code 404]\n"},
-        {.name = "unreadable status", .answer = "garbage\r\n\r\n",
+        {.name = "unreadable status",
+         .answer = "garbage\r\n\r\n",
          .err = "error: EIdHTTPProtocolException: garbage [code -1]\n"},
-        {.name = "cut short", .answer = "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc",
+        {.name = "cut short",
+         .answer = "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc",
          .err = "error: EIdConnClosedGracefully: Connection Closed Gracefully.\n"},
     };
     for (const auto& c : cases) {
@@ -160,7 +161,8 @@ TEST(Httpget, FollowAndAntiFreeze)
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, "there");
 
-    ScriptedServer unfollowed({Script().ExpectRequest().Send("HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n").Close()});
+    ScriptedServer unfollowed(
+        {Script().ExpectRequest().Send("HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n").Close()});
     const auto f = Httpget({Url(unfollowed)});
     EXPECT_EQ(f.status, 1);
     EXPECT_EQ(f.err, "error: EIdHTTPProtocolException: HTTP/1.1 302 Found [code 302]\n");
@@ -246,7 +248,8 @@ TEST(Httpget, DevicesAndLinksAreWrittenThrough)
 
 TEST(Httpget, AFileThatCannotBeCreatedIsAnError)
 {
-    ScriptedServer server({Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").WaitPeerClose()});
+    ScriptedServer server(
+        {Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").WaitPeerClose()});
     const auto r = Httpget({"-o", "/nonexistent-folder/x/out.bin", Url(server)});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("error: EFCreateError: Cannot create file \"/nonexistent-folder/x/out.bin\". ", 0), 0u)
@@ -265,8 +268,8 @@ TEST(Httpget, HttpsWithAPrivateCAAndItsErrorLines)
     const std::string certs = (dir.path / "certs").string();
     ChildProcess make({"bash", src + "/tests/http/make_tls_certs.sh", certs});
     ASSERT_EQ(make.Wait(60000), 0) << make.Stderr();
-    ChildProcess server({"python3", "-u", src + "/tests/http/tls_http_server.py", certs + "/good.pem",
-                         certs + "/good.key"});
+    ChildProcess server(
+        {"python3", "-u", src + "/tests/http/tls_http_server.py", certs + "/good.pem", certs + "/good.key"});
     const std::string line = server.ReadLine(10000);
     ASSERT_NE(line.find(" port "), std::string::npos) << line;
     const std::string base = "https://localhost:" + line.substr(line.find(" port ") + 6);
@@ -280,19 +283,30 @@ TEST(Httpget, HttpsWithAPrivateCAAndItsErrorLines)
     } cases[] = {
         {.name = "trusted through --cafile, one connection for both",
          .args = {"--cafile", certs + "/ca.pem", base + "/sized/3", base + "/count"},
-         .status = 0, .out = std::string("\x00\x01\x02", 3) + "1", .err = ""},
-        {.name = "with the anti-freeze", .args = {"--antifreeze", "--cafile", certs + "/ca.pem", base + "/chunked/2"},
-         .status = 0, .out = std::string("\x00\x01", 2), .err = ""},
-        {.name = "untrusted without it", .args = {base + "/sized/3"}, .status = 1, .out = "",
+         .status = 0,
+         .out = std::string("\x00\x01\x02", 3) + "1",
+         .err = ""},
+        {.name = "with the anti-freeze",
+         .args = {"--antifreeze", "--cafile", certs + "/ca.pem", base + "/chunked/2"},
+         .status = 0,
+         .out = std::string("\x00\x01", 2),
+         .err = ""},
+        {.name = "untrusted without it",
+         .args = {base + "/sized/3"},
+         .status = 1,
+         .out = "",
          .err = "error: EIdTLSCertificateRejected: The certificate of localhost was rejected: unable to get local "
                 "issuer certificate (subject: CN=localhost,O=Updater Tests)\n"},
-        {.name = "cut short", .args = {"--cafile", certs + "/ca.pem", base + "/cut-sized/100", base + "/count"},
-         .status = 1, .out = "",
+        {.name = "cut short",
+         .args = {"--cafile", certs + "/ca.pem", base + "/cut-sized/100", base + "/count"},
+         .status = 1,
+         .out = "",
          .err = "error: EIdTLSStreamCutShort: The TLS stream ended without a close-notify before the body was "
                 "complete.\n"},
         {.name = "downgrade",
          .args = {"--follow", "--cafile", certs + "/ca.pem", base + "/redirect?to=http://127.0.0.1:1/"},
-         .status = 1, .out = "",
+         .status = 1,
+         .out = "",
          .err = "error: EIdTLSDowngrade: Refused to follow a redirect from https://localhost to http://127.0.0.1: it "
                 "leaves TLS.\n"},
     };
@@ -317,7 +331,8 @@ TEST(Httpget, ResumeContinuesAPartFileAndKeepsItAfterAFailure)
                              "Content-Length: 6\r\n\r\n456789";
     ScriptedServer server({Script().ExpectRequest().Send(tail).WaitPeerClose()});
     std::ofstream(part, std::ios::binary) << "0123";
-    std::ofstream(record, std::ios::binary) << "Address=" << Url(server) << "\nETag=\"v1\"\nLastModified=\nSize=10\nOffer=\n";
+    std::ofstream(record, std::ios::binary)
+        << "Address=" << Url(server) << "\nETag=\"v1\"\nLastModified=\nSize=10\nOffer=\n";
 
     auto r = Httpget({"--resume", "-o", file.string(), Url(server)});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -339,8 +354,9 @@ TEST(Httpget, ResumeContinuesAPartFileAndKeepsItAfterAFailure)
         r = Httpget(args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(ReadFile(file), whole);
-        EXPECT_EQ(Names(dir.path), resume ? (std::vector<std::string>{"setup.exe", "setup.exe.part", "setup.exe.resume"})
-                                          : std::vector<std::string>{"setup.exe"});
+        EXPECT_EQ(Names(dir.path), resume
+                                       ? (std::vector<std::string>{"setup.exe", "setup.exe.part", "setup.exe.resume"})
+                                       : std::vector<std::string>{"setup.exe"});
     }
 }
 

@@ -80,10 +80,18 @@ TEST(ResumeAnswer, OnlyAFitting206Appends)
         {"no range", 206, {}, etag, 5, ResumeAnswer::Refused},
         {"range not a number", 206, {"Content-Range: bytes x-9/10"}, etag, 5, ResumeAnswer::Refused},
         {"changed ETag", 206, {"Content-Range: bytes 5-9/10", "ETag: \"v2\""}, etag, 5, ResumeAnswer::Refused},
-        {"same date", 206, {"Content-Range: bytes 5-9/10", "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT"}, dated, 5,
+        {"same date",
+         206,
+         {"Content-Range: bytes 5-9/10", "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT"},
+         dated,
+         5,
          ResumeAnswer::Append},
-        {"changed date", 206, {"Content-Range: bytes 5-9/10", "Last-Modified: Wed, 02 Dec 2026 10:00:00 GMT"}, dated,
-         5, ResumeAnswer::Refused},
+        {"changed date",
+         206,
+         {"Content-Range: bytes 5-9/10", "Last-Modified: Wed, 02 Dec 2026 10:00:00 GMT"},
+         dated,
+         5,
+         ResumeAnswer::Refused},
         {"nothing asked: whole 206", 206, {"Content-Range: bytes 0-9/10"}, etag, 0, ResumeAnswer::FromZero},
         {"nothing asked: partial 206", 206, {"Content-Range: bytes 3-9/10"}, etag, 0, ResumeAnswer::Refused},
         {"nothing asked: 200", 200, {}, etag, 0, ResumeAnswer::FromZero},
@@ -96,8 +104,11 @@ TEST(ResumeAnswer, OnlyAFitting206Appends)
 
 TEST(ResumeRecordText, RoundTripsByteForByteAndRejectsBrokenRecords)
 {
-    const ResumeRecord r{.Address = "http://h/a?x=1&y=2", .ETag = "\"quoted = tag\"",
-                         .LastModified = "Tue, 01 Dec 2026 10:00:00 GMT", .Size = 1234567890123, .Offer = "ab12"};
+    const ResumeRecord r{.Address = "http://h/a?x=1&y=2",
+                         .ETag = "\"quoted = tag\"",
+                         .LastModified = "Tue, 01 Dec 2026 10:00:00 GMT",
+                         .Size = 1234567890123,
+                         .Offer = "ab12"};
     const auto back = ParseResumeRecord(ResumeRecordText(r));
     ASSERT_TRUE(back);
     EXPECT_EQ(back->Address, r.Address);
@@ -105,7 +116,8 @@ TEST(ResumeRecordText, RoundTripsByteForByteAndRejectsBrokenRecords)
     EXPECT_EQ(back->LastModified, r.LastModified);
     EXPECT_EQ(back->Size, r.Size);
     EXPECT_EQ(back->Offer, r.Offer);
-    for (const char* broken : {"", "ETag=x\nSize=3\n", "Address=a\n", "Address=a\nSize=three\n", "Address=a\nSize=-2\n"})
+    for (const char* broken :
+         {"", "ETag=x\nSize=3\n", "Address=a\n", "Address=a\nSize=three\n", "Address=a\nSize=-2\n"})
         EXPECT_FALSE(ParseResumeRecord(broken)) << broken;
 }
 
@@ -148,7 +160,10 @@ std::string Answer(const std::string& status, const std::vector<std::string>& he
     return r + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-bool Has(const std::string& request, const std::string& line) { return request.find(line + "\r\n") != std::string::npos; }
+bool Has(const std::string& request, const std::string& line)
+{
+    return request.find(line + "\r\n") != std::string::npos;
+}
 
 TEST_F(Download, AFreshDownloadLeavesTheFileAndNoPartOrRecord)
 {
@@ -168,8 +183,7 @@ TEST_F(Download, AnInterruptedDownloadKeepsItsPartAndARecordOfTheAnswer)
     std::string body(1000, '\0');
     for (std::size_t i = 0; i < body.size(); ++i)
         body[i] = static_cast<char>(i * 7);
-    const std::string answer =
-        Answer("200 OK", {"ETag: \"v1\"", "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT"}, body);
+    const std::string answer = Answer("200 OK", {"ETag: \"v1\"", "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT"}, body);
     const std::size_t head = answer.size() - body.size();
     ScriptedServer server({Script().ExpectRequest().Send(answer.substr(0, head + 400)).Close()});
     {
@@ -196,7 +210,7 @@ TEST_F(Download, APartIsContinuedOrStartedOverAsTheAnswerSays)
 {
     struct Case {
         const char* name;
-        ResumeRecord record; // Address filled in
+        ResumeRecord record;              // Address filled in
         std::vector<std::string> answers; // one per connection, in order
         bool asksRange;                   // the first request asks for bytes=4-
         const char* ifRange;
@@ -206,38 +220,62 @@ TEST_F(Download, APartIsContinuedOrStartedOverAsTheAnswerSays)
         {.name = "206 that fits",
          .record = {.ETag = "\"v1\"", .Size = 10},
          .answers = {Answer("206 Partial Content", {"Content-Range: bytes 4-9/10", "ETag: \"v1\""}, kWhole.substr(4))},
-         .asksRange = true, .ifRange = "\"v1\"", .requests = 1, .start = {4, 6}},
+         .asksRange = true,
+         .ifRange = "\"v1\"",
+         .requests = 1,
+         .start = {4, 6}},
         {.name = "date as validator",
          .record = {.LastModified = "Tue, 01 Dec 2026 10:00:00 GMT", .Size = 10},
          .answers = {Answer("206 Partial Content", {"Content-Range: bytes 4-9/10"}, kWhole.substr(4))},
-         .asksRange = true, .ifRange = "Tue, 01 Dec 2026 10:00:00 GMT", .requests = 1, .start = {4, 6}},
+         .asksRange = true,
+         .ifRange = "Tue, 01 Dec 2026 10:00:00 GMT",
+         .requests = 1,
+         .start = {4, 6}},
         {.name = "changed file: 200",
          .record = {.ETag = "\"v1\"", .Size = 10},
          .answers = {Answer("200 OK", {"ETag: \"v2\""}, kWhole)},
-         .asksRange = true, .ifRange = "\"v1\"", .requests = 1, .start = {0, 10}},
+         .asksRange = true,
+         .ifRange = "\"v1\"",
+         .requests = 1,
+         .start = {0, 10}},
         {.name = "range that does not fit: again from zero",
          .record = {.ETag = "\"v1\"", .Size = 10},
          .answers = {Answer("206 Partial Content", {"Content-Range: bytes 3-9/10"}, kWhole.substr(3)),
                      Answer("200 OK", {"ETag: \"v1\""}, kWhole)},
-         .asksRange = true, .ifRange = "\"v1\"", .requests = 2, .start = {0, 10}},
+         .asksRange = true,
+         .ifRange = "\"v1\"",
+         .requests = 2,
+         .start = {0, 10}},
         {.name = "server ignores If-Range, new tag: again from zero",
          .record = {.ETag = "\"v1\"", .Size = 10},
          .answers = {Answer("206 Partial Content", {"Content-Range: bytes 4-9/10", "ETag: \"v2\""}, kWhole.substr(4)),
                      Answer("200 OK", {"ETag: \"v2\""}, kWhole)},
-         .asksRange = true, .ifRange = "\"v1\"", .requests = 2, .start = {0, 10}},
+         .asksRange = true,
+         .ifRange = "\"v1\"",
+         .requests = 2,
+         .start = {0, 10}},
         {.name = "416: again from zero",
          .record = {.ETag = "\"v1\"", .Size = 10},
          .answers = {Answer("416 Range Not Satisfiable", {"Content-Range: bytes */10"}, ""),
                      Answer("200 OK", {"ETag: \"v1\""}, kWhole)},
-         .asksRange = true, .ifRange = "\"v1\"", .requests = 2, .start = {0, 10}},
+         .asksRange = true,
+         .ifRange = "\"v1\"",
+         .requests = 2,
+         .start = {0, 10}},
         {.name = "record of another offer",
          .record = {.ETag = "\"v1\"", .Size = 10, .Offer = "other"},
          .answers = {Answer("200 OK", {"ETag: \"v1\""}, kWhole)},
-         .asksRange = false, .ifRange = "", .requests = 1, .start = {0, 10}},
+         .asksRange = false,
+         .ifRange = "",
+         .requests = 1,
+         .start = {0, 10}},
         {.name = "record without a validator",
          .record = {.Size = 10},
          .answers = {Answer("200 OK", {}, kWhole)},
-         .asksRange = false, .ifRange = "", .requests = 1, .start = {0, 10}},
+         .asksRange = false,
+         .ifRange = "",
+         .requests = 1,
+         .start = {0, 10}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -20,8 +20,9 @@ namespace {
 //   printf '%s' "$message" | openssl dgst -sha256 -sign key.pem | base64 -w0
 const std::string kFixedKey = "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEJwzc+9IhPnCHxxJRyqAT9I5l6/MEIKPEwjpWdYY2xnlTI+"
                               "fylYq09Q63NzF4BUIHCzyKPg9Rx1+QnJ1UWw0YhA==";
-const std::string kFixedSignature = "MEUCIQDxyNOLGE1ExxnuW6zxqc3vbfh0Ot+CB5KU5Ys/HAuzXAIgBdfGEdGTxXlKYMIPIn5iTdlDJZcyodS+"
-                                    "Rz54gNnWDQw=";
+const std::string kFixedSignature =
+    "MEUCIQDxyNOLGE1ExxnuW6zxqc3vbfh0Ot+CB5KU5Ys/HAuzXAIgBdfGEdGTxXlKYMIPIn5iTdlDJZcyodS+"
+    "Rz54gNnWDQw=";
 const std::string kFixedMessage = "update-offer-v1\n"
                                   "AppName=My App\n"
                                   "buildId=2013\n"
@@ -114,7 +115,8 @@ TEST(SignedOffer, VerdictsOnChangedAnswersKeysAndMoments)
         {.name = "a second before expiry",
          .now = EncodeDateTime({.year = 2029, .month = 12, .day = 31, .hour = 23, .minute = 59, .second = 59}),
          .want = OfferCheck::Accepted},
-        {.name = "at the moment of expiry", .now = EncodeDateTime({.year = 2030, .month = 1, .day = 1}),
+        {.name = "at the moment of expiry",
+         .now = EncodeDateTime({.year = 2030, .month = 1, .day = 1}),
          .want = OfferCheck::Expired},
     };
     for (const auto& c : cases)
@@ -136,7 +138,8 @@ TEST(SignedOffer, FieldsThatASignatureCoversMustStillBeWellFormed)
          }) {
         auto answer = FixedAnswer();
         answer[field] = value;
-        answer["Signature"] = Base64Encode(SignEcdsaP256Sha256(key.PrivateKeyPem, SignedOfferMessage(LookupIn(answer))));
+        answer["Signature"] =
+            Base64Encode(SignEcdsaP256Sha256(key.PrivateKeyPem, SignedOfferMessage(LookupIn(answer))));
         EXPECT_EQ(Check(answer, Base64Encode(key.PublicKeyDer)), OfferCheck::Malformed) << field << "=" << value;
     }
 }
@@ -160,7 +163,8 @@ TEST(SignedOffer, FieldParsersAtTheirEdges)
 
 TEST(SignedOffer, Base64IsStrictSoOneTextHasOneReading)
 {
-    for (const std::string& bytes : std::vector<std::string>{"", "f", "fo", "foo", "foob", std::string("\0\xff\x10", 3)})
+    for (const std::string& bytes :
+         std::vector<std::string>{"", "f", "fo", "foo", "foob", std::string("\0\xff\x10", 3)})
         EXPECT_EQ(Base64Decode(Base64Encode(bytes)), bytes);
     EXPECT_EQ(Base64Encode("foob"), "Zm9vYg==");
     for (const char* bad : {"Zm9", "Zm9vYh==", "Zm=v", "Zm9v YmFy", "Zg=", "=Zg="})
@@ -173,21 +177,21 @@ TEST(SignedOffer, ThePublishersValuesAreThoseTheReaderGivesBack)
 {
     EXPECT_FALSE(SignedValueProblem("Faster downloads; \"quoted\" words = fine"));
     EXPECT_FALSE(SignedValueProblem(std::string(2047, 'x')));
-    for (const std::string& bad : {std::string(2048, 'x'), std::string(" lead"), std::string("trail\t"),
-                                  std::string("two\nlines"), std::string("a\rb"), std::string("\"quoted\""),
-                                  std::string("'quoted'"), std::string("nul\0byte", 8)})
+    for (const std::string& bad :
+         {std::string(2048, 'x'), std::string(" lead"), std::string("trail\t"), std::string("two\nlines"),
+          std::string("a\rb"), std::string("\"quoted\""), std::string("'quoted'"), std::string("nul\0byte", 8)})
         EXPECT_TRUE(SignedValueProblem(bad)) << bad;
 
     // What the tool writes, the updater reads back and accepts.
     const P256KeyPair key = GenerateP256Key();
-    const SignedOfferFields fields = {"My App", "2013", "1.1", "Notes", "http://127.0.0.1/s.exe", "10",
-                                      std::string(64, '0'), "2030-01-01T00:00:00Z"};
+    const SignedOfferFields fields = {
+        "My App", "2013", "1.1", "Notes", "http://127.0.0.1/s.exe", "10", std::string(64, '0'), "2030-01-01T00:00:00Z"};
     const std::string answer =
         SignedOfferAnswer(fields, SignEcdsaP256Sha256(key.PrivateKeyPem, SignedOfferMessage(FieldsLookup(fields))));
     OpenSslCrypto crypto;
-    EXPECT_EQ(VerifyOffer(crypto, Base64Encode(key.PublicKeyDer),
-                          [&](const std::string& k) { return ReadProfileString(answer, "web", k, ""); }, "My App",
-                          k2026)
+    EXPECT_EQ(VerifyOffer(
+                  crypto, Base64Encode(key.PublicKeyDer),
+                  [&](const std::string& k) { return ReadProfileString(answer, "web", k, ""); }, "My App", k2026)
                   .Check,
               OfferCheck::Accepted);
 }

@@ -90,8 +90,11 @@ TEST(BCryptCrypto, VerifiesWhatOpensslSignedAndNothingElse)
         {.name = "P-384 key", .key = kP384Key, .message = kMessage, .signature = kSignature, .ok = false},
         {.name = "junk key", .key = "junk", .message = kMessage, .signature = kSignature, .ok = false},
         {.name = "empty signature", .key = kKey, .message = kMessage, .signature = "", .ok = false},
-        {.name = "signature with a byte after it", .key = kKey, .message = kMessage,
-         .signature = kSignature + '\0', .ok = false},
+        {.name = "signature with a byte after it",
+         .key = kKey,
+         .message = kMessage,
+         .signature = kSignature + '\0',
+         .ok = false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(crypto.VerifyEcdsaP256Sha256(c.key, c.message, c.signature), c.ok) << c.name;
@@ -106,7 +109,9 @@ TEST(BCryptCrypto, DerSignaturesUnpackOnlyWhenStrict)
         std::string der;
         bool ok;
     } cases[] = {
-        {.name = "padded r, short s", .der = "\x30" + std::string(1, char(r33.size() + s1.size())) + r33 + s1, .ok = true},
+        {.name = "padded r, short s",
+         .der = "\x30" + std::string(1, char(r33.size() + s1.size())) + r33 + s1,
+         .ok = true},
         {.name = "needless leading zero", .der = std::string("\x30\x07\x02\x02\x00\x05\x02\x01\x05", 9), .ok = false},
         {.name = "negative", .der = std::string("\x30\x06\x02\x01\x85\x02\x01\x05", 8), .ok = false},
         {.name = "zero", .der = std::string("\x30\x06\x02\x01\x00\x02\x01\x05", 8), .ok = false},

@@ -144,9 +144,9 @@ RunResult RunUpdater(const std::string& name, int buildId, const std::string& se
     sys.CreateDir(root);
     sys.CreateDir(root + "app");
     sys.CreateDir(root + "Documents");
-    sys.WriteFile(root + "app\\update.ini", "[Current]\r\nAppName=My App\r\nVersion=1.0\r\nbuildId=" +
-                                                std::to_string(buildId) + "\r\nUpdateServer=" + server + "\r\n" +
-                                                (caFile.empty() ? "" : "CAFile=" + caFile + "\r\n"));
+    sys.WriteFile(root + "app\\update.ini",
+                  "[Current]\r\nAppName=My App\r\nVersion=1.0\r\nbuildId=" + std::to_string(buildId) +
+                      "\r\nUpdateServer=" + server + "\r\n" + (caFile.empty() ? "" : "CAFile=" + caFile + "\r\n"));
 
     platform::Win32Application app;
     platform::Win32UiBackend ui(app);
@@ -182,10 +182,7 @@ std::string DemoServer()
     return port ? std::string("http://127.0.0.1:") + port + "/update/" : std::string();
 }
 
-const std::string& Entry(int n)
-{
-    return TMessageCatalogue::Default(n);
-}
+const std::string& Entry(int n) { return TMessageCatalogue::Default(n); }
 
 // The road of an accepted offer: the offer first (a question, answered Yes), then the
 // request to close the application; setup.exe saved, started with /update, and the

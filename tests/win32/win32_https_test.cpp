@@ -164,35 +164,57 @@ TEST_F(Schannel, CertificatesAreCheckedForTrustDatesAndName)
     } cases[] = {
         {.name = "good, by address", .server = "good", .host = "127.0.0.1"},
         {.name = "good, by name", .server = "good", .host = "localhost"},
-        {.name = "no CA file: the system's trust alone", .server = "good", .host = "127.0.0.1", .caFile = "",
+        {.name = "no CA file: the system's trust alone",
+         .server = "good",
+         .host = "127.0.0.1",
+         .caFile = "",
          .error = "EIdTLSCertificateRejected: The certificate of 127.0.0.1 was rejected: unable to get local "
                   "issuer certificate (subject: CN=localhost,O=Updater Tests)"},
-        {.name = "wrong name, by address", .server = "wrongname", .host = "127.0.0.1",
+        {.name = "wrong name, by address",
+         .server = "wrongname",
+         .host = "127.0.0.1",
          .error = "EIdTLSCertificateRejected: The certificate of 127.0.0.1 was rejected: IP address mismatch "
                   "(subject: CN=wrong.example,O=Updater Tests)"},
-        {.name = "wrong name, by name", .server = "wrongname", .host = "localhost",
+        {.name = "wrong name, by name",
+         .server = "wrongname",
+         .host = "localhost",
          .error = "EIdTLSCertificateRejected: The certificate of localhost was rejected: hostname mismatch "
                   "(subject: CN=wrong.example,O=Updater Tests)"},
-        {.name = "expired", .server = "expired", .host = "localhost",
+        {.name = "expired",
+         .server = "expired",
+         .host = "localhost",
          .error = "EIdTLSCertificateRejected: The certificate of localhost was rejected: certificate has "
                   "expired (subject: CN=localhost,O=Expired)"},
-        {.name = "self-signed", .server = "self", .host = "127.0.0.1",
+        {.name = "self-signed",
+         .server = "self",
+         .host = "127.0.0.1",
          .error = "EIdTLSCertificateRejected: The certificate of 127.0.0.1 was rejected: self-signed "
                   "certificate (subject: CN=localhost,O=Self Signed)"},
-        {.name = "unknown CA, by address", .server = "other", .host = "127.0.0.1",
+        {.name = "unknown CA, by address",
+         .server = "other",
+         .host = "127.0.0.1",
          .error = "EIdTLSCertificateRejected: The certificate of 127.0.0.1 was rejected: unable to get local "
                   "issuer certificate (subject: CN=localhost,O=Other CA)"},
-        {.name = "unknown CA, by name", .server = "other", .host = "localhost",
+        {.name = "unknown CA, by name",
+         .server = "other",
+         .host = "localhost",
          .error = "EIdTLSCertificateRejected: The certificate of localhost was rejected: unable to get local "
                   "issuer certificate (subject: CN=localhost,O=Other CA)"},
-        {.name = "the other CA trusted instead of the test CA", .server = "good", .host = "localhost",
+        {.name = "the other CA trusted instead of the test CA",
+         .server = "good",
+         .host = "localhost",
          .caFile = Certs() + "/otherca.pem",
          .error = "EIdTLSCertificateRejected: The certificate of localhost was rejected: unable to get local "
                   "issuer certificate (subject: CN=localhost,O=Updater Tests)"},
-        {.name = "the CA file cannot be read", .server = "good", .host = "127.0.0.1", .caFile = "/nonexistent/ca.pem",
+        {.name = "the CA file cannot be read",
+         .server = "good",
+         .host = "127.0.0.1",
+         .caFile = "/nonexistent/ca.pem",
          .error = "EIdTLSError: Cannot load the trusted certificates of \"/nonexistent/ca.pem\": the file cannot "
                   "be read"},
-        {.name = "the CA file holds no certificate", .server = "good", .host = "127.0.0.1",
+        {.name = "the CA file holds no certificate",
+         .server = "good",
+         .host = "127.0.0.1",
          .caFile = Certs() + "/ca.key",
          .error = "EIdTLSError: Cannot load the trusted certificates of \"" + Certs() +
                   "/ca.key\": no PEM certificate in it"},
@@ -240,10 +262,12 @@ TEST_F(Schannel, HandshakeFailuresSayWhatHappened)
         {.name = "a plain HTTP server",
          .url = "https://127.0.0.1:" + Env("UPDATER_REAL_SERVER_PORT") + "/sized/10",
          .starts = {"EIdTLSHandshakeFailed: TLS handshake with 127.0.0.1 failed: "}},
-        {.name = "a client certificate required (1.2)", .url = Url("cc12", "127.0.0.1", "/sized/10"),
+        {.name = "a client certificate required (1.2)",
+         .url = Url("cc12", "127.0.0.1", "/sized/10"),
          .starts = {"EIdTLSHandshakeFailed: TLS handshake with 127.0.0.1 failed: "}},
         // In TLS 1.3 the refusal may come only after the client's part of the handshake.
-        {.name = "a client certificate required (1.3)", .url = Url("cc13", "127.0.0.1", "/sized/10"),
+        {.name = "a client certificate required (1.3)",
+         .url = Url("cc13", "127.0.0.1", "/sized/10"),
          .starts = {"EIdTLSHandshakeFailed: TLS handshake with 127.0.0.1 failed: ",
                     "EIdTLSError: TLS error on the connection to 127.0.0.1: "}},
     };
@@ -266,8 +290,8 @@ TEST_F(Schannel, EveryFramingArrivesWhole)
         const char* path;
         std::size_t size;
     } bodies[] = {
-        {"/sized/0", 0},          {"/sized/10", 10},           {"/sized/1048576", 1048576},
-        {"/chunked/1", 1},        {"/chunked/250001", 250001}, {"/until-close/70000", 70000},
+        {"/sized/0", 0},   {"/sized/10", 10},           {"/sized/1048576", 1048576},
+        {"/chunked/1", 1}, {"/chunked/250001", 250001}, {"/until-close/70000", 70000},
     };
     struct Server {
         const char* name;
@@ -340,8 +364,8 @@ TEST_F(Schannel, AConnectionIsReusedOnlyForTheSameHostAndPort)
 
 // --- The system's trust store ------------------------------------------------------------
 
-// Last of the file (cases run in the order they are written): the test CA stays in the prefix's store for the rest of the run (removing
-// it does not stick under wine), so every case that needs it absent runs before this one.
+// Last of the file (cases run in the order they are written): the test CA stays in the prefix's store for the rest of
+// the run (removing it does not stick under wine), so every case that needs it absent runs before this one.
 TEST_F(Schannel, TheSystemTrustStoreIsUsedWithoutACAFile)
 {
     std::ifstream in(CA(), std::ios::binary);
@@ -350,8 +374,8 @@ TEST_F(Schannel, TheSystemTrustStoreIsUsedWithoutACAFile)
     ASSERT_TRUE(CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
                                      &size, nullptr, nullptr));
     std::vector<BYTE> der(size);
-    ASSERT_TRUE(CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                                     der.data(), &size, nullptr, nullptr));
+    ASSERT_TRUE(CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(),
+                                     &size, nullptr, nullptr));
     HCERTSTORE root = CertOpenSystemStoreA(0, "ROOT");
     ASSERT_NE(root, nullptr);
     const bool added = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), size,

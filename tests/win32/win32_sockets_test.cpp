@@ -48,7 +48,8 @@ TEST(Win32Sockets, NativeFailuresCarryWindowsSocketsNumbers)
     platform::Sockets& sockets = platform::SystemSockets();
     ASSERT_EQ(sockets.Startup(0x0202), 0);
     ASSERT_NE(std::find(platform::SocketEntryNames().begin(), platform::SocketEntryNames().end(),
-                        std::string("__WSAFDIsSet")), platform::SocketEntryNames().end());
+                        std::string("__WSAFDIsSet")),
+              platform::SocketEntryNames().end());
 
     // A port that was just free: bind one, read it back, close it.
     platform::TSocket probe = sockets.Socket(platform::SockStream, platform::IpProtoTcp);

@@ -62,7 +62,7 @@ TEST(Win32System, FoldersAndTheDocumentsFolder)
     EXPECT_FALSE(sys.DirectoryExists(dir));
     EXPECT_TRUE(sys.CreateDir(dir));
     EXPECT_TRUE(sys.DirectoryExists(dir));
-    EXPECT_FALSE(sys.CreateDir(dir)); // exists already
+    EXPECT_FALSE(sys.CreateDir(dir));            // exists already
     EXPECT_FALSE(sys.CreateDir(dir + "\\a\\b")); // one level only
 
     const auto docs = sys.DocumentsDir();

@@ -102,15 +102,24 @@ const char* WorkModeName(TWorkMode mode) { return mode == wmRead ? "wmRead" : "w
 const char* StatusName(TIdStatus status)
 {
     switch (status) {
-    case hsResolving: return "hsResolving";
-    case hsConnecting: return "hsConnecting";
-    case hsConnected: return "hsConnected";
-    case hsDisconnecting: return "hsDisconnecting";
-    case hsDisconnected: return "hsDisconnected";
-    case hsStatusText: return "hsStatusText";
-    case ftpTransfer: return "ftpTransfer";
-    case ftpReady: return "ftpReady";
-    case ftpAborted: return "ftpAborted";
+    case hsResolving:
+        return "hsResolving";
+    case hsConnecting:
+        return "hsConnecting";
+    case hsConnected:
+        return "hsConnected";
+    case hsDisconnecting:
+        return "hsDisconnecting";
+    case hsDisconnected:
+        return "hsDisconnected";
+    case hsStatusText:
+        return "hsStatusText";
+    case ftpTransfer:
+        return "ftpTransfer";
+    case ftpReady:
+        return "ftpReady";
+    case ftpAborted:
+        return "ftpAborted";
     }
     return "?";
 }

@@ -81,7 +81,7 @@ int KeyGen(const std::string& path)
 
 int Sign(int argc, char** argv)
 {
-    static const std::vector<std::string> kOptions = {"--key", "--app", "--build", "--version",
+    static const std::vector<std::string> kOptions = {"--key",   "--app", "--build",       "--version",
                                                       "--notes", "--url", "--expires-days"};
     std::map<std::string, std::string> opts;
     std::vector<std::string> rest;
@@ -108,7 +108,8 @@ int Sign(int argc, char** argv)
     if (build.empty() || build.find_first_not_of("0123456789") != std::string::npos)
         return Usage("--build must be a whole number");
     const auto days = TryStrToInt(opts["--expires-days"]);
-    if (!days || *days < 1 || *days > kMaxExpiresDays || opts["--expires-days"].find_first_not_of("0123456789") != std::string::npos)
+    if (!days || *days < 1 || *days > kMaxExpiresDays ||
+        opts["--expires-days"].find_first_not_of("0123456789") != std::string::npos)
         return Usage("--expires-days must be a whole number from 1 to " + std::to_string(kMaxExpiresDays));
     for (const char* o : {"--app", "--version", "--notes", "--url"})
         if (auto problem = SignedValueProblem(opts[o]))
