@@ -204,3 +204,73 @@ TEST(MemoryIOHandler, EachConnectOpensTheNextScriptAndOneBeyondThemIsRefused)
     }
     EXPECT_FALSE(handler.IsHandleOpen());
 }
+
+TEST(MemoryIOHandler, AnIdleCloseTakesARequestWithinShortWaitsAndClosesOnALongOne)
+{
+    struct Case {
+        const char* name;
+        std::vector<int> waits; // waits before the request is written, all meeting the silence
+        bool closed;            // the last of them found the connection closed
+        std::int64_t silentMs;
+    };
+    const Case cases[] = {
+        {.name = "probes shorter than the idle time", .waits = {1, 1, 19}, .closed = false, .silentMs = 21},
+        {.name = "a wait as long as the idle time", .waits = {1, 20}, .closed = true, .silentMs = 21},
+        {.name = "a wait without limit", .waits = {TimeoutInfinite}, .closed = true, .silentMs = 20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryIOHandler handler({Script().ExpectRequestOrIdleClose(20).Send("answer")});
+        Connect(handler);
+        bool ready = false;
+        for (int ms : c.waits)
+            ready = handler.WaitReadable(ms);
+        EXPECT_EQ(ready, c.closed);
+        EXPECT_EQ(handler.SilentMs(), c.silentMs);
+        EXPECT_EQ(handler.SendSome("GET / HTTP/1.1\r\n\r\n", 18), 18);
+        char buffer[8];
+        ASSERT_TRUE(handler.WaitReadable(20));
+        // Once closed, the answer never comes: the request was too late.
+        EXPECT_EQ(handler.ReceiveSome(buffer, sizeof buffer), c.closed ? 0 : 6);
+    }
+}
+
+TEST(MemoryIOHandler, ASilenceCountsTheTimeTheWaitsSpentInItOnly)
+{
+    MemoryIOHandler handler({Script().Stall(100).Send("x").Stall(50).ExpectRequest()});
+    Connect(handler);
+    EXPECT_FALSE(handler.WaitReadable(30));
+    EXPECT_TRUE(handler.WaitReadable(500)); // ends after 70 of the 500
+    EXPECT_EQ(handler.SilentMs(), 100);
+    char c;
+    EXPECT_EQ(handler.ReceiveSome(&c, 1), 1);
+    EXPECT_FALSE(handler.WaitReadable(60)); // 50 of stall, then 10 waiting for a request
+    EXPECT_EQ(handler.SilentMs(), 160);
+}
+
+TEST(MemoryIOHandler, AScriptSourceIsAskedAtEachConnectAndRefusesWithNothing)
+{
+    int asked = 0;
+    MemoryIOHandler handler([&asked]() -> std::optional<Script> {
+        ++asked;
+        if (asked > 2)
+            return std::nullopt;
+        return Script().Send(std::string(static_cast<std::size_t>(asked), '*'));
+    });
+    EXPECT_EQ(asked, 0); // nothing is made before the first connect
+    char buffer[8];
+    for (const std::int64_t expected : {1, 2}) {
+        Connect(handler);
+        EXPECT_EQ(handler.ReceiveSome(buffer, sizeof buffer), expected);
+        EXPECT_EQ(handler.ReceiveSome(buffer, sizeof buffer), 0);
+        handler.ShutHandle();
+    }
+    try {
+        Connect(handler);
+        ADD_FAILURE();
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.LastError(), 10061);
+    }
+    EXPECT_EQ(asked, 3);
+    EXPECT_EQ(handler.Accepted(), 2);
+}

@@ -21,6 +21,11 @@ MemoryIOHandler::MemoryIOHandler(std::vector<Script> scripts, Pieces pieces, uns
 {
 }
 
+MemoryIOHandler::MemoryIOHandler(ScriptSource source, Pieces pieces, unsigned seed)
+    : TIdIOHandler(nullptr), source_(std::move(source)), pieces_(pieces), random_(seed)
+{
+}
+
 void MemoryIOHandler::ConnectTo(const std::string& host, int port, int, const std::string&, int, int, int)
 {
     // Every name is this machine: nothing is looked up.
@@ -28,6 +33,10 @@ void MemoryIOHandler::ConnectTo(const std::string& host, int port, int, const st
     if (!dotted)
         ReportStatus(hsResolving, host);
     ReportStatus(hsConnecting, dotted ? host : std::string("127.0.0.1"));
+    if (connections_.size() >= scripts_.size() && source_) {
+        if (std::optional<Script> next = source_())
+            scripts_.push_back(std::move(*next));
+    }
     if (connections_.size() >= scripts_.size())
         TIdStack::ThrowSocketError(platform::WsaEConnRefused);
     connections_.push_back({.Host = host, .Port = port});
@@ -72,11 +81,12 @@ std::size_t MemoryIOHandler::CompletedRequests() const
 
 bool MemoryIOHandler::Advance(int ms)
 {
-    const std::vector<Step>& steps = scripts_[connections_.size() - 1].Steps();
     for (;;) {
         // As on a socket closed on this side: the wait notices it at its next check.
         if (!open_)
             throw EIdConnClosedGracefully();
+        // Looked up again each time: an action may have opened the next connection.
+        const std::vector<Step>& steps = scripts_[connections_.size() - 1].Steps();
         if (pendingAt_ < pending_.size() || ended_ || reset_)
             return true;
         if (step_ >= steps.size()) {
@@ -112,9 +122,11 @@ bool MemoryIOHandler::Advance(int ms)
             }
             if (ms != TimeoutInfinite && ms < stalled_) {
                 stalled_ -= ms;
+                silentMs_ += ms;
                 return false;
             }
             // The silence ends within the wait; what is left of the wait goes on.
+            silentMs_ += stalled_;
             if (ms != TimeoutInfinite)
                 ms -= static_cast<int>(stalled_);
             stalling_ = false;
@@ -126,8 +138,15 @@ bool MemoryIOHandler::Advance(int ms)
                 ++step_;
                 break;
             }
+            if (step.Ms > 0 && (ms == TimeoutInfinite || ms >= step.Ms)) {
+                silentMs_ += step.Ms;
+                ended_ = true; // the peer gave up on an idle connection
+                step_ = steps.size();
+                return true;
+            }
             if (ms == TimeoutInfinite)
                 throw MemoryTransportHang("the client waits without limit for an answer to a request it has not sent");
+            silentMs_ += ms;
             return false;
         }
     }

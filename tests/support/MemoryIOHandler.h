@@ -21,13 +21,16 @@
 // accepted in pieces of the same sizes, so its send loop is exercised too.
 //
 // A script that runs out of steps closes its connection gracefully. A connect beyond the
-// scripts given is refused (EIdSocketError 10061), as one to a port nobody listens on.
+// scripts given is refused (EIdSocketError 10061), as one to a port nobody listens on; a
+// peer made with a ScriptSource asks it for the script of each connection as it comes, so
+// that what a connection serves may follow from what the earlier ones were asked for.
 
 #include "http/IdIOHandler.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -48,7 +51,9 @@ public:
 class MemoryIOHandler : public TIdIOHandler {
 public:
     enum class StepKind {
-        ExpectRequest, // silent until the client has written one more request head (to its blank line)
+        ExpectRequest, // silent until the client has written one more request head (to its blank
+                       // line); with Ms, a wait of Ms or more (or without limit) that meets
+                       // this silence finds the connection closed gracefully instead
         Send,          // bytes for the client, in pieces of the handler's mode
         Stall,         // silent for Ms milliseconds of the client's waits
         Call,          // runs Action inside the client's next wait, as a message handler would
@@ -66,6 +71,12 @@ public:
     class Script {
     public:
         Script& ExpectRequest() { return Add({.Kind = StepKind::ExpectRequest}); }
+        // As a server that closes a connection idle for idleMs: a request that comes within
+        // shorter waits (a probe of the connection) is taken as usual.
+        Script& ExpectRequestOrIdleClose(std::int64_t idleMs)
+        {
+            return Add({.Kind = StepKind::ExpectRequest, .Ms = idleMs});
+        }
         Script& Send(std::string bytes) { return Add({.Kind = StepKind::Send, .Bytes = std::move(bytes)}); }
         Script& Stall(std::int64_t ms) { return Add({.Kind = StepKind::Stall, .Ms = ms}); }
         Script& Call(std::function<void()> action)
@@ -93,7 +104,11 @@ public:
         bool ClosedByClient = false; // the client closed (or dropped) it
     };
 
+    // Asked at each connect for that connection's script; nothing refuses the connect.
+    using ScriptSource = std::function<std::optional<Script>()>;
+
     explicit MemoryIOHandler(std::vector<Script> scripts, Pieces pieces = Pieces::Whole, unsigned seed = 1);
+    explicit MemoryIOHandler(ScriptSource source, Pieces pieces = Pieces::Whole, unsigned seed = 1);
     UPDATER_CLASS_NAME(MemoryIOHandler)
 
     // --- TIdIOHandler ----------------------------------------------------------------------
@@ -123,6 +138,9 @@ public:
     std::vector<std::string> Requests() const;
     // Waits that answered false (a silence met, or a time-out).
     int TimedOutWaits() const { return timedOutWaits_; }
+    // The milliseconds the client's waits spent in silences, over every connection: the time
+    // the same exchange would take on a socket (sends and receives themselves take none).
+    std::int64_t SilentMs() const { return silentMs_; }
 
 private:
     // Moves through the script until something is there to receive (true), a wait of ms
@@ -134,6 +152,7 @@ private:
     std::size_t CompletedRequests() const;
 
     std::vector<Script> scripts_;
+    ScriptSource source_;
     Pieces pieces_;
     std::mt19937 random_;
     std::vector<Connection> connections_;
@@ -148,6 +167,7 @@ private:
     bool ended_ = false;           // the peer closed gracefully
     bool reset_ = false;
     int timedOutWaits_ = 0;
+    std::int64_t silentMs_ = 0;
 };
 
 } // namespace testsupport
