@@ -1,15 +1,18 @@
-// The server's answers, as bytes on a real loopback connection, into TIdHTTP::Get: the
-// status line, header block, body framing, redirects, authorization, keep-alive and the
-// connection code that reads them all run as they do in the updater.
+// The server's answers, as bytes on a connection of the transport without sockets, into
+// TIdHTTP::Get: the status line, header block, body framing, redirects, authorization,
+// keep-alive and the connection code that reads them all run as they do in the updater.
+// Nothing runs on another thread and nothing waits: the same input always takes the same
+// path.
 //
-// Input: one byte of client settings (see Settings below), then the answers the server gives,
-// one per request in the order the requests arrive, separated by kNextAnswer. The server
-// closes the connection after the last answer, after every answer in the closing mode, and
-// whenever the client sends nothing for a moment; so the client never has a reason to wait
-// and a read time-out is a hang, reported as a finding.
+// Input: one byte of client settings (see Settings below), one byte for the transport (see
+// Transport below), then the answers the peer gives, one per request in the order the
+// requests arrive, separated by kNextAnswer. The peer closes the connection after the last
+// answer, after every answer in the closing mode, and whenever the client waits for the
+// peer instead of sending its next request; so the client never has a reason to wait, and
+// a read time-out is a hang, reported as a finding.
 //
-// Every address the client is sent to stays on this server: a redirect to another host or
-// port is pointed back at it (only 127.0.0.1 is ever contacted).
+// Every address the client is sent to stays on this peer: a redirect to another host or
+// port is pointed back at it.
 
 #include "FuzzSupport.h"
 
@@ -23,35 +26,34 @@
 #include "platform/runtime/Exception.h"
 #include "platform/runtime/MemoryStream.h"
 #include "tests/support/FakeSystem.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "tests/support/MemoryIOHandler.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
+
+using testsupport::MemoryIOHandler;
+using testsupport::MemoryTransportHang;
+using testsupport::Pieces;
 
 namespace {
 
 constexpr std::string_view kNextAnswer = "\n~~next~~\n";
-// A client that is still inside Get sends its next request at once; a connection quiet for
-// this long is one the client is reading from, waiting for the server to close it.
+// A client that is still inside Get sends its next request at once (after a probe of the
+// kept connection, a wait of 1 ms); one that waits this long or longer is reading, waiting
+// for the peer to close.
 constexpr int kIdleCloseMs = 20;
-constexpr int kFirstRequestMs = 2000;
-// Far beyond anything the server makes the client wait.
+// Far beyond anything the peer makes the client wait.
 constexpr int kClientReadTimeoutMs = 5000;
+constexpr const char* kHere = "127.0.0.1:8080";
 
 enum Settings : std::uint8_t {
     kCloseAfterEach = 1,  // close after every answer instead of keeping the connection
@@ -64,144 +66,20 @@ enum Settings : std::uint8_t {
     kProtocol10 = 128,    // ProtocolVersion pv1_0
 };
 
-// One listening socket on 127.0.0.1 for the whole run, serving one connection at a time
-// on its own thread from the answers of the current input.
-class AnswerServer {
-public:
-    AnswerServer()
-    {
-        listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        FUZZ_CHECK(listen_ >= 0);
-        const int on = 1;
-        ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = 0;
-        FUZZ_CHECK(::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0);
-        FUZZ_CHECK(::listen(listen_, 16) == 0);
-        socklen_t len = sizeof a;
-        FUZZ_CHECK(::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) == 0);
-        port_ = ntohs(a.sin_port);
-        std::thread([this] { Run(); }).detach();
-    }
-
-    int Port() const { return port_; }
-
-    void Play(std::vector<std::string> answers, bool closeAfterEach)
-    {
-        std::lock_guard lock(mutex_);
-        answers_ = std::move(answers);
-        next_ = 0;
-        closeAfterEach_ = closeAfterEach;
-    }
-
-    // Waits until the server has finished with every connection and waits in accept.
-    bool WaitIdle(int timeoutMs)
-    {
-        std::unique_lock lock(mutex_);
-        return idleChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return idle_; });
-    }
-
-private:
-    void Run()
-    {
-        for (;;) {
-            const int fd = ::accept(listen_, nullptr, nullptr);
-            if (fd < 0)
-                continue;
-            SetIdle(false);
-            Serve(fd);
-            ::close(fd);
-            // Another connection may already wait; idle only when the backlog is empty.
-            pollfd p{listen_, POLLIN, 0};
-            if (::poll(&p, 1, 0) == 0)
-                SetIdle(true);
-        }
-    }
-
-    void SetIdle(bool idle)
-    {
-        std::lock_guard lock(mutex_);
-        idle_ = idle;
-        idleChanged_.notify_all();
-    }
-
-    static bool Readable(int fd, int timeoutMs)
-    {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, timeoutMs) > 0;
-    }
-
-    // Reads up to and including the blank line of a request; false when the peer closes or
-    // stays quiet.
-    static bool ReadRequest(int fd, int timeoutMs)
-    {
-        std::string head;
-        while (head.find("\r\n\r\n") == std::string::npos) {
-            if (!Readable(fd, timeoutMs))
-                return false;
-            char buffer[4096];
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                return false;
-            head.append(buffer, static_cast<std::size_t>(n));
-        }
-        return true;
-    }
-
-    // A graceful close: no more bytes from here, then wait for the client to let go, so that
-    // the close never turns into a reset that could eat answer bytes still in flight.
-    static void CloseGracefully(int fd)
-    {
-        ::shutdown(fd, SHUT_WR);
-        char buffer[4096];
-        while (Readable(fd, 1000) && ::recv(fd, buffer, sizeof buffer, 0) > 0) {
-        }
-    }
-
-    void Serve(int fd)
-    {
-        for (bool first = true;; first = false) {
-            if (!ReadRequest(fd, first ? kFirstRequestMs : kIdleCloseMs))
-                return CloseGracefully(fd);
-            std::string answer;
-            bool last;
-            bool closeAfterEach;
-            {
-                std::lock_guard lock(mutex_);
-                if (next_ >= answers_.size())
-                    return CloseGracefully(fd);
-                answer = answers_[next_++];
-                last = next_ == answers_.size();
-                closeAfterEach = closeAfterEach_;
-            }
-            std::string_view rest = answer;
-            while (!rest.empty()) {
-                const ssize_t n = ::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
-                if (n <= 0)
-                    return;
-                rest.remove_prefix(static_cast<std::size_t>(n));
-            }
-            if (last || closeAfterEach)
-                return CloseGracefully(fd);
-        }
-    }
-
-    int listen_ = -1;
-    int port_ = 0;
-    std::mutex mutex_;
-    std::condition_variable idleChanged_;
-    bool idle_ = true;
-    std::vector<std::string> answers_;
-    std::size_t next_ = 0;
-    bool closeAfterEach_ = false;
+// The transport byte: the low two bits choose how the answers' bytes are cut into receives
+// (whole, single bytes, pieces of 3, random pieces seeded by the whole byte); the upper six
+// a work event, counted over the run from 1, in which the client closes the connection as a
+// cancel in a progress window does (0: never).
+struct Transport {
+    Pieces pieces;
+    unsigned seed;
+    int cancelAtWork;
 };
 
-AnswerServer& Server()
+Transport ReadTransport(std::uint8_t byte)
 {
-    static AnswerServer* server = new AnswerServer; // lives for the whole run
-    return *server;
+    constexpr Pieces kPieces[] = {Pieces::Whole, Pieces::OneByte, Pieces::Small, Pieces::Random};
+    return {.pieces = kPieces[byte & 3], .seed = byte, .cancelAtWork = byte >> 2};
 }
 
 std::vector<std::string> SplitAnswers(std::string_view bytes)
@@ -216,27 +94,59 @@ std::vector<std::string> SplitAnswers(std::string_view bytes)
     }
 }
 
+// Serves the answers in order over as many connections as the client opens: each connection
+// goes on from the first answer no earlier one has served, and an answer counts as served
+// once its request has come.
+class AnswerPeer {
+public:
+    AnswerPeer(std::vector<std::string> answers, bool closeAfterEach)
+        : answers_(std::move(answers)), closeAfterEach_(closeAfterEach)
+    {
+    }
+
+    MemoryIOHandler::Script NextConnection()
+    {
+        MemoryIOHandler::Script script;
+        for (std::size_t i = next_; i < answers_.size(); ++i) {
+            script.ExpectRequestOrIdleClose(kIdleCloseMs).Call([this, i] { next_ = i + 1; }).Send(answers_[i]);
+            if (closeAfterEach_)
+                break;
+        }
+        // With nothing left to serve, the request is read and the connection closed.
+        if (next_ >= answers_.size())
+            script.ExpectRequestOrIdleClose(kIdleCloseMs);
+        return script.Close();
+    }
+
+private:
+    std::vector<std::string> answers_;
+    bool closeAfterEach_;
+    std::size_t next_ = 0;
+};
+
 // Runs one Get and checks how it ended: normally, or with one of the system's exceptions,
-// never a read time-out (a hang) and never a body larger than what the server sent.
-void GetOnce(TIdHTTP& http, const std::string& url, std::size_t sent)
+// never a read time-out (a hang) and never a body larger than what the peer sent.
+void GetOnce(TIdHTTP& http, const std::string& url, std::size_t sent, const bool& cancelled)
 {
     // GET_FUZZ_VERBOSE=1 prints how each Get ended, to look at what a corpus covers.
     static const bool verbose = std::getenv("GET_FUZZ_VERBOSE") != nullptr;
     TMemoryStream stream;
+    const bool cancelledBefore = cancelled;
     const auto start = std::chrono::steady_clock::now();
     try {
         http.Get(url, stream);
-        // A delivered body announced by its length is complete: a body the server cut short
-        // must never pass for a finished download.
+        // A delivered body announced by its length is complete: a body the peer cut short
+        // must never pass for a finished download. Only a cancel on this side ends one early.
         const TIdHTTPResponse& answer = http.Response();
         const int code = answer.ResponseCode();
-        if (ClassifyStatus(code, !answer.Location.empty()) == TIdHTTPStatusAction::Success &&
+        if (cancelled == cancelledBefore &&
+            ClassifyStatus(code, !answer.Location.empty()) == TIdHTTPStatusAction::Success &&
             DecideBodyFraming(code, answer.ContentLength, answer.TransferEncoding) == TIdBodyFraming::Sized)
             FUZZ_CHECK(stream.Size() == answer.ContentLength);
         if (verbose)
             std::fprintf(stderr, "Get %s: %lld bytes\n", url.c_str(), static_cast<long long>(stream.Size()));
     } catch (const EIdReadTimeout&) {
-        FUZZ_CHECK(!"Get waited for bytes the server had no reason to send");
+        FUZZ_CHECK(!"Get waited for bytes the peer had no reason to send");
     } catch (const EIdHTTPProtocolException& e) {
         FUZZ_CHECK(e.ErrorMessage().size() <= sent);
         if (verbose)
@@ -244,6 +154,9 @@ void GetOnce(TIdHTTP& http, const std::string& url, std::size_t sent)
     } catch (const Exception& e) {
         if (verbose)
             std::fprintf(stderr, "Get %s: %s %s\n", url.c_str(), e.ClassName(), e.Message().c_str());
+    } catch (const MemoryTransportHang& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        FUZZ_CHECK(!"Get waited without limit for an answer to a request it never sent");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "exception outside the system's family: %s\n", e.what());
         FUZZ_CHECK(!"Get raised an exception outside the system's family");
@@ -259,11 +172,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0)
         return 0;
     const std::uint8_t settings = data[0];
-    const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+    const Transport transport = ReadTransport(size > 1 ? data[1] : 0);
+    const std::string_view bytes =
+        size > 2 ? std::string_view(reinterpret_cast<const char*>(data) + 2, size - 2) : std::string_view();
 
-    AnswerServer& server = Server();
-    const std::string here = "127.0.0.1:" + std::to_string(server.Port());
-    server.Play(SplitAnswers(bytes), settings & kCloseAfterEach);
+    AnswerPeer answers(SplitAnswers(bytes), settings & kCloseAfterEach);
+    // Declared before the client, which borrows it.
+    MemoryIOHandler peer([&answers]() -> std::optional<MemoryIOHandler::Script> { return answers.NextConnection(); },
+                         transport.pieces, transport.seed);
 
     FakeSystem system;
     platform::HeadlessApplication app;
@@ -274,6 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     {
         TIdHTTP http(nullptr, system, "IdHTTP1");
+        http.SetIOHandler(&peer);
         http.Request().Accept = " text/html ,*/*";
         http.SetReadTimeout(kClientReadTimeoutMs);
         http.HandleRedirects = settings & kHandleRedirects;
@@ -281,10 +198,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         http.SetMaxLineAction(settings & kSplitLongLines ? maSplit : maException);
         // Any address that names a host or a protocol (an empty protocol before "://" names a
         // host too) is pointed back here, read the way the client reads it.
-        http.OnRedirect = [&here](TComponent*, std::string& dest, int, bool&, TIdHTTPMethod&) {
+        http.OnRedirect = [](TComponent*, std::string& dest, int, bool&, TIdHTTPMethod&) {
             const TIdURI uri(dest);
             if (!uri.Protocol.empty() || !uri.Host.empty())
-                dest = uri.Protocol + "://" + here + uri.Path + uri.Document + uri.Params;
+                dest = uri.Protocol + "://" + kHere + uri.Path + uri.Document + uri.Params;
             const std::string host = TIdURI(dest).Host;
             FUZZ_CHECK(host.empty() || host == "127.0.0.1");
         };
@@ -295,14 +212,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 handled = true;
             };
         }
+        int works = 0;
+        bool cancelled = false;
+        if (transport.cancelAtWork > 0) {
+            http.OnWork = [&](TComponent*, TWorkMode, std::int64_t) {
+                if (++works == transport.cancelAtWork) {
+                    cancelled = true;
+                    http.CloseConnection();
+                }
+            };
+        }
 
         const std::string user = settings & kUserInAddress ? "user:secret@" : "";
-        GetOnce(http, "http://" + user + here + "/update/index.php?checkupdate&app=x&version=1.0", bytes.size());
+        GetOnce(http, "http://" + user + kHere + "/update/index.php?checkupdate&app=x&version=1.0", bytes.size(),
+                cancelled);
         if (settings & kSecondGet)
-            GetOnce(http, "files/setup.exe", bytes.size());
+            GetOnce(http, "files/setup.exe", bytes.size(), cancelled);
         FUZZ_CHECK(http.Host() == "127.0.0.1");
     }
-    // The client has closed its connection; the next input starts on a quiet server.
-    FUZZ_CHECK(server.WaitIdle(5000));
+    // Only this machine was ever contacted, and the client let go of its last connection.
+    for (const auto& connection : peer.Connections())
+        FUZZ_CHECK(connection.Host == "127.0.0.1");
+    FUZZ_CHECK(!peer.IsHandleOpen());
     return 0;
 }
