@@ -8,46 +8,74 @@
 #include <cstdlib>
 #include <limits>
 
-std::optional<std::int64_t> TryStrToInt64(std::string_view s)
+namespace {
+
+// Where the digits of an integer text start, after blanks, a sign and a hexadecimal prefix.
+struct IntegerPrefix {
+    bool negative = false;
+    unsigned base = 10;
+    std::size_t digitsAt = 0;
+};
+
+IntegerPrefix ReadIntegerPrefix(std::string_view s)
 {
-    size_t i = 0;
+    IntegerPrefix p;
+    std::size_t& i = p.digitsAt;
     while (i < s.size() && s[i] == ' ')
         ++i;
-    bool neg = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        neg = s[i] == '-';
+        p.negative = s[i] == '-';
         ++i;
     }
-    int base = 10;
     if (i < s.size() && s[i] == '$') {
-        base = 16;
+        p.base = 16;
         ++i;
     } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-        base = 16;
+        p.base = 16;
         i += 2;
     }
-    if (i >= s.size())
+    return p;
+}
+
+// The value of c as a digit of the base, or nullopt.
+std::optional<unsigned> DigitValue(char c, unsigned base)
+{
+    if (c >= '0' && c <= '9')
+        return static_cast<unsigned>(c - '0');
+    if (base == 16 && c >= 'a' && c <= 'f')
+        return static_cast<unsigned>(c - 'a' + 10);
+    if (base == 16 && c >= 'A' && c <= 'F')
+        return static_cast<unsigned>(c - 'A' + 10);
+    return std::nullopt;
+}
+
+// The digits (at least one, nothing else) as a magnitude of at most `limit`.
+std::optional<unsigned long long> ReadMagnitude(std::string_view digits, unsigned base, unsigned long long limit)
+{
+    if (digits.empty())
         return std::nullopt;
     unsigned long long v = 0;
-    const unsigned long long limit = neg ? 0x8000000000000000ull : 0x7FFFFFFFFFFFFFFFull;
-    for (; i < s.size(); ++i) {
-        char c = s[i];
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
+    for (const char c : digits) {
+        const auto d = DigitValue(c, base);
+        if (!d || v > (limit - *d) / base)
             return std::nullopt;
-        if (v > (limit - static_cast<unsigned>(d)) / static_cast<unsigned>(base))
-            return std::nullopt;
-        v = v * static_cast<unsigned>(base) + static_cast<unsigned>(d);
+        v = v * base + *d;
     }
-    if (neg)
-        return v == 0x8000000000000000ull ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(v);
-    return static_cast<std::int64_t>(v);
+    return v;
+}
+
+} // namespace
+
+std::optional<std::int64_t> TryStrToInt64(std::string_view s)
+{
+    const IntegerPrefix p = ReadIntegerPrefix(s);
+    const unsigned long long limit = p.negative ? 0x8000000000000000ull : 0x7FFFFFFFFFFFFFFFull;
+    const auto v = ReadMagnitude(s.substr(p.digitsAt), p.base, limit);
+    if (!v)
+        return std::nullopt;
+    if (p.negative)
+        return *v == 0x8000000000000000ull ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(*v);
+    return static_cast<std::int64_t>(*v);
 }
 
 std::optional<int> TryStrToInt(std::string_view s)
