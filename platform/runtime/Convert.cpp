@@ -94,47 +94,64 @@ int StrToInt(std::string_view s)
     return *v;
 }
 
-std::optional<double> TryStrToFloat(std::string_view s, char separator)
+namespace {
+
+std::string_view TrimBlanks(std::string_view s)
 {
-    size_t i = 0, n = s.size();
-    while (i < n && s[i] == ' ')
-        ++i;
-    while (n > i && s[n - 1] == ' ')
-        --n;
-    std::string canon; // the accepted text rewritten with '.' for strtod
-    if (i < n && (s[i] == '+' || s[i] == '-'))
+    while (!s.empty() && s.front() == ' ')
+        s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
+    return s;
+}
+
+// Copies a sign at i, if there is one, onto canon.
+void CopySign(std::string_view s, std::size_t& i, std::string& canon)
+{
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
         canon += s[i++];
-    size_t mantissaChars = 0;
-    while (i < n && s[i] >= '0' && s[i] <= '9') {
+}
+
+// Copies the digits at i onto canon; returns how many there were.
+std::size_t CopyDigits(std::string_view s, std::size_t& i, std::string& canon)
+{
+    const std::size_t start = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
         canon += s[i++];
-        ++mantissaChars;
-    }
-    if (i < n && s[i] == separator) {
+    return i - start;
+}
+
+// The whole of s when it is a number by the rule, rewritten with '.' for the separator.
+std::optional<std::string> CanonicalFloatText(std::string_view s, char separator)
+{
+    std::size_t i = 0;
+    std::string canon;
+    CopySign(s, i, canon);
+    std::size_t mantissaChars = CopyDigits(s, i, canon);
+    if (i < s.size() && s[i] == separator) {
         canon += '.';
         ++i;
-        ++mantissaChars;
-        while (i < n && s[i] >= '0' && s[i] <= '9')
-            canon += s[i++];
+        mantissaChars += 1 + CopyDigits(s, i, canon);
     }
     if (mantissaChars == 0)
         return std::nullopt;
-    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
         canon += 'e';
         ++i;
-        if (i < n && (s[i] == '+' || s[i] == '-'))
-            canon += s[i++];
-        size_t digits = 0;
-        while (i < n && s[i] >= '0' && s[i] <= '9') {
-            canon += s[i++];
-            ++digits;
-        }
-        if (digits == 0)
+        CopySign(s, i, canon);
+        if (CopyDigits(s, i, canon) == 0)
             return std::nullopt;
     }
-    if (i != n)
+    if (i != s.size())
         return std::nullopt;
-    // Read without the C library's locale: once the toolkit has switched the process to
-    // the user's locale, strtod would stop at the "." written here under a "," locale.
+    return canon;
+}
+
+// Reads a canonical text without the C library's locale: once the toolkit has switched the
+// process to the user's locale, strtod would stop at the "." written there under a ","
+// locale.
+std::optional<double> ReadCanonicalFloat(std::string_view canon)
+{
     const bool negative = !canon.empty() && canon[0] == '-';
     std::string_view digits(canon);
     if (!digits.empty() && (digits[0] == '+' || digits[0] == '-'))
@@ -152,6 +169,16 @@ std::optional<double> TryStrToFloat(std::string_view s, char separator)
         return std::nullopt; // cannot happen for a text the rule accepted
     }
     return negative ? -value : value;
+}
+
+} // namespace
+
+std::optional<double> TryStrToFloat(std::string_view s, char separator)
+{
+    const auto canon = CanonicalFloatText(TrimBlanks(s), separator);
+    if (!canon)
+        return std::nullopt;
+    return ReadCanonicalFloat(*canon);
 }
 
 std::string FormatFixed2(double value, char separator)
