@@ -150,28 +150,37 @@ std::int64_t TIdTCPConnection::Fill(bool raiseIfClosed, int timeout, bool raiseO
                 throw EIdReadTimeout();
             return -1;
         }
-        if (target) {
-            count = handler->ReceiveSome(target, std::min(length, static_cast<std::size_t>(recvBufferSize_)));
-        } else {
-            char* tail = inputQueue_.PrepareAppend(static_cast<std::size_t>(recvBufferSize_));
-            count = handler->ReceiveSome(tail, static_cast<std::size_t>(recvBufferSize_));
-            inputQueue_.CommitAppend(count > 0 ? static_cast<std::size_t>(count) : 0);
-        }
-        peerClosed_ = count == 0;
-        if (count == -1) {
-            TIdStack& stack = GlobalStack();
-            // An aborted or shut-down connection ends like a close; what is queued stays
-            // readable. Any other error raises here.
-            if (stack.CheckSocketResult(-1, {platform::WsaEShutdown, platform::WsaEConnAborted})) {
-                count = 0;
-                DropSocket();
-                if (NothingHeld())
-                    TIdStack::ThrowSocketError(stack.LastSocketError());
-            }
-        }
+        count = ReceiveOnce(*handler, target, length);
         CheckPeerClosed(raiseIfClosed, false);
     } while (count == 0 && IsOpen());
     return count;
+}
+
+std::int64_t TIdTCPConnection::ReceiveOnce(TIdIOHandler& handler, char* target, std::size_t length)
+{
+    std::int64_t count;
+    if (target) {
+        count = handler.ReceiveSome(target, std::min(length, static_cast<std::size_t>(recvBufferSize_)));
+    } else {
+        char* tail = inputQueue_.PrepareAppend(static_cast<std::size_t>(recvBufferSize_));
+        count = handler.ReceiveSome(tail, static_cast<std::size_t>(recvBufferSize_));
+        inputQueue_.CommitAppend(count > 0 ? static_cast<std::size_t>(count) : 0);
+    }
+    peerClosed_ = count == 0;
+    return count == -1 ? EndFailedReceive() : count;
+}
+
+std::int64_t TIdTCPConnection::EndFailedReceive()
+{
+    TIdStack& stack = GlobalStack();
+    // An aborted or shut-down connection ends like a close; what is queued stays
+    // readable. Any other error raises here.
+    if (!stack.CheckSocketResult(-1, {platform::WsaEShutdown, platform::WsaEConnAborted}))
+        return -1;
+    DropSocket();
+    if (NothingHeld())
+        TIdStack::ThrowSocketError(stack.LastSocketError());
+    return 0;
 }
 
 std::string TIdTCPConnection::ReceiveLine(const std::string& terminatorIn, int timeout, int maxLengthIn)
