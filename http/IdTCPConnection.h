@@ -162,6 +162,14 @@ private:
     // After a receive that failed: an aborted or shut-down connection is dropped and
     // counts as a close (0), raising when nothing is held; any other failure raises.
     std::int64_t EndFailedReceive();
+    // Where the terminator starts in the input queue, searching on from the first
+    // `scanned` bytes; npos when it is not there.
+    std::size_t FindInQueue(const std::string& terminator, std::size_t scanned) const;
+    // The first `length` bytes as a line; the terminator after them goes too, and with LF
+    // a CR before it.
+    std::string ExtractLine(std::size_t length, const std::string& terminator);
+    // A line over maxLength: raises, or (maSplit) the first maxLength bytes.
+    std::string ExtractOverlongLine(std::size_t maxLength);
     // ReceiveExact straight into the destination; `got` tells how far it came, also when
     // it raises.
     void ReceiveExactInto(char* destination, std::size_t count, std::size_t& got);
