@@ -49,8 +49,9 @@ std::vector<std::string> SignArgs(const std::string& key, const std::string& opt
                                   const std::vector<std::string>& extra = {"setup.exe"})
 {
     const std::vector<std::pair<std::string, std::string>> options = {
-        {"--key", key},     {"--app", "App"},     {"--build", "7"},        {"--version", "1.2"},
-        {"--notes", "New"}, {"--url", "http://127.0.0.1/setup.exe"}, {"--expires-days", "30"},
+        {"--key", key},           {"--app", "App"},   {"--build", "7"},
+        {"--version", "1.2"},     {"--notes", "New"}, {"--url", "http://127.0.0.1/setup.exe"},
+        {"--expires-days", "30"},
     };
     std::vector<std::string> args{"sign"};
     for (const auto& [name, defaultValue] : options) {
