@@ -120,7 +120,7 @@ void TUpdateFrm::FormCreate(TComponent*)
         engine_->LoadLanguageFile(languages + "french.lng");
     else if (langId_ == 1)
         engine_->LoadLanguageFile(languages + "english.lng");
-    catalogue_.Load(*engine_);
+    LoadMessageCatalogue(catalogue_, *engine_);
     engine_->TranslateForm(*this);
 
     if (!hiddenMode_)

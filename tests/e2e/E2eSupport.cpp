@@ -137,6 +137,8 @@ void Updater::Create()
     form = std::make_unique<TUpdateFrm>(*env);
     ui->AttachPeers(*form);
     app->Guard([&] { form->DoCreate(); });
+    if (tickMs > 0)
+        form->Timer1->SetInterval(tickMs);
 }
 
 bool Updater::RunUntilTerminated(int timeoutMs)
@@ -163,6 +165,23 @@ bool Updater::RunUntil(const std::function<bool()>& done, int timeoutMs)
     poll.start(10);
     const bool inTime = RunUntilTerminated(timeoutMs);
     return inTime;
+}
+
+bool Updater::StaysOpenOnce(const std::function<bool()>& settled, int timeoutMs, int graceMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 settledAt = -1;
+    bool stoppedHere = false;
+    RunUntil(
+        [&] {
+            if (settledAt < 0 && settled())
+                settledAt = clock.elapsed();
+            stoppedHere = settledAt >= 0 && clock.elapsed() - settledAt >= graceMs;
+            return stoppedHere;
+        },
+        timeoutMs);
+    return stoppedHere;
 }
 
 std::string AsShown(std::string text)

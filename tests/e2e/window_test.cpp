@@ -97,6 +97,7 @@ TEST(UpdateWindow, ClosingBeforeTheFirstTickEndsWithoutAQuestion)
 {
     InstallFolder folder;
     Updater u(folder, {}, [] { return true; });
+    u.tickMs = 0;
     u.Create();
     QWidget* window = WidgetOf(u.form.get());
     // The user closes the window with its close box before the timer's first tick.

@@ -15,6 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <chrono>
 #include <functional>
 
@@ -119,6 +123,35 @@ TEST_F(Connection, ConnectsAndReportsTheStatusesInOrder)
     EXPECT_EQ(events,
               (Lines{"Resolving hostname LOCALHOST.", "Connecting to 127.0.0.1.", "Connected.", "Disconnecting.",
                      "OnDisconnected", "Disconnected.", "Connecting to 127.0.0.1.", "Connected."}));
+}
+
+TEST_F(Connection, TheHandlersSocksSettingsAreMadeOnFirstUseAndNagleCanBeTurnedOff)
+{
+    // Nothing in the updater asks for SOCKS: the settings are made when first asked for,
+    // once, and say "no SOCKS" on the usual port.
+    TIdIOHandlerSocket settings(nullptr);
+    EXPECT_TRUE(settings.UseNagle());
+    TIdSocksInfo& socks = settings.SocksInfo();
+    EXPECT_EQ(&socks, &settings.SocksInfo());
+    EXPECT_EQ(socks.Version, svNoSocks);
+    EXPECT_EQ(socks.Port, 1080);
+
+    // The connection goes straight to the server either way; without Nagle the socket
+    // sends at once (TCP_NODELAY), with it the system's default holds.
+    ScriptedServer server({ServerScript().WaitPeerClose(), ServerScript().WaitPeerClose()});
+    for (const bool nagle : {false, true}) {
+        SCOPED_TRACE(nagle ? "Nagle on" : "Nagle off");
+        auto handler = std::make_unique<TIdIOHandlerSocket>(nullptr);
+        handler->SetUseNagle(nagle);
+        client.SetIOHandler(std::move(handler));
+        Open(server);
+        const auto fd = static_cast<int>(static_cast<TIdIOHandlerSocket&>(*client.IOHandler()).Binding()->OsSocket());
+        int noDelay = -1;
+        socklen_t length = sizeof noDelay;
+        ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, &length), 0);
+        EXPECT_EQ(noDelay != 0, !nagle);
+        client.CloseConnection();
+    }
 }
 
 TEST_F(Connection, ClosingWhatWasNeverOpenedStillReportsAndRaisesNothing)

@@ -4,9 +4,12 @@
 #include "http/IdCookieManager.h"
 #include "http/IdCookieRFC2965.h"
 #include "http/IdDateTime.h"
+#include "http/IdHTTP.h"
 #include "http/IdHeaderList.h"
 #include "http/IdURI.h"
+#include "platform/runtime/MemoryStream.h"
 #include "tests/support/FakeSystem.h"
+#include "tests/support/MemoryIOHandler.h"
 
 #include <gtest/gtest.h>
 
@@ -367,3 +370,81 @@ TEST(TIdCookieManager, ReadersAndWritersShareTheStore)
 }
 
 } // namespace
+
+// The client's cookie store: borrowed, handed over, or none. Two Gets on one kept
+// connection; the first answer sets a cookie, the second request shows what was sent.
+struct ClientStore : ::testing::Test {
+    CookieClock clock;
+    // Declared before the client, which borrows them and so must go first.
+    TIdCookieManager borrowed{nullptr, clock};
+    testsupport::MemoryIOHandler peer{{testsupport::MemoryIOHandler::Script()
+                                           .ExpectRequest()
+                                           .Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n"
+                                                 "Set-Cookie: a=1; path=/\r\n\r\nhi")
+                                           .ExpectRequest()
+                                           .Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi")}};
+    TIdHTTP http{nullptr, clock, "IdHTTP1"};
+
+    ClientStore() { http.SetIOHandler(&peer); }
+
+    // The Cookie line of the second request, empty when it had none.
+    std::string CookieSentSecond()
+    {
+        for (int i = 0; i < 2; ++i) {
+            TMemoryStream body;
+            http.Get("http://h/update/", body);
+        }
+        const std::string second = peer.Requests().at(1);
+        const auto at = second.find("\r\nCookie: ");
+        return at == std::string::npos ? std::string() : second.substr(at + 2, second.find("\r\n", at + 2) - at - 2);
+    }
+};
+
+TEST_F(ClientStore, ABorrowedStoreIsUsedAndOutlivesTheClient)
+{
+    http.SetCookieManager(&borrowed);
+    EXPECT_EQ(http.CookieManager(), &borrowed);
+    EXPECT_EQ(CookieSentSecond(), "Cookie: a=1");
+    EXPECT_EQ(borrowed.CookieCollection().Count(), 1u);
+    // Setting it again changes nothing; null leaves the client without a store.
+    http.SetCookieManager(&borrowed);
+    EXPECT_EQ(http.CookieManager(), &borrowed);
+    http.SetCookieManager(static_cast<TIdCookieManager*>(nullptr));
+    EXPECT_EQ(http.CookieManager(), nullptr);
+    EXPECT_EQ(borrowed.GenerateCookieList(Url("http://h/")), "a=1");
+}
+
+TEST_F(ClientStore, AHandedOverStoreIsFreedWhenAnotherTakesItsPlace)
+{
+    auto owned = std::make_unique<TIdCookieManager>(nullptr, clock);
+    TIdCookieManager* const handed = owned.get();
+    bool freed = false;
+    handed->OnDestroy = [&freed](TIdCookieManager*, TIdCookies*) { freed = true; };
+    handed->AddCookie("pre=1; path=/", "h");
+    http.SetCookieManager(std::move(owned));
+    EXPECT_EQ(http.CookieManager(), handed);
+    EXPECT_EQ(CookieSentSecond(), "Cookie: a=1; pre=1");
+    // Naming the store in use again keeps it.
+    http.SetCookieManager(http.CookieManager());
+    EXPECT_FALSE(freed);
+    EXPECT_EQ(http.CookieManager(), handed);
+    http.SetCookieManager(&borrowed);
+    EXPECT_TRUE(freed);
+    EXPECT_EQ(http.CookieManager(), &borrowed);
+}
+
+TEST_F(ClientStore, WithoutAStoreTheClientMakesItsOwnOnlyWhenCookiesAreAllowed)
+{
+    ASSERT_EQ(http.CookieManager(), nullptr);
+    http.AllowCookies = false;
+    EXPECT_EQ(CookieSentSecond(), "");
+    EXPECT_EQ(http.CookieManager(), nullptr);
+}
+
+TEST_F(ClientStore, WithCookiesAllowedTheClientsOwnStoreCarriesTheCookieOn)
+{
+    ASSERT_EQ(http.CookieManager(), nullptr);
+    EXPECT_EQ(CookieSentSecond(), "Cookie: a=1");
+    ASSERT_NE(http.CookieManager(), nullptr);
+    EXPECT_EQ(http.CookieManager()->CookieCollection().Count(), 1u);
+}
