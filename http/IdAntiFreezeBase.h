@@ -8,10 +8,7 @@
 // freeing the current one leaves none registered.
 
 #include "http/IdBaseComponent.h"
-
-namespace platform {
-class Application;
-}
+#include "platform/ui/forward.h"
 
 class TIdAntiFreezeBase : public TIdBaseComponent {
 public:

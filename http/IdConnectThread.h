@@ -2,12 +2,12 @@
 // The thread that runs one blocking connect so that the main thread can keep processing
 // messages meanwhile. It borrows the socket handle, which must outlive it.
 
+#include "http/forward.h"
+
 #include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
-
-class TIdSocketHandle;
 
 class TIdConnectThread {
 public:

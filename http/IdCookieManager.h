@@ -9,18 +9,12 @@
 
 #include "http/IdCookies.h"
 #include "platform/ui/Component.h"
+#include "http/forward.h"
+#include "platform/system/forward.h"
 
 #include <functional>
 #include <string>
 #include <string_view>
-
-class TIdHeaderList;
-class TIdURI;
-class TIdCookieManager;
-
-namespace platform {
-class System;
-}
 
 enum TIdCookieKind { ckRFC2109, ckRFC2965 };
 

@@ -5,13 +5,10 @@
 // that callers read it once from the system and tests can fix it.
 
 #include "platform/runtime/DateTime.h"
+#include "platform/system/forward.h"
 
 #include <string>
 #include <string_view>
-
-namespace platform {
-class System;
-}
 
 // The local offset from UTC in minutes (local time minus UTC). A system that cannot tell
 // raises EIdFailedToRetrieveTimeZoneInfo "Failed attempting to retrieve time zone information.".

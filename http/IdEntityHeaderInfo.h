@@ -4,13 +4,10 @@
 
 #include "http/IdHeaderList.h"
 #include "platform/runtime/DateTime.h"
+#include "platform/system/forward.h"
 
 #include <cstdint>
 #include <string>
-
-namespace platform {
-class System;
-}
 
 class TIdEntityHeaderInfo {
 public:

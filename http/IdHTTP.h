@@ -16,6 +16,10 @@
 #include "http/IdProxyConnectionInfo.h"
 #include "http/IdTCPClient.h"
 #include "http/IdURI.h"
+#include "http/forward.h"
+#include "platform/runtime/forward.h"
+#include "platform/system/forward.h"
+#include "platform/tls/forward.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -24,14 +28,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-class TIdCookieManager;
-class TStream;
-
-namespace platform {
-class System;
-class Tls;
-} // namespace platform
 
 enum TIdHTTPOption { hoInProcessAuth, hoKeepOrigProtocol, hoForceEncodeParams };
 using TIdHTTPOptions = std::set<TIdHTTPOption>;

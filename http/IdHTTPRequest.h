@@ -4,13 +4,11 @@
 // against the client's current URL, and composing the request line and header lines.
 
 #include "http/IdRequestHeaderInfo.h"
+#include "http/forward.h"
+#include "platform/runtime/forward.h"
 
 #include <string>
 #include <vector>
-
-class TIdURI;
-class TIdProxyConnectionInfo;
-class TMemoryStream;
 
 enum TIdHTTPMethod { hmHead, hmGet, hmPost, hmOptions, hmTrace, hmPut, hmDelete, hmConnect };
 enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };

@@ -4,10 +4,9 @@
 
 #include "http/IdHTTPRequest.h"
 #include "http/IdResponseHeaderInfo.h"
+#include "platform/runtime/forward.h"
 
 #include <string>
-
-class TStream;
 
 class TIdHTTPResponse : public TIdResponseHeaderInfo {
 public:

@@ -5,15 +5,12 @@
 // TIdCookieRFC2965 for "Set-cookie2").
 
 #include "platform/runtime/DateTime.h"
+#include "platform/system/forward.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
-
-namespace platform {
-class System;
-}
 
 // Netscape: the cookie had no "expires" attribute; otherwise the form of its class.
 enum TIdCookieForm { cfNetscape, cfRFC2109, cfRFC2965 };

@@ -4,14 +4,11 @@
 // from the raw header list once the header block has been read.
 
 #include "http/IdEntityHeaderInfo.h"
+#include "platform/system/forward.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-namespace platform {
-class System;
-}
 
 class TIdResponseHeaderInfo : public TIdEntityHeaderInfo {
 public:

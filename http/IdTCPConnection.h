@@ -15,6 +15,7 @@
 #include "http/IdComponent.h"
 #include "http/IdIOHandler.h"
 #include "http/IdManagedBuffer.h"
+#include "platform/runtime/forward.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,9 +23,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-class TMemoryStream;
-class TStream;
 
 enum TIdMaxLineAction { maException, maSplit };
 

@@ -10,14 +10,10 @@
 // that the bytes before it cannot be trusted to be complete.
 
 #include "http/IdIOHandlerSocket.h"
+#include "platform/tls/forward.h"
 
 #include <memory>
 #include <string>
-
-namespace platform {
-class Tls;
-class TlsSession;
-} // namespace platform
 
 class TIdTLSIOHandlerSocket : public TIdIOHandlerSocket {
 public:

@@ -25,17 +25,13 @@
 // which must outlive it. Used from the user-interface thread only.
 
 #include "localization/LangFile.h"
+#include "platform/system/forward.h"
+#include "platform/ui/forward.h"
 
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
-
-namespace platform {
-class System;
-}
-class TComponent;
-class TForm;
 
 class TLocEngine {
 public:

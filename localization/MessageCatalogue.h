@@ -10,11 +10,10 @@
 // file may replace them, so their users must expect Format to fail on a bad translation.
 
 #include "localization/CatalogueEntry.h"
+#include "localization/forward.h"
 
 #include <array>
 #include <string>
-
-class TLocEngine;
 
 class TMessageCatalogue {
 public:

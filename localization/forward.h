@@ -1,6 +1,10 @@
 #pragma once
-// Forward declarations of the localization folder's classes.
+// Forward declarations of the classes in localization/:
+// Language files, the translation engine and the message
+// catalogue.
 
+struct CatalogueEntryInfo;
 class TLangFile;
 class TLocEngine;
 class TMessageCatalogue;
+struct TPlainEntry;

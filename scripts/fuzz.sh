@@ -18,7 +18,7 @@ fi
 
 build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DUPDATER_FUZZ=ON -DUPDATER_WITH_QT=OFF \
-  -DUPDATER_TESTS=OFF >/dev/null
+  -DUPDATER_TESTS=OFF -DUPDATER_WARNINGS_AS_ERRORS="${UPDATER_WARNINGS_AS_ERRORS:-OFF}" >/dev/null
 ninja -C "$build" -j2 fuzz_targets
 
 if [[ $# -gt 0 ]]; then

@@ -18,6 +18,8 @@
 
 #include "platform/runtime/Stream.h"
 #include "platform/system/FileStream.h"
+#include "http/forward.h"
+#include "platform/system/forward.h"
 
 #include <cstdint>
 #include <functional>
@@ -25,13 +27,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-
-class TIdHTTP;
-class TIdHeaderList;
-
-namespace platform {
-class System;
-}
 
 struct ResumeRecord {
     std::string Address{};

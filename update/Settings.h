@@ -3,11 +3,9 @@
 // update server offers ("webinfo.ini" in the update folder, section "web"). Both files are
 // only read; build numbers are numbers, compared as numbers.
 
-#include <string>
+#include "platform/system/forward.h"
 
-namespace platform {
-class System;
-}
+#include <string>
 
 inline constexpr const char* kInstalledSettingsFile = "update.ini";
 inline constexpr const char* kInstalledSection = "Current";

@@ -2,11 +2,9 @@
 // A settings file opened for reading by path. Opening reads nothing and does not need the
 // file to exist; every lookup goes to the file through the system's settings-file reader.
 
-#include <string>
+#include "platform/system/forward.h"
 
-namespace platform {
-class System;
-}
+#include <string>
 
 class TSettingsFile {
 public:

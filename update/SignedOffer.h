@@ -19,6 +19,7 @@
 
 #include "platform/crypto/Crypto.h"
 #include "platform/runtime/DateTime.h"
+#include "platform/crypto/forward.h"
 
 #include <array>
 #include <cstdint>
@@ -27,10 +28,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-namespace platform {
-class Crypto;
-}
 
 // The keys of the answer's section "web" that the signature covers, in message order.
 inline constexpr std::array<const char*, 8> kSignedOfferKeys = {"AppName",   "buildId",   "version",     "whatnews",

@@ -3,13 +3,10 @@
 // defaults. httpget configures its client with the same function, so that it sees what the
 // updater sees.
 
+#include "http/forward.h"
+#include "platform/tls/forward.h"
+
 #include <string>
-
-class TIdHTTP;
-
-namespace platform {
-class Tls;
-}
 
 void ConfigureUpdateClient(TIdHTTP& http);
 // The TLS provider for https addresses (borrowed; null leaves https unavailable) and the

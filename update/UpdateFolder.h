@@ -2,11 +2,9 @@
 // The update folder: the per-application working folder under the user's documents folder
 // that receives "webinfo.ini" and the downloaded installer.
 
-#include <string>
+#include "platform/system/forward.h"
 
-namespace platform {
-class System;
-}
+#include <string>
 
 // The documents folder, a separator if it lacks one, then "$appname/Update/" (with the
 // system's separator), with every "$appname" replaced once by `appName` (the inserted text

@@ -22,16 +22,14 @@
 #include "update/UpdateFolder.h"
 #include "update/UpdateState.h"
 #include "update/UpdaterEnvironment.h"
+#include "platform/crypto/forward.h"
+#include "platform/runtime/forward.h"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-class THashingStream;
-class TMemoryStream;
-class TStream;
 
 // The downloaded installer is not the one the publisher signed (size or hash).
 UPDATER_EXCEPTION_CLASS(EInstallerMismatch, Exception);

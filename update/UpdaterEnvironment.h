@@ -3,16 +3,14 @@
 // services, the command line and the built-in addresses. Borrowed references: the
 // entry point (or a test) owns them and keeps them alive longer than the window.
 
+#include "platform/crypto/forward.h"
+#include "platform/system/forward.h"
+#include "platform/tls/forward.h"
+#include "platform/ui/forward.h"
+
 #include <functional>
 #include <string>
 #include <vector>
-
-namespace platform {
-class Application;
-class Crypto;
-class System;
-class Tls;
-} // namespace platform
 
 // How long a hidden run may go on before it ends by itself: a server that trickles its
 // answer must not keep an invisible updater alive for hours.

@@ -10,17 +10,14 @@
 // the widget while Qt is still delivering to it.
 
 #include "platform/ui/Component.h"
+#include "platform/ui/forward.h"
 
 #include <QPointer>
 #include <QWidget>
 
 #include <functional>
 
-class TControl;
-
 namespace platform {
-
-class Application;
 
 class QtControlPeer : public TComponentPeer {
 public:

@@ -3,19 +3,7 @@
 // one header, as the kinds themselves do.
 
 #include "platform/qt/QtControlPeer.h"
-
-class TButton;
-class TCheckBox;
-class TComboBox;
-class TCustomGroupBox;
-class TEdit;
-class TLabel;
-class TListView;
-class TMemo;
-class TProgressBar;
-class TRadioButton;
-class TRadioGroup;
-class TSpeedButton;
+#include "platform/ui/forward.h"
 
 namespace platform {
 

@@ -5,8 +5,7 @@
 // keeps a window object for its children but never shows it.
 
 #include "platform/qt/QtControlPeer.h"
-
-class TForm;
+#include "platform/ui/forward.h"
 
 namespace platform {
 

@@ -6,15 +6,13 @@
 // messages for a long time); Qt does not re-enter a timer either, this just makes sure.
 
 #include "platform/ui/Component.h"
+#include "platform/ui/forward.h"
 
 #include <memory>
 
 class QTimer;
-class TTimer;
 
 namespace platform {
-
-class Application;
 
 class QtTimerPeer : public TComponentPeer {
 public:

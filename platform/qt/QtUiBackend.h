@@ -6,10 +6,9 @@
 // components that have none yet, so components created later can be attached too.
 
 #include "platform/ui/UiBackend.h"
+#include "platform/ui/forward.h"
 
 namespace platform {
-
-class Application;
 
 class QtUiBackend : public UiBackend {
 public:

@@ -2,10 +2,10 @@
 // What the updater asks of the window toolkit: message pumping, the terminate request,
 // the message loop, message boxes and the application title.
 
+#include "platform/ui/forward.h"
+
 #include <functional>
 #include <string>
-
-class TForm;
 
 namespace platform {
 

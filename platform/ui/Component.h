@@ -4,13 +4,13 @@
 // and mirrors every change into a real widget. Without peers the model works on its own,
 // which is how the window logic is tested without a display.
 
+#include "platform/ui/forward.h"
+
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
-
-class TComponent;
 
 // What changed on a component, so that a peer updates only that.
 enum class TProperty {

@@ -2,7 +2,7 @@
 // Attaches a backend's peers to a form and all the components it owns, so that the
 // model's state shows in real widgets and the widgets' events reach the model.
 
-class TForm;
+#include "platform/ui/forward.h"
 
 namespace platform {
 

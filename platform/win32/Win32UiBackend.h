@@ -6,12 +6,9 @@
 // (click, close request, timer tick) runs inside the application's Guard.
 
 #include "platform/ui/UiBackend.h"
-
-class TComponent;
+#include "platform/ui/forward.h"
 
 namespace platform {
-
-class Application;
 
 class Win32UiBackend : public UiBackend {
 public:

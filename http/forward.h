@@ -1,0 +1,40 @@
+#pragma once
+// Forward declarations of the classes in http/:
+// The HTTP/1.1 client: connection, transport handlers, requests, answers, cookies.
+
+class EIdHTTPProtocolException;
+class EIdSocketError;
+class EIdWS2StubError;
+class TIdAntiFreeze;
+class TIdAntiFreezeBase;
+class TIdAuthentication;
+class TIdBaseComponent;
+class TIdBasicAuthentication;
+class TIdComponent;
+class TIdConnectThread;
+class TIdCookieList;
+class TIdCookieManager;
+class TIdCookieRFC2109;
+class TIdCookieRFC2965;
+class TIdCookies;
+class TIdEntityHeaderInfo;
+class TIdHTTP;
+class TIdHTTPRequest;
+class TIdHTTPResponse;
+class TIdHeaderBlockReader;
+class TIdHeaderList;
+class TIdIOHandler;
+class TIdIOHandlerSocket;
+class TIdManagedBuffer;
+class TIdNetscapeCookie;
+class TIdProxyConnectionInfo;
+class TIdRequestHeaderInfo;
+class TIdResponseHeaderInfo;
+class TIdSocketHandle;
+struct TIdSocksInfo;
+class TIdStack;
+class TIdTCPClient;
+class TIdTCPConnection;
+class TIdTLSIOHandlerSocket;
+class TIdURI;
+struct TIdWorkState;

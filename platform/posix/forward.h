@@ -1,0 +1,12 @@
+#pragma once
+// Forward declarations of the classes in platform/posix/:
+// The POSIX and OpenSSL backend.
+
+namespace platform {
+class OpenSslCrypto;
+class OpenSslTls;
+struct P256KeyPair;
+class PosixFileStream;
+class PosixSockets;
+class PosixSystem;
+} // namespace platform

@@ -1,0 +1,15 @@
+#pragma once
+// Forward declarations of the classes in update/:
+// The update run, its window and its settings.
+
+struct ContentRange;
+struct InstalledSettings;
+struct OfferVerdict;
+struct OfferedSettings;
+struct ResumeRecord;
+struct SignedInstaller;
+struct StartupSwitches;
+class TFileDownload;
+class TSettingsFile;
+class TUpdateFrm;
+struct UpdaterEnvironment;
