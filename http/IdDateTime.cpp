@@ -65,6 +65,83 @@ std::string_view TakeToken(std::string_view& rest, char sep)
     return token;
 }
 
+void SkipBlanks(std::string_view& rest)
+{
+    while (!rest.empty() && rest.front() == ' ')
+        rest.remove_prefix(1);
+}
+
+// "Sun,", "Sunday," or "Sun" in front of the date: the word and the blanks after it go.
+void SkipWeekday(std::string_view& rest)
+{
+    if (!IsWeekday(rest))
+        return;
+    size_t blank = rest.find(' ');
+    rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
+    SkipBlanks(rest);
+}
+
+// The day and the month in either order; a day that is not a number counts as 1, a month
+// that is not known as 0.
+void TakeDayAndMonth(std::string_view& rest, int& day, int& month)
+{
+    // "09-Jun-2021" uses dashes, "09 Jun 2021" and "Nov 6 ..." blanks.
+    const size_t dash = rest.find('-');
+    const size_t blank = rest.find(' ');
+    const char sep = (dash != std::string_view::npos && dash >= 1 && dash < blank) ? '-' : ' ';
+
+    std::string_view first = rest.substr(0, rest.find(sep));
+    if (MonthOf(first) != 0) {
+        month = MonthOf(TakeToken(rest, sep));
+        day = Decimal(TakeToken(rest, sep)).value_or(1);
+    } else {
+        day = Decimal(TakeToken(rest, sep)).value_or(1);
+        month = MonthOf(TakeToken(rest, sep));
+    }
+}
+
+// The year, with two digits widened (below 80: this century). In the asctime form it
+// stands at the end, after the time; what is left is then the time.
+int TakeYear(std::string_view& rest)
+{
+    std::string_view yearText = TakeToken(rest, ' ');
+    int year = Decimal(yearText).value_or(1900);
+    if (year == 1900) {
+        year = Decimal(rest).value_or(1900);
+        rest = yearText;
+    }
+    if (year >= 0 && year < 80)
+        year += 2000;
+    else if (year >= 80 && year <= 99)
+        year += 1900;
+    return year;
+}
+
+// "hh:mm[:ss]" into t when the rest holds a time; false when a part is out of range.
+bool TakeTime(std::string_view& rest, TSystemTime& t)
+{
+    if (rest.find(':') == std::string_view::npos)
+        return true;
+    std::string_view time = TakeToken(rest, ' ');
+    t.hour = Decimal(TakeToken(time, ':')).value_or(0);
+    t.minute = Decimal(TakeToken(time, ':')).value_or(0);
+    t.second = Decimal(TakeToken(time, ':')).value_or(0);
+    return t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 && t.second <= 59;
+}
+
+// A "+hhmm" or "-hhmm" zone, after blanks, in minutes; 0 for anything else.
+int ZoneMinutes(std::string_view rest)
+{
+    SkipBlanks(rest);
+    if (rest.size() <= 4 || (rest[0] != '+' && rest[0] != '-'))
+        return 0;
+    auto hh = Decimal(rest.substr(1, 2));
+    auto mm = Decimal(rest.substr(3, 2));
+    if (hh && mm && *hh >= 0 && *mm >= 0 && rest[1] != '+' && rest[1] != '-' && rest[3] != '+' && rest[3] != '-')
+        return (*hh * 60 + *mm) * (rest[0] == '-' ? -1 : 1);
+    return 0;
+}
+
 bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 bool IsValidDate(int y, int m, int d)
@@ -117,65 +194,17 @@ TDateTime GMTToLocalDateTime(std::string_view text, int localOffsetMinutes)
     const std::string trimmed = Trim(text);
     std::string_view rest = trimmed;
 
-    if (IsWeekday(rest)) {
-        // "Sun,", "Sunday," or "Sun" in front of the date: skip the word.
-        size_t blank = rest.find(' ');
-        rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
-        while (!rest.empty() && rest.front() == ' ')
-            rest.remove_prefix(1);
-    }
-
-    // "09-Jun-2021" uses dashes, "09 Jun 2021" and "Nov 6 ..." blanks.
-    const size_t dash = rest.find('-');
-    const size_t blank = rest.find(' ');
-    const char sep = (dash != std::string_view::npos && dash >= 1 && dash < blank) ? '-' : ' ';
-
+    SkipWeekday(rest);
     int day, month;
-    std::string_view first = rest.substr(0, rest.find(sep));
-    if (MonthOf(first) != 0) {
-        month = MonthOf(TakeToken(rest, sep));
-        day = Decimal(TakeToken(rest, sep)).value_or(1);
-    } else {
-        day = Decimal(TakeToken(rest, sep)).value_or(1);
-        month = MonthOf(TakeToken(rest, sep));
-    }
-
-    std::string_view yearText = TakeToken(rest, ' ');
-    int year = Decimal(yearText).value_or(1900);
-    if (year == 1900) {
-        // asctime form: the year stands at the end, after the time.
-        year = Decimal(rest).value_or(1900);
-        rest = yearText;
-    }
-    if (year >= 0 && year < 80)
-        year += 2000;
-    else if (year >= 80 && year <= 99)
-        year += 1900;
-
+    TakeDayAndMonth(rest, day, month);
+    const int year = TakeYear(rest);
     if (!IsValidDate(year, month, day))
         return local;
     TSystemTime t;
     t.year = year;
     t.month = month;
     t.day = day;
-
-    if (rest.find(':') != std::string_view::npos) {
-        std::string_view time = TakeToken(rest, ' ');
-        t.hour = Decimal(TakeToken(time, ':')).value_or(0);
-        t.minute = Decimal(TakeToken(time, ':')).value_or(0);
-        t.second = Decimal(TakeToken(time, ':')).value_or(0);
-        if (t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 || t.second > 59)
-            return local;
-    }
-
-    while (!rest.empty() && rest.front() == ' ')
-        rest.remove_prefix(1);
-    int zone = 0;
-    if (rest.size() > 4 && (rest[0] == '+' || rest[0] == '-')) {
-        auto hh = Decimal(rest.substr(1, 2));
-        auto mm = Decimal(rest.substr(3, 2));
-        if (hh && mm && *hh >= 0 && *mm >= 0 && rest[1] != '+' && rest[1] != '-' && rest[3] != '+' && rest[3] != '-')
-            zone = (*hh * 60 + *mm) * (rest[0] == '-' ? -1 : 1);
-    }
-    return EncodeDateTime(t) - zone / kMinutesPerDay + local;
+    if (!TakeTime(rest, t))
+        return local;
+    return EncodeDateTime(t) - ZoneMinutes(rest) / kMinutesPerDay + local;
 }

@@ -349,24 +349,10 @@ bool TIdHTTP::AuthorizationAttempt(bool proxy)
         if (scheme)
             scheme->Reset();
     }
-    if (!scheme) {
-        std::string chosen;
-        for (const auto& challenge : challenges) {
-            const std::string word = challenge.substr(0, challenge.find(' '));
-            if (CreateAuthentication(word)) {
-                chosen = word;
-                break;
-            }
-        }
-        if (chosen.empty())
-            return false;
-        const auto& select = proxy ? OnSelectProxyAuthorization : OnSelectAuthorization;
-        if (select)
-            select(this, chosen, challenges);
-        scheme = CreateAuthentication(chosen);
-        if (!scheme)
-            return false;
-    }
+    if (!scheme)
+        scheme = ChooseAuthentication(proxy, challenges);
+    if (!scheme)
+        return false;
 
     const auto& authorize = proxy ? OnProxyAuthorization : OnAuthorization;
     if (!authorize)
@@ -374,6 +360,31 @@ bool TIdHTTP::AuthorizationAttempt(bool proxy)
     scheme->Username = proxy ? proxyParams_.ProxyUsername : request_.Username;
     scheme->Password = proxy ? proxyParams_.ProxyPassword : request_.Password;
     scheme->AuthParams = challenges;
+    return CompleteAuthentication(proxy, scheme, authorize);
+}
+
+std::unique_ptr<TIdAuthentication> TIdHTTP::ChooseAuthentication(bool proxy, const std::vector<std::string>& challenges)
+{
+    // The first challenge whose scheme is known here, which the program may then change.
+    std::string chosen;
+    for (const auto& challenge : challenges) {
+        const std::string word = challenge.substr(0, challenge.find(' '));
+        if (CreateAuthentication(word)) {
+            chosen = word;
+            break;
+        }
+    }
+    if (chosen.empty())
+        return nullptr;
+    const auto& select = proxy ? OnSelectProxyAuthorization : OnSelectAuthorization;
+    if (select)
+        select(this, chosen, challenges);
+    return CreateAuthentication(chosen);
+}
+
+bool TIdHTTP::CompleteAuthentication(bool proxy, std::unique_ptr<TIdAuthentication>& scheme,
+                                     const TIdOnAuthorization& authorize)
+{
     // The program is asked at most once per attempt: a handler that says "handled" without
     // giving the scheme what it needs would otherwise be asked for ever.
     bool asked = false;
@@ -383,27 +394,32 @@ bool TIdHTTP::AuthorizationAttempt(bool proxy)
             return true;
         case wnFail:
             return false;
-        case wnAskTheProgram: {
-            if (asked)
+        case wnAskTheProgram:
+            if (asked || !AskForCredentials(proxy, scheme, authorize))
                 return false;
             asked = true;
-            bool handled = false;
-            authorize(this, scheme.get(), handled);
-            if (!handled)
-                return false;
-            if (proxy) {
-                proxyParams_.BasicAuthentication = true;
-                proxyParams_.ProxyUsername = scheme->Username;
-                proxyParams_.ProxyPassword = scheme->Password;
-            } else {
-                request_.BasicAuthentication = true;
-                request_.Username = scheme->Username;
-                request_.Password = scheme->Password;
-            }
             break;
         }
-        }
     }
+}
+
+bool TIdHTTP::AskForCredentials(bool proxy, std::unique_ptr<TIdAuthentication>& scheme,
+                                const TIdOnAuthorization& authorize)
+{
+    bool handled = false;
+    authorize(this, scheme.get(), handled);
+    if (!handled)
+        return false;
+    if (proxy) {
+        proxyParams_.BasicAuthentication = true;
+        proxyParams_.ProxyUsername = scheme->Username;
+        proxyParams_.ProxyPassword = scheme->Password;
+    } else {
+        request_.BasicAuthentication = true;
+        request_.Username = scheme->Username;
+        request_.Password = scheme->Password;
+    }
+    return true;
 }
 
 void TIdHTTP::RaiseProtocolException()

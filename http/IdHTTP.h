@@ -163,7 +163,18 @@ private:
     Outcome ProcessResponse();
     Outcome Redirect();
     Outcome Authorization(bool proxy);
+    // One attempt at answering a 401 (proxy: 407): false when the Get must give up.
     bool AuthorizationAttempt(bool proxy);
+    // A new scheme object for the first known challenge, as the selection handler leaves
+    // the choice; null when there is none.
+    std::unique_ptr<TIdAuthentication> ChooseAuthentication(bool proxy, const std::vector<std::string>& challenges);
+    // Steps the scheme until it can make the request (true) or fails; the program is asked
+    // for credentials at most once.
+    bool CompleteAuthentication(bool proxy, std::unique_ptr<TIdAuthentication>& scheme,
+                                const TIdOnAuthorization& authorize);
+    // Asks the program; when it handled the question, its credentials are kept for the
+    // requests that follow.
+    bool AskForCredentials(bool proxy, std::unique_ptr<TIdAuthentication>& scheme, const TIdOnAuthorization& authorize);
     [[noreturn]] void RaiseProtocolException();
     // Reads the answer's body into the stream by its framing; marks the answer complete
     // when the connection stands at the start of the next answer. A limit >= 0 reads at

@@ -150,28 +150,37 @@ std::int64_t TIdTCPConnection::Fill(bool raiseIfClosed, int timeout, bool raiseO
                 throw EIdReadTimeout();
             return -1;
         }
-        if (target) {
-            count = handler->ReceiveSome(target, std::min(length, static_cast<std::size_t>(recvBufferSize_)));
-        } else {
-            char* tail = inputQueue_.PrepareAppend(static_cast<std::size_t>(recvBufferSize_));
-            count = handler->ReceiveSome(tail, static_cast<std::size_t>(recvBufferSize_));
-            inputQueue_.CommitAppend(count > 0 ? static_cast<std::size_t>(count) : 0);
-        }
-        peerClosed_ = count == 0;
-        if (count == -1) {
-            TIdStack& stack = GlobalStack();
-            // An aborted or shut-down connection ends like a close; what is queued stays
-            // readable. Any other error raises here.
-            if (stack.CheckSocketResult(-1, {platform::WsaEShutdown, platform::WsaEConnAborted})) {
-                count = 0;
-                DropSocket();
-                if (NothingHeld())
-                    TIdStack::ThrowSocketError(stack.LastSocketError());
-            }
-        }
+        count = ReceiveOnce(*handler, target, length);
         CheckPeerClosed(raiseIfClosed, false);
     } while (count == 0 && IsOpen());
     return count;
+}
+
+std::int64_t TIdTCPConnection::ReceiveOnce(TIdIOHandler& handler, char* target, std::size_t length)
+{
+    std::int64_t count;
+    if (target) {
+        count = handler.ReceiveSome(target, std::min(length, static_cast<std::size_t>(recvBufferSize_)));
+    } else {
+        char* tail = inputQueue_.PrepareAppend(static_cast<std::size_t>(recvBufferSize_));
+        count = handler.ReceiveSome(tail, static_cast<std::size_t>(recvBufferSize_));
+        inputQueue_.CommitAppend(count > 0 ? static_cast<std::size_t>(count) : 0);
+    }
+    peerClosed_ = count == 0;
+    return count == -1 ? EndFailedReceive() : count;
+}
+
+std::int64_t TIdTCPConnection::EndFailedReceive()
+{
+    TIdStack& stack = GlobalStack();
+    // An aborted or shut-down connection ends like a close; what is queued stays
+    // readable. Any other error raises here.
+    if (!stack.CheckSocketResult(-1, {platform::WsaEShutdown, platform::WsaEConnAborted}))
+        return -1;
+    DropSocket();
+    if (NothingHeld())
+        TIdStack::ThrowSocketError(stack.LastSocketError());
+    return 0;
 }
 
 std::string TIdTCPConnection::ReceiveLine(const std::string& terminatorIn, int timeout, int maxLengthIn)
@@ -186,44 +195,49 @@ std::string TIdTCPConnection::ReceiveLine(const std::string& terminatorIn, int t
     for (;;) {
         const std::size_t n = inputQueue_.Size();
         if (n > 0 && found == std::string::npos) {
-            // Resume where the last search ended; a longer terminator may straddle it.
-            const std::size_t from = scanned >= terminator.size() - 1 ? scanned - (terminator.size() - 1) : 0;
-            if (terminator.size() == 1)
-                found = inputQueue_.IndexOf(terminator[0], from);
-            else {
-                const auto at = inputQueue_.View().find(terminator, from);
-                found = at == std::string_view::npos ? std::string::npos : at;
-            }
+            found = FindInQueue(terminator, scanned);
             scanned = n;
         }
-        bool tooLong = false;
-        if (found != std::string::npos) {
-            tooLong = maxLength != 0 && found > maxLength;
-        } else if (maxLength != 0 && scanned > maxLength) {
-            tooLong = true;
-        } else {
-            CheckPeerClosed(true, true);
-            const std::int64_t got = FillInputQueue(true, timeout, timeout == TimeoutDefault);
-            // The peer closed in the middle of a line (or an explicit time-out passed): an
-            // empty line, the partial line left queued.
-            if (got <= 0) {
-                lineTimedOut_ = true;
-                return {};
-            }
-            continue;
+        if (found != std::string::npos)
+            return maxLength != 0 && found > maxLength ? ExtractOverlongLine(maxLength)
+                                                       : ExtractLine(found, terminator);
+        if (maxLength != 0 && scanned > maxLength)
+            return ExtractOverlongLine(maxLength);
+        CheckPeerClosed(true, true);
+        // The peer closed in the middle of a line (or an explicit time-out passed): an
+        // empty line, the partial line left queued.
+        if (FillInputQueue(true, timeout, timeout == TimeoutDefault) <= 0) {
+            lineTimedOut_ = true;
+            return {};
         }
-        if (tooLong) {
-            if (maxLineAction_ == maException)
-                throw EIdReadLnMaxLineLengthExceeded();
-            lineWasSplit_ = true;
-            return inputQueue_.Extract(maxLength);
-        }
-        std::string line = inputQueue_.Extract(found + terminator.size());
-        line.resize(found);
-        if (terminator == "\n" && !line.empty() && line.back() == '\r')
-            line.pop_back();
-        return line;
     }
+}
+
+std::size_t TIdTCPConnection::FindInQueue(const std::string& terminator, std::size_t scanned) const
+{
+    // Resume where the last search ended; a longer terminator may straddle it.
+    const std::size_t from = scanned >= terminator.size() - 1 ? scanned - (terminator.size() - 1) : 0;
+    if (terminator.size() == 1)
+        return inputQueue_.IndexOf(terminator[0], from);
+    const auto at = inputQueue_.View().find(terminator, from);
+    return at == std::string_view::npos ? std::string::npos : at;
+}
+
+std::string TIdTCPConnection::ExtractLine(std::size_t length, const std::string& terminator)
+{
+    std::string line = inputQueue_.Extract(length + terminator.size());
+    line.resize(length);
+    if (terminator == "\n" && !line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+std::string TIdTCPConnection::ExtractOverlongLine(std::size_t maxLength)
+{
+    if (maxLineAction_ == maException)
+        throw EIdReadLnMaxLineLengthExceeded();
+    lineWasSplit_ = true;
+    return inputQueue_.Extract(maxLength);
 }
 
 void TIdTCPConnection::ReceiveExact(void* buffer, std::int64_t count)

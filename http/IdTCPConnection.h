@@ -155,6 +155,19 @@ private:
     // FillInputQueue's work, receiving into `target` (length at most `length`) instead of
     // the input queue when target is set.
     std::int64_t Fill(bool raiseIfClosed, int timeout, bool raiseOnTimeout, char* target, std::size_t length);
+    // One receive into `target` or onto the input queue; sets PeerClosed when it gets 0.
+    std::int64_t ReceiveOnce(TIdIOHandler& handler, char* target, std::size_t length);
+    // After a receive that failed: an aborted or shut-down connection is dropped and
+    // counts as a close (0), raising when nothing is held; any other failure raises.
+    std::int64_t EndFailedReceive();
+    // Where the terminator starts in the input queue, searching on from the first
+    // `scanned` bytes; npos when it is not there.
+    std::size_t FindInQueue(const std::string& terminator, std::size_t scanned) const;
+    // The first `length` bytes as a line; the terminator after them goes too, and with LF
+    // a CR before it.
+    std::string ExtractLine(std::size_t length, const std::string& terminator);
+    // A line over maxLength: raises, or (maSplit) the first maxLength bytes.
+    std::string ExtractOverlongLine(std::size_t maxLength);
     // ReceiveExact straight into the destination; `got` tells how far it came, also when
     // it raises.
     void ReceiveExactInto(char* destination, std::size_t count, std::size_t& got);

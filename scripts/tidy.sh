@@ -3,7 +3,7 @@
 # sources that build/ compiles, with its compile commands (scripts/test.sh makes them).
 # Tests, fuzz targets and benchmarks are left out, and so are the Windows-only sources:
 # they compile only with the mingw-w64 toolchain.
-# Exit status 1 when any function is over the bound.
+# A non-zero exit status (xargs: 123) when any function is over the bound.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"

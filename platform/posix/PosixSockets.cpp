@@ -129,6 +129,40 @@ int NameOf(TSocket s, std::string& ip, int& port, Call call)
     return 0;
 }
 
+// Waits for a non-blocking connect on fd to end, or for wakeFd to be signalled (the
+// socket is being closed); 0 when connected, otherwise the error number.
+int WaitForConnect(int fd, int wakeFd)
+{
+    pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
+    int n;
+    do {
+        n = ::poll(fds, 2, -1);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return SocketErrorFromErrno(errno);
+    if (fds[1].revents & POLLIN)
+        return WsaENotSock;
+    int soError = 0;
+    socklen_t len = sizeof soError;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0)
+        soError = errno;
+    return soError != 0 ? SocketErrorFromErrno(soError) : 0;
+}
+
+// Connects fd without blocking in connect() itself, so that a signal on wakeFd can end the
+// wait; the descriptor's flags are as before afterwards. 0 or the error number.
+int ConnectInterruptibly(int fd, const sockaddr_in& addr, int wakeFd)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+        return SocketErrorFromErrno(errno);
+    int error = 0;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
+        error = errno == EINPROGRESS ? WaitForConnect(fd, wakeFd) : SocketErrorFromErrno(errno);
+    ::fcntl(fd, F_SETFL, flags);
+    return error;
+}
+
 } // namespace
 
 int SocketErrorFromErrno(int errnoValue)
@@ -208,38 +242,7 @@ int PosixSockets::Connect(TSocket s, const std::string& ip, int port)
         pending_[s] = &pending;
     }
 
-    int error = 0;
-    const int flags = ::fcntl(Fd(s), F_GETFL);
-    if (flags < 0 || ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) < 0) {
-        error = SocketErrorFromErrno(errno);
-    } else {
-        if (::connect(Fd(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-            if (errno != EINPROGRESS) {
-                error = SocketErrorFromErrno(errno);
-            } else {
-                pollfd fds[2] = {{Fd(s), POLLOUT, 0}, {pending.wakeFd, POLLIN, 0}};
-                for (;;) {
-                    const int n = ::poll(fds, 2, -1);
-                    if (n < 0 && errno == EINTR)
-                        continue;
-                    if (n < 0) {
-                        error = SocketErrorFromErrno(errno);
-                    } else if (fds[1].revents & POLLIN) {
-                        error = WsaENotSock;
-                    } else {
-                        int soError = 0;
-                        socklen_t len = sizeof soError;
-                        if (::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &soError, &len) != 0)
-                            soError = errno;
-                        if (soError != 0)
-                            error = SocketErrorFromErrno(soError);
-                    }
-                    break;
-                }
-            }
-        }
-        ::fcntl(Fd(s), F_SETFL, flags);
-    }
+    int error = ConnectInterruptibly(Fd(s), addr, pending.wakeFd);
 
     {
         std::lock_guard lock(mutex_);

@@ -8,46 +8,74 @@
 #include <cstdlib>
 #include <limits>
 
-std::optional<std::int64_t> TryStrToInt64(std::string_view s)
+namespace {
+
+// Where the digits of an integer text start, after blanks, a sign and a hexadecimal prefix.
+struct IntegerPrefix {
+    bool negative = false;
+    unsigned base = 10;
+    std::size_t digitsAt = 0;
+};
+
+IntegerPrefix ReadIntegerPrefix(std::string_view s)
 {
-    size_t i = 0;
+    IntegerPrefix p;
+    std::size_t& i = p.digitsAt;
     while (i < s.size() && s[i] == ' ')
         ++i;
-    bool neg = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        neg = s[i] == '-';
+        p.negative = s[i] == '-';
         ++i;
     }
-    int base = 10;
     if (i < s.size() && s[i] == '$') {
-        base = 16;
+        p.base = 16;
         ++i;
     } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-        base = 16;
+        p.base = 16;
         i += 2;
     }
-    if (i >= s.size())
+    return p;
+}
+
+// The value of c as a digit of the base, or nullopt.
+std::optional<unsigned> DigitValue(char c, unsigned base)
+{
+    if (c >= '0' && c <= '9')
+        return static_cast<unsigned>(c - '0');
+    if (base == 16 && c >= 'a' && c <= 'f')
+        return static_cast<unsigned>(c - 'a' + 10);
+    if (base == 16 && c >= 'A' && c <= 'F')
+        return static_cast<unsigned>(c - 'A' + 10);
+    return std::nullopt;
+}
+
+// The digits (at least one, nothing else) as a magnitude of at most `limit`.
+std::optional<unsigned long long> ReadMagnitude(std::string_view digits, unsigned base, unsigned long long limit)
+{
+    if (digits.empty())
         return std::nullopt;
     unsigned long long v = 0;
-    const unsigned long long limit = neg ? 0x8000000000000000ull : 0x7FFFFFFFFFFFFFFFull;
-    for (; i < s.size(); ++i) {
-        char c = s[i];
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
+    for (const char c : digits) {
+        const auto d = DigitValue(c, base);
+        if (!d || v > (limit - *d) / base)
             return std::nullopt;
-        if (v > (limit - static_cast<unsigned>(d)) / static_cast<unsigned>(base))
-            return std::nullopt;
-        v = v * static_cast<unsigned>(base) + static_cast<unsigned>(d);
+        v = v * base + *d;
     }
-    if (neg)
-        return v == 0x8000000000000000ull ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(v);
-    return static_cast<std::int64_t>(v);
+    return v;
+}
+
+} // namespace
+
+std::optional<std::int64_t> TryStrToInt64(std::string_view s)
+{
+    const IntegerPrefix p = ReadIntegerPrefix(s);
+    const unsigned long long limit = p.negative ? 0x8000000000000000ull : 0x7FFFFFFFFFFFFFFFull;
+    const auto v = ReadMagnitude(s.substr(p.digitsAt), p.base, limit);
+    if (!v)
+        return std::nullopt;
+    if (p.negative)
+        return *v == 0x8000000000000000ull ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(*v);
+    return static_cast<std::int64_t>(*v);
 }
 
 std::optional<int> TryStrToInt(std::string_view s)
@@ -66,47 +94,64 @@ int StrToInt(std::string_view s)
     return *v;
 }
 
-std::optional<double> TryStrToFloat(std::string_view s, char separator)
+namespace {
+
+std::string_view TrimBlanks(std::string_view s)
 {
-    size_t i = 0, n = s.size();
-    while (i < n && s[i] == ' ')
-        ++i;
-    while (n > i && s[n - 1] == ' ')
-        --n;
-    std::string canon; // the accepted text rewritten with '.' for strtod
-    if (i < n && (s[i] == '+' || s[i] == '-'))
+    while (!s.empty() && s.front() == ' ')
+        s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
+    return s;
+}
+
+// Copies a sign at i, if there is one, onto canon.
+void CopySign(std::string_view s, std::size_t& i, std::string& canon)
+{
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
         canon += s[i++];
-    size_t mantissaChars = 0;
-    while (i < n && s[i] >= '0' && s[i] <= '9') {
+}
+
+// Copies the digits at i onto canon; returns how many there were.
+std::size_t CopyDigits(std::string_view s, std::size_t& i, std::string& canon)
+{
+    const std::size_t start = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
         canon += s[i++];
-        ++mantissaChars;
-    }
-    if (i < n && s[i] == separator) {
+    return i - start;
+}
+
+// The whole of s when it is a number by the rule, rewritten with '.' for the separator.
+std::optional<std::string> CanonicalFloatText(std::string_view s, char separator)
+{
+    std::size_t i = 0;
+    std::string canon;
+    CopySign(s, i, canon);
+    std::size_t mantissaChars = CopyDigits(s, i, canon);
+    if (i < s.size() && s[i] == separator) {
         canon += '.';
         ++i;
-        ++mantissaChars;
-        while (i < n && s[i] >= '0' && s[i] <= '9')
-            canon += s[i++];
+        mantissaChars += 1 + CopyDigits(s, i, canon);
     }
     if (mantissaChars == 0)
         return std::nullopt;
-    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
         canon += 'e';
         ++i;
-        if (i < n && (s[i] == '+' || s[i] == '-'))
-            canon += s[i++];
-        size_t digits = 0;
-        while (i < n && s[i] >= '0' && s[i] <= '9') {
-            canon += s[i++];
-            ++digits;
-        }
-        if (digits == 0)
+        CopySign(s, i, canon);
+        if (CopyDigits(s, i, canon) == 0)
             return std::nullopt;
     }
-    if (i != n)
+    if (i != s.size())
         return std::nullopt;
-    // Read without the C library's locale: once the toolkit has switched the process to
-    // the user's locale, strtod would stop at the "." written here under a "," locale.
+    return canon;
+}
+
+// Reads a canonical text without the C library's locale: once the toolkit has switched the
+// process to the user's locale, strtod would stop at the "." written there under a ","
+// locale.
+std::optional<double> ReadCanonicalFloat(std::string_view canon)
+{
     const bool negative = !canon.empty() && canon[0] == '-';
     std::string_view digits(canon);
     if (!digits.empty() && (digits[0] == '+' || digits[0] == '-'))
@@ -124,6 +169,16 @@ std::optional<double> TryStrToFloat(std::string_view s, char separator)
         return std::nullopt; // cannot happen for a text the rule accepted
     }
     return negative ? -value : value;
+}
+
+} // namespace
+
+std::optional<double> TryStrToFloat(std::string_view s, char separator)
+{
+    const auto canon = CanonicalFloatText(TrimBlanks(s), separator);
+    if (!canon)
+        return std::nullopt;
+    return ReadCanonicalFloat(*canon);
 }
 
 std::string FormatFixed2(double value, char separator)

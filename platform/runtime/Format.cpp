@@ -68,6 +68,64 @@ void Pad(std::string& out, const std::string& text, const Placeholder& s)
     }
 }
 
+// The argument of the placeholder, which must hold a T.
+template <typename T>
+const T& ArgOfKind(const FormatArg& a, std::string_view fmt)
+{
+    const auto* value = std::get_if<T>(&a);
+    if (!value)
+        Invalid(fmt);
+    return *value;
+}
+
+// %s: the text, cut to the precision when one is given.
+std::string FormatText(const Placeholder& s, const FormatArg& a, std::string_view fmt)
+{
+    const std::string& str = ArgOfKind<std::string>(a, fmt);
+    return s.precision >= 0 ? str.substr(0, static_cast<size_t>(s.precision)) : str;
+}
+
+// %d, %u, %x: the integer, its digits widened with zeros to the precision (after a sign).
+std::string FormatInteger(const Placeholder& s, const FormatArg& a, std::string_view fmt)
+{
+    const std::int64_t n = ArgOfKind<std::int64_t>(a, fmt);
+    char buf[32];
+    if (s.conv == 'd')
+        std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(n));
+    else if (s.conv == 'u')
+        std::snprintf(buf, sizeof buf, "%llu", static_cast<unsigned long long>(n));
+    else
+        std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(n));
+    std::string text = buf;
+    if (s.precision <= 0 || text.size() >= static_cast<size_t>(s.precision))
+        return text;
+    const bool neg = text[0] == '-';
+    std::string digits = neg ? text.substr(1) : text;
+    digits.insert(0, static_cast<size_t>(s.precision) - digits.size(), '0');
+    return neg ? "-" + digits : digits;
+}
+
+// %f: fixed-point with the precision's decimals, two when none is given.
+std::string FormatFloat(const Placeholder& s, const FormatArg& a, std::string_view fmt)
+{
+    const double d = ArgOfKind<double>(a, fmt);
+    char buf[512];
+    std::snprintf(buf, sizeof buf, "%.*f", s.precision < 0 ? 2 : s.precision, d);
+    return buf;
+}
+
+std::string FormatOne(const Placeholder& s, const FormatArg& a, std::string_view fmt)
+{
+    switch (s.conv) {
+    case 's':
+        return FormatText(s, a, fmt);
+    case 'f':
+        return FormatFloat(s, a, fmt);
+    default: // 'd', 'u', 'x': ParsePlaceholder lets no other letter through
+        return FormatInteger(s, a, fmt);
+    }
+}
+
 } // namespace
 
 std::string Format(std::string_view fmt, const std::vector<FormatArg>& args)
@@ -89,49 +147,7 @@ std::string Format(std::string_view fmt, const std::vector<FormatArg>& args)
         Placeholder s = ParsePlaceholder(fmt, i);
         if (next >= args.size())
             Invalid(fmt);
-        const FormatArg& a = args[next++];
-        std::string text;
-        switch (s.conv) {
-        case 's': {
-            const auto* str = std::get_if<std::string>(&a);
-            if (!str)
-                Invalid(fmt);
-            text = s.precision >= 0 ? str->substr(0, static_cast<size_t>(s.precision)) : *str;
-            break;
-        }
-        case 'd':
-        case 'u':
-        case 'x': {
-            const auto* n = std::get_if<std::int64_t>(&a);
-            if (!n)
-                Invalid(fmt);
-            char buf[32];
-            if (s.conv == 'd')
-                std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(*n));
-            else if (s.conv == 'u')
-                std::snprintf(buf, sizeof buf, "%llu", static_cast<unsigned long long>(*n));
-            else
-                std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(*n));
-            text = buf;
-            if (s.precision > 0 && text.size() < static_cast<size_t>(s.precision)) {
-                bool neg = !text.empty() && text[0] == '-';
-                std::string digits = neg ? text.substr(1) : text;
-                digits.insert(0, static_cast<size_t>(s.precision) - digits.size(), '0');
-                text = neg ? "-" + digits : digits;
-            }
-            break;
-        }
-        case 'f': {
-            const auto* d = std::get_if<double>(&a);
-            if (!d)
-                Invalid(fmt);
-            char buf[512];
-            std::snprintf(buf, sizeof buf, "%.*f", s.precision < 0 ? 2 : s.precision, *d);
-            text = buf;
-            break;
-        }
-        }
-        Pad(out, text, s);
+        Pad(out, FormatOne(s, args[next++], fmt), s);
     }
     return out;
 }

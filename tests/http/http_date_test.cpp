@@ -78,6 +78,19 @@ TEST(InternetDate, ParsesTheFormsServersSend)
         {.text = "15 Mar 2020 12:00:00 X0100", .localOffset = 0, .want = At(2020, 3, 15, 12)},
         // Missing seconds read as 0.
         {.text = "15 Mar 2020 12:30 GMT", .localOffset = 0, .want = At(2020, 3, 15, 12, 30)},
+        // A weekday without its comma; the month first without a time; asctime without a weekday.
+        {.text = "Sun 06 Nov 1994 08:49:37 GMT", .localOffset = 0, .want = At(1994, 11, 6, 8, 49, 37)},
+        {.text = "Nov 6 1994", .localOffset = 0, .want = At(1994, 11, 6)},
+        {.text = "Nov 6 08:49:37 1994", .localOffset = 0, .want = At(1994, 11, 6, 8, 49, 37)},
+        {.text = "6-Nov-1994 08:49", .localOffset = 0, .want = At(1994, 11, 6, 8, 49)},
+        {.text = "01-Jan-99", .localOffset = 0, .want = At(1999, 1, 1)},
+        {.text = "01 Jan 00", .localOffset = 0, .want = At(2000, 1, 1)},
+        // Zones: minutes count; a sign inside the digits, or too few digits, count as 0.
+        {.text = "15 Mar 2020 12:00:00 +0130", .localOffset = 0, .want = At(2020, 3, 15, 10, 30)},
+        {.text = "15 Mar 2020 12:00:00   -0100", .localOffset = 0, .want = At(2020, 3, 15, 13)},
+        {.text = "15 Mar 2020 12:00:00 +01+0", .localOffset = 0, .want = At(2020, 3, 15, 12)},
+        {.text = "15 Mar 2020 12:00:00 +-100", .localOffset = 0, .want = At(2020, 3, 15, 12)},
+        {.text = "15 Mar 2020 12:00:00 +015", .localOffset = 0, .want = At(2020, 3, 15, 12)},
     };
     for (const auto& c : cases)
         ExpectSameSecond(GMTToLocalDateTime(c.text, c.localOffset), c.want, c.text);
@@ -94,6 +107,8 @@ TEST(InternetDate, UnreadableTextGivesTheDayZeroPlusTheLocalOffset)
         "09 Foo 2021",              // no such month
         "09 Jun 2021 24:00:00 GMT", // no such hour
         "09 Jun 2021 10:60:00 GMT",
+        "09 Jun 2021 10:00:60 GMT",
+        "09 Jun 2021 -1:00:00 GMT",
         "09 Jun 12345",
     };
     for (const char* t : texts) {

@@ -100,6 +100,10 @@ TEST_F(Reads, LinesInAnyPiecesEndAtLfWithOneCrCut)
          .bytes = "one||two||",
          .terminator = "||",
          .lines = {"one", "two"}},
+        {.name = "three-byte terminator, a false start before it",
+         .bytes = "a<-b<-><->",
+         .terminator = "<->",
+         .lines = {"a<-b", ""}},
     };
     for (Pieces pieces : kEveryPieces) {
         for (const auto& c : cases) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 
 TEST(Format, FillsPlaceholdersInOrderAndRejectsMismatches)
@@ -28,6 +29,44 @@ TEST(Format, FillsPlaceholdersInOrderAndRejectsMismatches)
     EXPECT_EQ(FormatPlaceholders("a %s b %d %% %s"), "sds");
 }
 
+TEST(Format, ConversionsWidthsAndPrecisions)
+{
+    struct Case {
+        const char* fmt;
+        FormatArg arg;
+        const char* want;
+    } cases[] = {
+        {.fmt = "%u", .arg = std::int64_t{-1}, .want = "18446744073709551615"},
+        {.fmt = "%x", .arg = std::int64_t{255}, .want = "FF"},
+        {.fmt = "%X", .arg = std::int64_t{-1}, .want = "FFFFFFFFFFFFFFFF"},
+        {.fmt = "%.3d", .arg = std::int64_t{-7}, .want = "-007"},
+        {.fmt = "%.3d", .arg = std::int64_t{12345}, .want = "12345"},
+        {.fmt = "%6.4x", .arg = std::int64_t{10}, .want = "  000A"},
+        {.fmt = "%-4d|", .arg = std::int64_t{3}, .want = "3   |"},
+        {.fmt = "%D", .arg = std::int64_t{3}, .want = "3"},
+        {.fmt = "%.2s", .arg = std::string("abc"), .want = "ab"},
+        {.fmt = "%6.2s|", .arg = std::string("abc"), .want = "    ab|"},
+        {.fmt = "%-5.9s|", .arg = std::string("abc"), .want = "abc  |"},
+        {.fmt = "%1s", .arg = std::string("abc"), .want = "abc"},
+        {.fmt = "%f", .arg = 1.5, .want = "1.50"},
+        {.fmt = "%.3f", .arg = -1.5, .want = "-1.500"},
+        {.fmt = "%7.1F", .arg = 2.0, .want = "    2.0"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Format(c.fmt, {c.arg}), c.want) << c.fmt;
+    // The wrong kind for each conversion, a width beyond 4096 and a cut-off placeholder.
+    const struct {
+        const char* fmt;
+        FormatArg arg;
+    } invalid[] = {
+        {"%s", std::int64_t{1}}, {"%u", std::string("1")},    {"%x", 1.0},
+        {"%f", std::int64_t{1}}, {"%5000d", std::int64_t{1}}, {"%.", std::int64_t{1}},
+        {"%-", std::int64_t{1}},
+    };
+    for (const auto& c : invalid)
+        EXPECT_THROW(Format(c.fmt, {c.arg}), EConvertError) << c.fmt;
+}
+
 TEST(Convert, IntegersInDecimalAndHexadecimal)
 {
     EXPECT_EQ(TryStrToInt("12"), 12);
@@ -37,6 +76,35 @@ TEST(Convert, IntegersInDecimalAndHexadecimal)
     EXPECT_EQ(TryStrToInt("true"), std::nullopt);
     EXPECT_EQ(TryStrToInt(""), std::nullopt);
     EXPECT_EQ(TryStrToInt("2147483648"), std::nullopt);
+    constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
+    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
+    struct Case {
+        const char* text;
+        std::optional<std::int64_t> want;
+    } cases[] = {
+        {"9223372036854775807", kMax},
+        {"9223372036854775808", std::nullopt},
+        {"-9223372036854775808", kMin},
+        {"-9223372036854775809", std::nullopt},
+        {"0x7FFFFFFFFFFFFFFF", kMax},
+        {"-0x8000000000000000", kMin},
+        {"0xFFFFFFFFFFFFFFFF", std::nullopt},
+        {"  +$ff", 255},
+        {"0Xa", 10},
+        {"00012", 12},
+        {"-0", 0},
+        {"0", 0},
+        {"0x", std::nullopt},
+        {"$", std::nullopt},
+        {"-", std::nullopt},
+        {"$g", std::nullopt},
+        {"1a", std::nullopt},
+        {"12 ", std::nullopt},
+        {"- 1", std::nullopt},
+        {"+-1", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TryStrToInt64(c.text), c.want) << c.text;
     try {
         StrToInt("=");
         FAIL();
@@ -70,9 +138,22 @@ TEST(Convert, FloatsFollowTheGivenSeparatorOnly)
         {"1e999", '.', std::numeric_limits<double>::infinity()},
         {"1e-999", '.', 0.0},
         {"2013,7", ',', 2013.7},
+        {"+", '.', std::nullopt},
+        {"1.5e+2", '.', 150.0},
+        {"15E-1", '.', 1.5},
+        {"1e+", '.', std::nullopt},
+        {" 3 ", '.', 3.0},
+        {"1.2.3", '.', std::nullopt},
+        {"5e2x", '.', std::nullopt},
+        {",5", ',', 0.5},
+        {".e5", '.', 0.0},
+        {"1 2", '.', std::nullopt},
+        {"--1", '.', std::nullopt},
     };
     for (const auto& c : cases)
         EXPECT_EQ(TryStrToFloat(c.text, c.sep), c.want) << c.text << " sep " << c.sep;
+    EXPECT_TRUE(std::signbit(*TryStrToFloat("-.", '.')));
+    EXPECT_TRUE(std::signbit(*TryStrToFloat("-1e-999", '.')));
     EXPECT_EQ(FormatFixed2(2.0, '.'), "2.00");
     EXPECT_EQ(FormatFixed2(0.75, ','), "0,75");
     // Halves away from zero; values just below a half (in binary) stay below.

@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -79,56 +80,68 @@ int KeyGen(const std::string& path)
     return kExitOk;
 }
 
-int Sign(int argc, char** argv)
+using Options = std::map<std::string, std::string>;
+
+const std::vector<std::string> kSignOptions = {"--key",   "--app", "--build",       "--version",
+                                               "--notes", "--url", "--expires-days"};
+
+// Splits the sign command's arguments into options with their values and the others; the
+// usage problem when an option is unknown, has no value or comes twice.
+std::optional<std::string> ReadSignArguments(int argc, char** argv, Options& opts, std::vector<std::string>& rest)
 {
-    static const std::vector<std::string> kOptions = {"--key",   "--app", "--build",       "--version",
-                                                      "--notes", "--url", "--expires-days"};
-    std::map<std::string, std::string> opts;
-    std::vector<std::string> rest;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg.rfind("--", 0) == 0) {
-            if (std::find(kOptions.begin(), kOptions.end(), arg) == kOptions.end())
-                return Usage("unknown option " + arg);
-            if (i + 1 >= argc)
-                return Usage(arg + " needs a value");
-            if (!opts.emplace(arg, argv[++i]).second)
-                return Usage(arg + " given twice");
-        } else {
+        if (arg.rfind("--", 0) != 0) {
             rest.push_back(arg);
+            continue;
         }
+        if (std::find(kSignOptions.begin(), kSignOptions.end(), arg) == kSignOptions.end())
+            return "unknown option " + arg;
+        if (i + 1 >= argc)
+            return arg + " needs a value";
+        if (!opts.emplace(arg, argv[++i]).second)
+            return arg + " given twice";
     }
-    for (const auto& o : kOptions)
-        if (!opts.count(o))
-            return Usage(o + " is missing");
-    if (rest.size() != 1)
-        return Usage("one INSTALLER file is needed");
-    // Whole numbers only: a fraction reads differently under each locale's decimal separator.
-    const std::string& build = opts["--build"];
-    if (build.empty() || build.find_first_not_of("0123456789") != std::string::npos)
-        return Usage("--build must be a whole number");
-    const auto days = TryStrToInt(opts["--expires-days"]);
-    if (!days || *days < 1 || *days > kMaxExpiresDays ||
-        opts["--expires-days"].find_first_not_of("0123456789") != std::string::npos)
-        return Usage("--expires-days must be a whole number from 1 to " + std::to_string(kMaxExpiresDays));
-    for (const char* o : {"--app", "--version", "--notes", "--url"})
-        if (auto problem = SignedValueProblem(opts[o]))
-            return Usage(std::string(o) + " " + *problem);
+    return std::nullopt;
+}
 
-    const std::string key = ReadWhole(opts["--key"]);
-    const std::string installer = ReadWhole(rest[0]);
+// The usage problem of a complete sign command line, if any: every option and one
+// installer are there, and every value reads back unchanged.
+std::optional<std::string> SignArgumentsProblem(const Options& opts, const std::vector<std::string>& rest)
+{
+    for (const auto& o : kSignOptions)
+        if (!opts.count(o))
+            return o + " is missing";
+    if (rest.size() != 1)
+        return "one INSTALLER file is needed";
+    // Whole numbers only: a fraction reads differently under each locale's decimal separator.
+    const std::string& build = opts.at("--build");
+    if (build.empty() || build.find_first_not_of("0123456789") != std::string::npos)
+        return "--build must be a whole number";
+    const std::string& daysText = opts.at("--expires-days");
+    const auto days = TryStrToInt(daysText);
+    if (!days || *days < 1 || *days > kMaxExpiresDays || daysText.find_first_not_of("0123456789") != std::string::npos)
+        return "--expires-days must be a whole number from 1 to " + std::to_string(kMaxExpiresDays);
+    for (const char* o : {"--app", "--version", "--notes", "--url"})
+        if (auto problem = SignedValueProblem(opts.at(o)))
+            return std::string(o) + " " + *problem;
+    return std::nullopt;
+}
+
+// Signs the offer for the installer with the options' values and prints the answer.
+int PrintSignedOffer(const Options& opts, const std::string& installerPath)
+{
+    const std::string key = ReadWhole(opts.at("--key"));
+    const std::string installer = ReadWhole(installerPath);
     platform::OpenSslCrypto crypto;
     auto hash = crypto.NewSha256();
     hash->Update(installer.data(), installer.size());
 
-    const SignedOfferFields fields = {opts["--app"],
-                                      build,
-                                      opts["--version"],
-                                      opts["--notes"],
-                                      opts["--url"],
-                                      std::to_string(installer.size()),
-                                      Sha256Hex(hash->Final()),
-                                      FormatUtcTimestamp(NowUtc() + *days)};
+    const SignedOfferFields fields = {
+        opts.at("--app"),         opts.at("--build"),
+        opts.at("--version"),     opts.at("--notes"),
+        opts.at("--url"),         std::to_string(installer.size()),
+        Sha256Hex(hash->Final()), FormatUtcTimestamp(NowUtc() + StrToInt(opts.at("--expires-days")))};
     const std::string message = SignedOfferMessage(FieldsLookup(fields));
     const std::string signature = platform::SignEcdsaP256Sha256(key, message);
     // Checked once more with the public half, so a publisher never ships an offer that its
@@ -138,6 +151,17 @@ int Sign(int argc, char** argv)
     const std::string answer = SignedOfferAnswer(fields, signature);
     std::fwrite(answer.data(), 1, answer.size(), stdout);
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+int Sign(int argc, char** argv)
+{
+    Options opts;
+    std::vector<std::string> rest;
+    if (auto problem = ReadSignArguments(argc, argv, opts, rest))
+        return Usage(*problem);
+    if (auto problem = SignArgumentsProblem(opts, rest))
+        return Usage(*problem);
+    return PrintSignedOffer(opts, rest[0]);
 }
 
 } // namespace

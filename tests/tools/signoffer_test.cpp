@@ -1,0 +1,127 @@
+// signoffer run as a process: the command lines it refuses (exit 2, one line naming the
+// problem), and a signed answer for a well-formed one.
+
+#include "tests/support/ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+using testsupport::ChildProcess;
+
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ToolRun Signoffer(const std::vector<std::string>& args)
+{
+    const char* bin = std::getenv("UPDATER_BIN_DIR");
+    std::vector<std::string> argv{std::string(bin ? bin : ".") + "/signoffer"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess child(argv);
+    const int status = child.Wait(30000);
+    return {status, child.Stdout(), child.Stderr()};
+}
+
+struct TempDir {
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("signoffer-test-" + std::to_string(::getpid()));
+    TempDir() { std::filesystem::create_directories(path); }
+    ~TempDir() { std::filesystem::remove_all(path); }
+};
+
+const std::string kUsage = "; usage: signoffer keygen PRIVATE.pem | signoffer sign --key PRIVATE.pem --app NAME "
+                           "--build N --version V --notes TEXT --url URL --expires-days D INSTALLER\n";
+
+// A complete sign command line with one option's value replaced (or the option dropped
+// when the value is null), and extra arguments after it.
+std::vector<std::string> SignArgs(const std::string& key, const std::string& option = "", const char* value = "",
+                                  const std::vector<std::string>& extra = {"setup.exe"})
+{
+    const std::vector<std::pair<std::string, std::string>> options = {
+        {"--key", key},           {"--app", "App"},   {"--build", "7"},
+        {"--version", "1.2"},     {"--notes", "New"}, {"--url", "http://127.0.0.1/setup.exe"},
+        {"--expires-days", "30"},
+    };
+    std::vector<std::string> args{"sign"};
+    for (const auto& [name, defaultValue] : options) {
+        if (name == option && !value)
+            continue;
+        args.push_back(name);
+        args.push_back(name == option ? value : defaultValue);
+    }
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
+TEST(Signoffer, RefusesEachMalformedSignCommandLine)
+{
+    struct Case {
+        std::vector<std::string> args;
+        const char* problem;
+    };
+    const std::string days = "--expires-days must be a whole number from 1 to 3650";
+    const Case cases[] = {
+        {.args = {"sign"}, .problem = "--key is missing"},
+        {.args = SignArgs("k.pem", "--url", nullptr), .problem = "--url is missing"},
+        {.args = SignArgs("k.pem", "", "", {"--foo", "x", "setup.exe"}), .problem = "unknown option --foo"},
+        {.args = SignArgs("k.pem", "", "", {"setup.exe", "--notes"}), .problem = "--notes needs a value"},
+        {.args = SignArgs("k.pem", "", "", {"--app", "Other", "setup.exe"}), .problem = "--app given twice"},
+        {.args = SignArgs("k.pem", "", "", {}), .problem = "one INSTALLER file is needed"},
+        {.args = SignArgs("k.pem", "", "", {"a.exe", "b.exe"}), .problem = "one INSTALLER file is needed"},
+        {.args = SignArgs("k.pem", "--build", "1.5"), .problem = "--build must be a whole number"},
+        {.args = SignArgs("k.pem", "--build", ""), .problem = "--build must be a whole number"},
+        {.args = SignArgs("k.pem", "--expires-days", "0"), .problem = days.c_str()},
+        {.args = SignArgs("k.pem", "--expires-days", "3651"), .problem = days.c_str()},
+        {.args = SignArgs("k.pem", "--expires-days", "+5"), .problem = days.c_str()},
+        {.args = SignArgs("k.pem", "--expires-days", "$10"), .problem = days.c_str()},
+        {.args = SignArgs("k.pem", "--app", " App"),
+         .problem = "--app begins or ends with a blank or control character"},
+        {.args = SignArgs("k.pem", "--notes", "a\nb"), .problem = "--notes contains a line break"},
+        {.args = SignArgs("k.pem", "--version", "'1'"),
+         .problem = "--version is enclosed in quotes, which the reader removes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.problem);
+        const ToolRun r = Signoffer(c.args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "signoffer: " + std::string(c.problem) + kUsage);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(Signoffer, SignsAWellFormedCommandLineWithAFreshKey)
+{
+    TempDir dir;
+    const std::string key = (dir.path / "publisher.pem").string();
+    const std::string installer = (dir.path / "setup.exe").string();
+    std::ofstream(installer, std::ios::binary) << "installer bytes";
+
+    const ToolRun keygen = Signoffer({"keygen", key});
+    ASSERT_EQ(keygen.status, 0) << keygen.err;
+    const ToolRun again = Signoffer({"keygen", key});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.err, "error: cannot create \"" + key + "\" (it must not exist yet)\n");
+
+    const ToolRun r = Signoffer(SignArgs(key, "", "", {installer}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind("[web]\r\nAppName=App\r\nbuildId=7\r\nversion=1.2\r\nwhatnews=New\r\n"
+                          "SetupPath=http://127.0.0.1/setup.exe\r\nSetupSize=15\r\nSetupSha256=",
+                          0),
+              0u)
+        << r.out;
+    EXPECT_NE(r.out.find("\r\nSignature="), std::string::npos);
+}
+
+} // namespace
