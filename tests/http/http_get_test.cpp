@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+using testsupport::kEveryPieces;
 using testsupport::MemoryIOHandler;
 using testsupport::MemoryTransportHang;
 using testsupport::Pieces;
@@ -32,23 +33,6 @@ using Lines = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-constexpr Pieces kEveryPieces[] = {Pieces::Whole, Pieces::OneByte, Pieces::Small, Pieces::Random};
-
-const char* Name(Pieces pieces)
-{
-    switch (pieces) {
-    case Pieces::Whole:
-        return "whole";
-    case Pieces::OneByte:
-        return "one byte";
-    case Pieces::Small:
-        return "small";
-    case Pieces::Random:
-        return "random";
-    }
-    return "?";
-}
 
 // The port the addresses name; the peer answers on any.
 constexpr int kPort = 8080;

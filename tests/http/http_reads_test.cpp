@@ -11,29 +11,13 @@
 
 #include <memory>
 
+using testsupport::kEveryPieces;
 using testsupport::MemoryIOHandler;
 using testsupport::Pieces;
 using Script = testsupport::MemoryIOHandler::Script;
 using Lines = std::vector<std::string>;
 
 namespace {
-
-constexpr Pieces kEveryPieces[] = {Pieces::Whole, Pieces::OneByte, Pieces::Small, Pieces::Random};
-
-std::string Name(Pieces pieces)
-{
-    switch (pieces) {
-    case Pieces::Whole:
-        return "whole";
-    case Pieces::OneByte:
-        return "one byte";
-    case Pieces::Small:
-        return "small";
-    case Pieces::Random:
-        return "random";
-    }
-    return "?";
-}
 
 struct Reads : ::testing::Test {
     // Declared before the client, which borrows it and so must go first.

@@ -40,6 +40,24 @@ namespace testsupport {
 
 enum class Pieces { Whole, OneByte, Small, Random };
 
+inline constexpr Pieces kEveryPieces[] = {Pieces::Whole, Pieces::OneByte, Pieces::Small, Pieces::Random};
+
+// The mode's name, for the traces of tests that run a table in every mode.
+inline const char* Name(Pieces pieces)
+{
+    switch (pieces) {
+    case Pieces::Whole:
+        return "whole";
+    case Pieces::OneByte:
+        return "one byte";
+    case Pieces::Small:
+        return "small";
+    case Pieces::Random:
+        return "random";
+    }
+    return "?";
+}
+
 // A wait without limit on a peer that will never send anything: on a socket the client
 // would hang. Not one of the system's exceptions, so no handler of the client takes it for
 // an ordinary failure.
