@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
 
 extern char** environ;
@@ -132,6 +133,16 @@ void ChildProcess::Stop()
         return;
     ::kill(pid_, SIGTERM);
     Wait(5000);
+}
+
+ToolRun RunTool(const std::string& name, const std::vector<std::string>& args, int timeoutMs)
+{
+    const char* bin = std::getenv("UPDATER_BIN_DIR");
+    std::vector<std::string> argv{std::string(bin ? bin : ".") + "/" + name};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess child(argv);
+    const int status = child.Wait(timeoutMs);
+    return {status, child.Stdout(), child.Stderr()};
 }
 
 } // namespace testsupport

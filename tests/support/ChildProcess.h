@@ -43,4 +43,13 @@ private:
     int status_ = -1;
 };
 
+// One run of a program the build made (in UPDATER_BIN_DIR, else the current folder) to its
+// end: the exit status (as Wait gives it) and both outputs.
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+ToolRun RunTool(const std::string& name, const std::vector<std::string>& args, int timeoutMs = 30000);
+
 } // namespace testsupport

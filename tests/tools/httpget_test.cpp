@@ -22,21 +22,7 @@ using Script = ScriptedServer::Script;
 
 namespace {
 
-struct Run {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Run Httpget(const std::vector<std::string>& args)
-{
-    const char* bin = std::getenv("UPDATER_BIN_DIR");
-    std::vector<std::string> argv{std::string(bin ? bin : ".") + "/httpget"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    ChildProcess child(argv);
-    const int status = child.Wait(30000);
-    return {status, child.Stdout(), child.Stderr()};
-}
+testsupport::ToolRun Httpget(const std::vector<std::string>& args) { return testsupport::RunTool("httpget", args); }
 
 std::string Url(const ScriptedServer& server, const std::string& path = "/")
 {

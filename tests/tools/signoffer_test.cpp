@@ -13,25 +13,11 @@
 
 #include <unistd.h>
 
-using testsupport::ChildProcess;
+using testsupport::ToolRun;
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-ToolRun Signoffer(const std::vector<std::string>& args)
-{
-    const char* bin = std::getenv("UPDATER_BIN_DIR");
-    std::vector<std::string> argv{std::string(bin ? bin : ".") + "/signoffer"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    ChildProcess child(argv);
-    const int status = child.Wait(30000);
-    return {status, child.Stdout(), child.Stderr()};
-}
+ToolRun Signoffer(const std::vector<std::string>& args) { return testsupport::RunTool("signoffer", args); }
 
 struct TempDir {
     std::filesystem::path path =
