@@ -48,5 +48,5 @@ int main(int argc, char** argv)
     if (app.ShowMainForm())
         mainForm.Show();
     app.Run();
-    return 0;
+    return ExitCode(updateFrm.ExitStatus());
 }

@@ -6,6 +6,8 @@
 
 bool IsHiddenSwitch(std::string_view param) { return LowerCase(Trim(param)) == "/hidden"; }
 
+bool IsSilentSwitch(std::string_view param) { return LowerCase(Trim(param)) == "/silent"; }
+
 bool HasLangIdSwitch(std::string_view param) { return LowerCase(param).find("/langid=") != std::string::npos; }
 
 StartupSwitches ScanStartupSwitches(const std::vector<std::string>& params)
@@ -15,6 +17,8 @@ StartupSwitches ScanStartupSwitches(const std::vector<std::string>& params)
         const std::string param = i < static_cast<int>(params.size()) ? params[static_cast<size_t>(i)] : std::string();
         if (IsHiddenSwitch(param))
             s.Hidden = true;
+        if (IsSilentSwitch(param))
+            s.Silent = true;
         if (HasLangIdSwitch(param)) {
             // Only the last character counts: "/langid=12" gives 2, "/langid=" gives '='.
             try {

@@ -1,5 +1,5 @@
 #pragma once
-// The command-line switches "/hidden" and "/langid=". Only parameters 1 to 5 are looked
+// The command-line switches "/hidden", "/silent" and "/langid=". Only parameters 1 to 5 are looked
 // at; a parameter that is not given reads as the empty text. Both the process entry and
 // the update window's creation scan them with these same rules, so the two always agree.
 
@@ -12,11 +12,15 @@ constexpr int kSwitchParamCount = 5;
 
 // Trimmed of every byte 0..32 at both ends and lowered (A-Z only), equals "/hidden".
 bool IsHiddenSwitch(std::string_view param);
+// Trimmed of every byte 0..32 at both ends and lowered (A-Z only), equals "/silent".
+bool IsSilentSwitch(std::string_view param);
 // Lowered (A-Z only, not trimmed), contains "/langid=" anywhere.
 bool HasLangIdSwitch(std::string_view param);
 
 struct StartupSwitches {
     bool Hidden = false;
+    // No window and no box at any moment; the outcome is the exit status.
+    bool Silent = false;
     // The language number of the "/langid=" parameter at the highest position whose last
     // character is a digit; nothing when there is none.
     std::optional<int> LangId;

@@ -109,6 +109,7 @@ void TUpdateFrm::FormCreate(TComponent*)
         SetVisible(false);
         hiddenMode_ = true;
     }
+    silentMode_ = sw.Silent;
     if (sw.LangId)
         langId_ = *sw.LangId;
     updateFolder_ = env_.Sys.FallbackFolder();

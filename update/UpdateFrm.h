@@ -17,6 +17,7 @@
 #include "platform/ui/Form.h"
 #include "platform/ui/Timer.h"
 #include "update/FileDownload.h"
+#include "update/ExitStatus.h"
 #include "update/Settings.h"
 #include "update/SignedOffer.h"
 #include "update/UpdateFolder.h"
@@ -83,6 +84,10 @@ public:
 
     // Process-wide values of the run.
     bool HiddenMode() const { return hiddenMode_; }
+    // The "/silent" switch: no window and no box; the outcome is the exit status.
+    bool SilentMode() const { return silentMode_; }
+    // What the process exits with once the run has ended.
+    ::ExitStatus ExitStatus() const { return exitStatus_; }
     int LangId() const { return langId_; }
     ::UpdateState UpdateState() const { return updateState_; }
     const InstalledSettings& Installed() const { return installed_; }
@@ -170,6 +175,8 @@ private:
 
     const UpdaterEnvironment& env_;
     bool hiddenMode_ = false;
+    bool silentMode_ = false;
+    ::ExitStatus exitStatus_ = ::ExitStatus::Success;
     int langId_ = 0;
     ::UpdateState updateState_ = ::UpdateState::Waiting;
     std::unique_ptr<TLocEngine> engine_;

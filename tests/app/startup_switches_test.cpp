@@ -38,6 +38,18 @@ TEST(StartupSwitches, HiddenMatchesTrimmedAndLoweredOnly)
         EXPECT_EQ(Scan({c.param}).Hidden, c.hidden) << '"' << c.param << '"';
 }
 
+TEST(StartupSwitches, SilentIsItsOwnSwitchWithTheSameMatchRule)
+{
+    EXPECT_TRUE(Scan({" /SILENT\t"}).Silent);
+    EXPECT_FALSE(Scan({" /SILENT\t"}).Hidden);
+    EXPECT_FALSE(Scan({"/hidden"}).Silent);
+    EXPECT_FALSE(Scan({"/silent=1"}).Silent);
+    EXPECT_FALSE(Scan({"a", "b", "c", "d", "e", "/silent"}).Silent);
+    const StartupSwitches both = Scan({"/hidden", "/silent", "/langid=1"});
+    EXPECT_TRUE(both.Hidden && both.Silent);
+    EXPECT_EQ(both.LangId, 1);
+}
+
 TEST(StartupSwitches, OnlyParametersOneToFiveCount)
 {
     EXPECT_TRUE(Scan({"a", "b", "c", "d", "/hidden"}).Hidden);
