@@ -23,11 +23,6 @@
 namespace fs = std::filesystem;
 using platform::PosixSystem;
 
-// The C library's newlocale keeps a copy of LOCPATH it never frees (once per call while
-// LOCPATH is set); only the comma-locale test sets it. Read by the leak checker of the
-// sanitizer build, unused otherwise.
-extern "C" const char* __lsan_default_suppressions() { return "leak:__argz_add_sep\n"; }
-
 namespace {
 
 // Sets or clears environment variables for one test and puts them back afterwards.
