@@ -154,6 +154,28 @@ def run_stall(args):
     return wall, cpu, peak, floor_wall, floor_cpu
 
 
+def run_flush(args):
+    """What forcing 1 GiB to the disk costs: the file written in 1 MiB pieces, then one
+    fsync and the rename, as the updater's hand-off did before it stopped forcing it."""
+    buf = os.urandom(MIB)
+    rows = []
+    for _ in range(args.rounds):
+        path = os.path.join(args.work, "flush.bin")
+        fd = os.open(path, os.O_CREAT | os.O_TRUNC | os.O_WRONLY, 0o600)
+        t0 = time.perf_counter()
+        for _ in range(GIB // MIB):
+            os.write(fd, buf)
+        t1 = time.perf_counter()
+        os.fsync(fd)
+        t2 = time.perf_counter()
+        os.close(fd)
+        os.rename(path, path + ".done")
+        t3 = time.perf_counter()
+        os.remove(path + ".done")
+        rows.append((t1 - t0, t2 - t1, t3 - t2))
+    return rows
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--httpget", required=True)
@@ -163,7 +185,7 @@ def main():
     p.add_argument("--server", required=True)
     p.add_argument("--tls-port", type=int, default=0)
     p.add_argument("--cafile", default="")
-    p.add_argument("--cases", nargs="*", default=list(CASES) + ["stall"])
+    p.add_argument("--cases", nargs="*", default=list(CASES) + ["stall", "flush"])
     p.add_argument("--updater", default="", help="bench_update_run: also time the updater's own run")
     p.add_argument("--updater-cases", nargs="*", default=["sized", "chunked", "close"])
     args = p.parse_args()
@@ -171,7 +193,7 @@ def main():
     print("| case | tool | median wall s | median MB/s | best MB/s | median CPU s | peak RSS MiB | ratio to curl |")
     print("|---|---|---|---|---|---|---|---|")
     for key in args.cases:
-        if key == "stall":
+        if key in ("stall", "flush"):
             continue
         title, size, rows, ratio = run_case(args, key)
         if key == "https":
@@ -209,6 +231,13 @@ def main():
                   STALL_MS, wall, cpu, 100.0 * cpu / wall, peak / 1024.0))
         print("Bare loop of 1 ms selects for comparison: CPU %.3f s over %.2f s, %.2f%% of one core." % (
             floor_cpu, floor_wall, 100.0 * floor_cpu / floor_wall))
+
+    if "flush" in args.cases:
+        rows = run_flush(args)
+        print()
+        print("Forcing 1 GiB to the disk (%d rounds): write %s s; fsync %s s; close and rename %s s." % (
+            len(rows), " ".join("%.3f" % r[0] for r in rows), " ".join("%.3f" % r[1] for r in rows),
+            " ".join("%.4f" % r[2] for r in rows)))
 
 
 if __name__ == "__main__":

@@ -341,7 +341,7 @@ void TFileDownload::WriteRecord(TIdHTTP& http, std::int64_t total)
     }
 }
 
-void TFileDownload::Commit(bool durable)
+void TFileDownload::Commit()
 {
     if (check_ && !verified_) {
         try {
@@ -352,7 +352,7 @@ void TFileDownload::Commit(bool durable)
         }
         verified_ = true;
     }
-    file_->Flush(durable);
+    file_->Flush(false);
     file_.reset();
     destination_ = nullptr;
     sys_.RemoveFile(recordPath_);

@@ -2,14 +2,12 @@
 // A download straight into a file, continued after an interruption.
 //
 // The body goes to "<file>.part" through a file stream; only Commit, after the download
-// ended normally and passed the caller's checks, makes it "<file>" (flushed to disk, then
-// renamed). A small record beside the part file ("<file>.resume": address, the answer's
-// validator, the whole size and the caller's offer identity) lets a later run continue it:
-// the request then asks for "Range: bytes=N-" with "If-Range: <validator>", and only a 206
-// answer whose "Content-Range" starts at N, ends at the recorded size and carries the same
-// validator is appended. A 200 answer is written from the start in the same Get; a 206 that
-// does not fit, or a 416, makes one more Get from zero. A part without a record, or whose
-// record names another address or offer, starts from zero.
+// ended normally and passed its checks, makes it "<file>" (renamed). A small record beside the part file
+// ("<file>.resume": address, the answer's validator, the whole size and the caller's offer identity) lets a later run
+// continue it: the request then asks for "Range: bytes=N-" with "If-Range: <validator>", and only a 206 answer whose
+// "Content-Range" starts at N, ends at the recorded size and carries the same validator is appended. A 200 answer is
+// written from the start in the same Get; a 206 that does not fit, or a 416, makes one more Get from zero. A part
+// without a record, or whose record names another address or offer, starts from zero.
 //
 // The decision is taken when the first body byte arrives (or when Get returns with an
 // empty body), before anything reaches the file; OnDecided then tells the caller, once per
@@ -107,10 +105,14 @@ public:
     bool UsedCompletePart() const { return complete_; }
 
     // After a normal end: refuses a file that is not the signed one (EInstallerMismatch, the
-    // part discarded), then writes the part file out (to the disk itself when `durable`),
-    // closes it and renames it to the file, replacing it; the record is removed. Throws
-    // EWriteError, or EFCreateError when the rename fails.
-    void Commit(bool durable = true);
+    // part discarded), then writes the part file out to the system, closes it and renames
+    // it to the file, replacing it; the record is removed. Nothing is forced to the disk
+    // itself: the file is used (started, verified) from what the system holds, and a file
+    // torn by a power cut before it reached the disk is never trusted by a later run (the
+    // updater removes "setup.exe" before every download; bench/README.md has the
+    // measurements and the reasoning). Throws EWriteError, or EFCreateError when the
+    // rename fails.
+    void Commit();
     // Closes the part file and removes it and its record (a download not worth continuing).
     void Discard();
 

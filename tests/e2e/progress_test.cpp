@@ -225,7 +225,8 @@ TEST_F(Progress, ACancelEndsAFastChunkedDownloadAtOnce)
         if (stop)
             return;
         clicked = Clock::now();
-        QMetaObject::invokeMethod(window, [window] { window->close(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            window, [window] { window->close(); }, Qt::QueuedConnection);
     });
     const bool inTime = u.RunUntilTerminated(60000);
     stop = true;
@@ -251,8 +252,8 @@ TEST_F(Progress, APartLeftCompleteIsUsedWhenTheServerConfirmsIt)
     fs::create_directories(Update());
     std::ofstream(Update() / "setup.exe.part", std::ios::binary) << whole;
     std::ofstream(Update() / "setup.exe.resume", std::ios::binary)
-        << "Address=" << setupUrl << "\nETag=\"v1\"\nLastModified=\nSize=" << kPartSize
-        << "\nOffer=build " << std::to_string(2013.0) << "\n"; // the offered build, as the run names it
+        << "Address=" << setupUrl << "\nETag=\"v1\"\nLastModified=\nSize=" << kPartSize << "\nOffer=build "
+        << std::to_string(2013.0) << "\n"; // the offered build, as the run names it
     Updater u(folder, {}, [] { return true; });
     QtBoxAnswerer boxes({IDYES, IDOK});
     u.Create();
