@@ -65,6 +65,7 @@ def main():
     ap.add_argument("--setup-extra", type=int, default=0, help="bytes added to the installer after signing")
     ap.add_argument("--setup-short", type=int, default=0, help="bytes taken from the installer's end after signing")
     ap.add_argument("--endless", action="store_true", help="send the installer for ever, without a length")
+    ap.add_argument("--hold", type=float, default=0, help="seconds between the installer's head and its body")
     args = ap.parse_args()
     scheme = "https" if args.tls_cert else "http"
 
@@ -173,6 +174,9 @@ def main():
                 else:
                     self.send_header("Content-Length", str(len(body) - start))
                 self.end_headers()
+                if args.hold > 0:
+                    self.wfile.flush()
+                    time.sleep(args.hold)
                 step = 64 * 1024
                 sent = 0
                 began = time.monotonic()

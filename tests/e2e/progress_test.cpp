@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -60,6 +61,8 @@ struct Seen {
     std::vector<std::string> speeds;     // the speed line, once it shows a speed
     std::vector<std::string> doneInside; // the status line, when it said "done" inside the Get
     int begins = 0, ends = 0;
+    std::int64_t received = 0, span = 0; // the body's bytes, counted from the client's spans
+    std::function<void()> whole;         // called when the last of kSize bytes has come
 };
 
 void Watch(Updater& u, Seen& seen)
@@ -85,13 +88,20 @@ void Watch(Updater& u, Seen& seen)
         seen.begins += f.UpdateState() == UpdateState::Installing;
         look();
     };
-    f.IdHTTP1->OnWork = [=](TComponent* s, TWorkMode m, std::int64_t n) {
+    f.IdHTTP1->OnWork = [=, &seen](TComponent* s, TWorkMode m, std::int64_t n) {
         work(s, m, n);
+        seen.span = n;
         look();
     };
     f.IdHTTP1->OnWorkEnd = [=, &seen, &f](TComponent* s, TWorkMode m) {
         end(s, m);
-        seen.ends += f.UpdateState() == UpdateState::Installing;
+        if (f.UpdateState() == UpdateState::Installing) {
+            ++seen.ends;
+            seen.received += seen.span;
+            if (seen.received == kSize && seen.whole)
+                seen.whole();
+        }
+        seen.span = 0;
         look();
     };
 }
@@ -151,6 +161,9 @@ TEST_F(Progress, AChunkedInstallerIsOneTransferWithTheRightSpeed)
                 statuses.push_back(s);
         });
         sampler.start(1);
+        // From the last chunk on, the sampler looks at every pass of the message loop, so
+        // that the success text, shown for one pass, is seen.
+        seen.whole = [&sampler] { sampler.start(0); };
         ASSERT_TRUE(u.RunUntilTerminated(60000)) << Describe(boxes) << "\nbar at " << u.form->ProgressBar->Position()
                                                  << ", status " << u.form->Label1->Caption();
         sampler.stop();
@@ -237,6 +250,66 @@ TEST_F(Progress, ACancelEndsAFastChunkedDownloadAtOnce)
     ASSERT_NE(ended, Clock::time_point{});
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(ended - clicked).count();
     EXPECT_LT(ms, 200) << "from the click to the end of the transfer, the close question answered on the way";
+    EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
+}
+
+// The context switches of this process's main thread so far, in which it gave up the
+// processor (a sleep, a wait).
+long VoluntarySwitches()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+            return std::atol(line.c_str() + line.find(':') + 1);
+    return -1;
+}
+
+TEST_F(Progress, WhileTheServerIsSilentTheRunSleepsAndACancelIsStillInstant)
+{
+    UpdateServer server({"--size", "100000", "--hold", "30", "--rate", "0"});
+    Ini(server.Base());
+    Updater u(folder, {}, [] { return true; });
+    // The offer, the close question (Yes), then the failure's text and that it failed.
+    QtBoxAnswerer boxes({IDYES, IDYES, IDOK, IDOK});
+    u.Create();
+    TUpdateFrm& f = *u.form;
+    QWidget* window = WidgetOf(u.form.get());
+    long switchesAtBegin = -1, switchesAfter = -1;
+    Clock::time_point begun{}, clicked{}, ended{};
+    auto begin = f.IdHTTP1->OnWorkBegin;
+    auto end = f.IdHTTP1->OnWorkEnd;
+    // The head has come, the body is held back: the wait starts. A second later the user
+    // cancels.
+    QTimer later;
+    later.setSingleShot(true);
+    QObject::connect(&later, &QTimer::timeout, [&] {
+        switchesAfter = VoluntarySwitches();
+        boxes.Resume(); // for the close question
+        clicked = Clock::now();
+        window->close();
+    });
+    f.IdHTTP1->OnWorkBegin = [&](TComponent* s, TWorkMode m, std::int64_t n) {
+        begin(s, m, n);
+        if (f.UpdateState() == UpdateState::Installing && switchesAtBegin < 0) {
+            boxes.Pause(); // the answerer's own polling would count
+            switchesAtBegin = VoluntarySwitches();
+            begun = Clock::now();
+            later.start(1000);
+        }
+    };
+    f.IdHTTP1->OnWorkEnd = [&](TComponent* s, TWorkMode m) {
+        end(s, m);
+        if (f.UpdateState() == UpdateState::Ending && ended == Clock::time_point{})
+            ended = Clock::now();
+    };
+    ASSERT_TRUE(u.RunUntilTerminated(20000)) << Describe(boxes);
+    ASSERT_GE(switchesAfter, 0);
+    const double seconds = std::chrono::duration<double>(clicked - begun).count();
+    const double perSecond = (switchesAfter - switchesAtBegin) / seconds;
+    EXPECT_LE(perSecond, 50.0) << switchesAfter - switchesAtBegin << " wake-ups in " << seconds << " s";
+    ASSERT_NE(ended, Clock::time_point{});
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(ended - clicked).count(), 200);
     EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
 }
 
