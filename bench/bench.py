@@ -97,7 +97,7 @@ def run_case(args, key):
 def run_updater_case(args, key):
     """The updater's own run against curl on the same body: curl's wall time against the
     updater's download time (first byte span to the hand-off of the saved installer, so
-    its flush to disk and rename count; the window's start-up and the check do not)."""
+    its rename counts; the window's start-up and the check do not)."""
     title, path, size = CASES[key]
     kind, n = path.strip("/").split("/")[:2]
     base = "http://127.0.0.1:%d/update/%s/%s/" % (args.port, kind, n)
@@ -152,6 +152,20 @@ def run_stall(args):
     _, floor_wall, floor_cpu, _ = timed([args.server, "--select-loop", str(STALL_MS // 1000)],
                                         os.path.join(args.work, "time.txt"))
     return wall, cpu, peak, floor_wall, floor_cpu
+
+
+def run_updater_wait(args):
+    """The updater's run waiting on a server that holds the installer's body back for
+    STALL_MS: the wait and the context switches of its main thread meanwhile."""
+    base = "http://127.0.0.1:%d/update/stall/%d/1024/" % (args.port, STALL_MS)
+    work = os.path.join(args.work, "run")
+    subprocess.call(["rm", "-rf", work])
+    out = subprocess.run([args.updater, base, work], capture_output=True, text=True).stdout
+    line = [l for l in out.splitlines() if l.startswith("WAITED ")]
+    if not line:
+        sys.exit("updater wait case failed")
+    seconds, voluntary, involuntary = line[0].split()[1:4]
+    return float(seconds), int(voluntary), int(involuntary)
 
 
 def run_flush(args):
@@ -220,9 +234,15 @@ def main():
                     title, row["tool"], row["wall"], row["mbps"], row["best"], row["peak"],
                     "%.2f" % ratio if row["tool"] == "updater" else ""))
                 sys.stdout.flush()
-            print("|  | updater without the flush to disk and the rename | %.3f | %.0f | | | %.2f |" % (
+            print("|  | updater without the rename | %.3f | %.0f | | | %.2f |" % (
                 rows[1]["received"], CASES[key][2] / rows[1]["received"] / 1e6,
                 rows[0]["wall"] / rows[1]["received"]))
+    if "stall" in args.cases and args.updater:
+        seconds, voluntary, involuntary = run_updater_wait(args)
+        print()
+        print("The updater's run waiting %.2f s on a held-back body: %d voluntary and %d involuntary context "
+              "switches, %.1f wake-ups a second (target: at most 50)." % (
+                  seconds, voluntary, involuntary, (voluntary + involuntary) / seconds))
     if "stall" in args.cases:
         wall, cpu, peak, floor_wall, floor_cpu = run_stall(args)
         print()

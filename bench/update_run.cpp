@@ -2,14 +2,14 @@
 // on the offscreen platform, as the entry point builds them, against the bench server. Its
 // boxes are answered at once (Yes to the offer, OK to the rest), the 4000 ms pause is
 // skipped, nothing is started, and the installer download's time is printed: from its
-// first byte span to the hand-off, so the flush to disk and the rename count too.
+// first byte span to the hand-off, so the rename counts too.
 //
 //   update_run BASE WORKDIR
 //
 // BASE is the update server's base address (ending in "update/"); WORKDIR receives app/
 // (with "update.ini") and home/ (the documents folder). Prints
 // "DOWNLOAD <seconds> <path of setup.exe>", then "RECEIVED <seconds>" (the same without the
-// flush and the rename), then "WAITED <seconds> <voluntary> <involuntary>": the time from
+// rename), then "WAITED <seconds> <voluntary> <involuntary>": the time from
 // the installer's first byte span to its first byte and the context switches meanwhile (a
 // server that holds the body back, /stall/MS/N, makes that a wait), and exits 0 when the
 // installer was saved.
@@ -116,7 +116,7 @@ int main(int argc, char** argv)
     answerer.start(2);
 
     app.Guard([&] { form.DoCreate(); });
-    // From the installer's first byte span to its hand-off: the download, the flush to disk
+    // From the installer's first byte span to its hand-off: the download
     // and the rename.
     Clock::time_point begin{}, received{}, firstByte{};
     std::pair<long, long> switchesAtBegin{}, switchesAtFirstByte{};
@@ -154,7 +154,7 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("DOWNLOAD %.3f %s\n", std::chrono::duration<double>(sys.started - begin).count(), setup.c_str());
-    // The last byte span's end: the download without the flush to disk and the rename.
+    // The last byte span's end: the download without the rename.
     std::printf("RECEIVED %.3f\n", std::chrono::duration<double>(received - begin).count());
     if (firstByte != Clock::time_point{})
         std::printf("WAITED %.3f %ld %ld\n", std::chrono::duration<double>(firstByte - begin).count(),
