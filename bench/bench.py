@@ -97,7 +97,7 @@ def run_case(args, key):
 def run_updater_case(args, key):
     """The updater's own run against curl on the same body: curl's wall time against the
     updater's download time (first byte span to the hand-off of the saved installer, so
-    its flush to disk and rename count; the window's start-up and the check do not)."""
+    its rename counts; the window's start-up and the check do not)."""
     title, path, size = CASES[key]
     kind, n = path.strip("/").split("/")[:2]
     base = "http://127.0.0.1:%d/update/%s/%s/" % (args.port, kind, n)
@@ -154,6 +154,42 @@ def run_stall(args):
     return wall, cpu, peak, floor_wall, floor_cpu
 
 
+def run_updater_wait(args):
+    """The updater's run waiting on a server that holds the installer's body back for
+    STALL_MS: the wait and the context switches of its main thread meanwhile."""
+    base = "http://127.0.0.1:%d/update/stall/%d/1024/" % (args.port, STALL_MS)
+    work = os.path.join(args.work, "run")
+    subprocess.call(["rm", "-rf", work])
+    out = subprocess.run([args.updater, base, work], capture_output=True, text=True).stdout
+    line = [l for l in out.splitlines() if l.startswith("WAITED ")]
+    if not line:
+        sys.exit("updater wait case failed")
+    seconds, voluntary, involuntary = line[0].split()[1:4]
+    return float(seconds), int(voluntary), int(involuntary)
+
+
+def run_flush(args):
+    """What forcing 1 GiB to the disk costs: the file written in 1 MiB pieces, then one
+    fsync and the rename, as the updater's hand-off did before it stopped forcing it."""
+    buf = os.urandom(MIB)
+    rows = []
+    for _ in range(args.rounds):
+        path = os.path.join(args.work, "flush.bin")
+        fd = os.open(path, os.O_CREAT | os.O_TRUNC | os.O_WRONLY, 0o600)
+        t0 = time.perf_counter()
+        for _ in range(GIB // MIB):
+            os.write(fd, buf)
+        t1 = time.perf_counter()
+        os.fsync(fd)
+        t2 = time.perf_counter()
+        os.close(fd)
+        os.rename(path, path + ".done")
+        t3 = time.perf_counter()
+        os.remove(path + ".done")
+        rows.append((t1 - t0, t2 - t1, t3 - t2))
+    return rows
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--httpget", required=True)
@@ -163,7 +199,7 @@ def main():
     p.add_argument("--server", required=True)
     p.add_argument("--tls-port", type=int, default=0)
     p.add_argument("--cafile", default="")
-    p.add_argument("--cases", nargs="*", default=list(CASES) + ["stall"])
+    p.add_argument("--cases", nargs="*", default=list(CASES) + ["stall", "flush"])
     p.add_argument("--updater", default="", help="bench_update_run: also time the updater's own run")
     p.add_argument("--updater-cases", nargs="*", default=["sized", "chunked", "close"])
     args = p.parse_args()
@@ -171,7 +207,7 @@ def main():
     print("| case | tool | median wall s | median MB/s | best MB/s | median CPU s | peak RSS MiB | ratio to curl |")
     print("|---|---|---|---|---|---|---|---|")
     for key in args.cases:
-        if key == "stall":
+        if key in ("stall", "flush"):
             continue
         title, size, rows, ratio = run_case(args, key)
         if key == "https":
@@ -198,9 +234,15 @@ def main():
                     title, row["tool"], row["wall"], row["mbps"], row["best"], row["peak"],
                     "%.2f" % ratio if row["tool"] == "updater" else ""))
                 sys.stdout.flush()
-            print("|  | updater without the flush to disk and the rename | %.3f | %.0f | | | %.2f |" % (
+            print("|  | updater without the rename | %.3f | %.0f | | | %.2f |" % (
                 rows[1]["received"], CASES[key][2] / rows[1]["received"] / 1e6,
                 rows[0]["wall"] / rows[1]["received"]))
+    if "stall" in args.cases and args.updater:
+        seconds, voluntary, involuntary = run_updater_wait(args)
+        print()
+        print("The updater's run waiting %.2f s on a held-back body: %d voluntary and %d involuntary context "
+              "switches, %.1f wake-ups a second (target: at most 50)." % (
+                  seconds, voluntary, involuntary, (voluntary + involuntary) / seconds))
     if "stall" in args.cases:
         wall, cpu, peak, floor_wall, floor_cpu = run_stall(args)
         print()
@@ -209,6 +251,13 @@ def main():
                   STALL_MS, wall, cpu, 100.0 * cpu / wall, peak / 1024.0))
         print("Bare loop of 1 ms selects for comparison: CPU %.3f s over %.2f s, %.2f%% of one core." % (
             floor_cpu, floor_wall, 100.0 * floor_cpu / floor_wall))
+
+    if "flush" in args.cases:
+        rows = run_flush(args)
+        print()
+        print("Forcing 1 GiB to the disk (%d rounds): write %s s; fsync %s s; close and rename %s s." % (
+            len(rows), " ".join("%.3f" % r[0] for r in rows), " ".join("%.3f" % r[1] for r in rows),
+            " ".join("%.4f" % r[2] for r in rows)))
 
 
 if __name__ == "__main__":

@@ -6,7 +6,7 @@
 //   /chunked/N[/K]    N bytes in chunks of K bytes (default 65536), then the last chunk
 //   /close/N          no length: N bytes, then the server closes the connection
 //   /stall/MS/N       Content-Length N, the head at once, the body after MS milliseconds
-//   /update/KIND/N/…  the updater's check answer, offering /KIND/N as the installer
+//   /update/KIND/N[/M]/index.php…  the updater's check answer, offering /KIND/N[/M] as the installer
 //
 // "bench_server --select-loop SECONDS" instead runs a bare loop of 1 ms selects on an idle
 // socket for that long: the floor against which the anti-freeze's idle CPU is judged.
@@ -119,8 +119,11 @@ void Serve(int fd)
         if (kind == "update" && parts.size() >= 3) {
             // The check answer of the updater's run: a newer build whose installer is the
             // body named by the rest of the base address.
-            const std::string web = "[web]\r\nbuildId=999999\r\nversion=9.9\r\nwhatnews=bench\r\nSetupPath=/" +
-                                    parts[1] + "/" + parts[2] + "\r\n";
+            std::string setup;
+            for (std::size_t i = 1; i < parts.size() && parts[i].rfind("index.php", 0) != 0; ++i)
+                setup += "/" + parts[i];
+            const std::string web =
+                "[web]\r\nbuildId=999999\r\nversion=9.9\r\nwhatnews=bench\r\nSetupPath=" + setup + "\r\n";
             ok = SendText(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(web.size()) + "\r\n\r\n" + web);
         } else if (kind == "sized") {
             const auto n = Number(parts, 1, 0);

@@ -5,7 +5,7 @@
 #
 # Environment: HTTPGET (default build/bin/httpget), BENCH_DIR (scratch folder for the
 # downloaded files, default a fresh folder under /tmp), BENCH_CASES (space-separated subset
-# of: sized chunked close sized64 https stall), UPDATER_RUN (default build/bin/bench_update_run: the
+# of: sized chunked close sized64 https stall flush), UPDATER_RUN (default build/bin/bench_update_run: the
 # updater's own run, offscreen, against curl), UPDATER_CASES (subset of: sized chunked close).
 # The https case fetches from tls_bench_server.py with a throw-away CA made for the run (needs
 # the openssl command line).

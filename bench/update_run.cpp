@@ -2,14 +2,17 @@
 // on the offscreen platform, as the entry point builds them, against the bench server. Its
 // boxes are answered at once (Yes to the offer, OK to the rest), the 4000 ms pause is
 // skipped, nothing is started, and the installer download's time is printed: from its
-// first byte span to the hand-off, so the flush to disk and the rename count too.
+// first byte span to the hand-off, so the rename counts too.
 //
 //   update_run BASE WORKDIR
 //
 // BASE is the update server's base address (ending in "update/"); WORKDIR receives app/
 // (with "update.ini") and home/ (the documents folder). Prints
 // "DOWNLOAD <seconds> <path of setup.exe>", then "RECEIVED <seconds>" (the same without the
-// flush and the rename), and exits 0 when the installer was saved.
+// rename), then "WAITED <seconds> <voluntary> <involuntary>": the time from
+// the installer's first byte span to its first byte and the context switches meanwhile (a
+// server that holds the body back, /stall/MS/N, makes that a wait), and exits 0 when the
+// installer was saved.
 
 #include "platform/posix/PosixSystem.h"
 #include "platform/qt/QtApplication.h"
@@ -23,6 +26,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -33,6 +37,21 @@ namespace fs = std::filesystem;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The context switches of this process so far: voluntary (it slept) and not.
+std::pair<long, long> ContextSwitches()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    long voluntary = 0, involuntary = 0;
+    while (std::getline(status, line)) {
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+            voluntary = std::atol(line.c_str() + std::strlen("voluntary_ctxt_switches:"));
+        else if (line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+            involuntary = std::atol(line.c_str() + std::strlen("nonvoluntary_ctxt_switches:"));
+    }
+    return {voluntary, involuntary};
+}
 
 class BenchSystem : public platform::PosixSystem {
 public:
@@ -97,20 +116,35 @@ int main(int argc, char** argv)
     answerer.start(2);
 
     app.Guard([&] { form.DoCreate(); });
-    // From the installer's first byte span to its hand-off: the download, the flush to disk
+    // From the installer's first byte span to its hand-off: the download
     // and the rename.
-    Clock::time_point begin{}, received{};
+    Clock::time_point begin{}, received{}, firstByte{};
+    std::pair<long, long> switchesAtBegin{}, switchesAtFirstByte{};
     auto onBegin = form.IdHTTP1->OnWorkBegin;
+    auto onWork = form.IdHTTP1->OnWork;
     auto onEnd = form.IdHTTP1->OnWorkEnd;
     form.IdHTTP1->OnWorkEnd = [&](TComponent* s, TWorkMode m) {
-        if (form.UpdateState() == UpdateState::Installing)
+        if (form.UpdateState() == UpdateState::Installing) {
             received = Clock::now();
+            answerer.start(2); // the boxes after the download
+        }
         onEnd(s, m);
     };
     form.IdHTTP1->OnWorkBegin = [&](TComponent* s, TWorkMode m, std::int64_t max) {
-        if (form.UpdateState() == UpdateState::Installing && begin == Clock::time_point{})
+        if (form.UpdateState() == UpdateState::Installing && begin == Clock::time_point{}) {
+            // No box comes while the body arrives: the answerer's own wake-ups would count.
+            answerer.stop();
+            switchesAtBegin = ContextSwitches();
             begin = Clock::now();
+        }
         onBegin(s, m, max);
+    };
+    form.IdHTTP1->OnWork = [&](TComponent* s, TWorkMode m, std::int64_t n) {
+        if (form.UpdateState() == UpdateState::Installing && firstByte == Clock::time_point{}) {
+            switchesAtFirstByte = ContextSwitches();
+            firstByte = Clock::now();
+        }
+        onWork(s, m, n);
     };
     app.Run();
 
@@ -120,7 +154,11 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("DOWNLOAD %.3f %s\n", std::chrono::duration<double>(sys.started - begin).count(), setup.c_str());
-    // The last byte span's end: the download without the flush to disk and the rename.
+    // The last byte span's end: the download without the rename.
     std::printf("RECEIVED %.3f\n", std::chrono::duration<double>(received - begin).count());
+    if (firstByte != Clock::time_point{})
+        std::printf("WAITED %.3f %ld %ld\n", std::chrono::duration<double>(firstByte - begin).count(),
+                    switchesAtFirstByte.first - switchesAtBegin.first,
+                    switchesAtFirstByte.second - switchesAtBegin.second);
     return 0;
 }

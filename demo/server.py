@@ -19,7 +19,8 @@ Usage: server.py [--port 0] [--build 2013] [--version 1.1] [--notes TEXT]
 With --signoffer the check reply is a signed offer for the installer it serves, made by the
 signing tool. The tampering options then change what is served after signing: the value of a key of the
 reply (an empty VALUE leaves the key empty), one byte of the installer, bytes added to or
-taken from its end, or an installer that never ends (sent until the client closes).
+taken from its end, or an installer that never ends (sent until the client closes; chunked
+with --chunked, else without a length).
 With --tls-cert and --tls-key it serves https (TLS 1.2 and 1.3) and announces an https
 SetupPath; a connection closed with --cut then ends without a close-notify, as a cut would.
 The chosen port is printed first as "PORT <n>".
@@ -64,6 +65,7 @@ def main():
     ap.add_argument("--setup-extra", type=int, default=0, help="bytes added to the installer after signing")
     ap.add_argument("--setup-short", type=int, default=0, help="bytes taken from the installer's end after signing")
     ap.add_argument("--endless", action="store_true", help="send the installer for ever, without a length")
+    ap.add_argument("--hold", type=float, default=0, help="seconds between the installer's head and its body")
     args = ap.parse_args()
     scheme = "https" if args.tls_cert else "http"
 
@@ -151,14 +153,20 @@ def main():
                 self.send_header("Content-Type", "application/octet-stream")
                 self.send_header("ETag", etag)
                 if args.endless:
-                    # No length: the body ends when the connection does, which here is never
-                    # from this side.
-                    self.send_header("Connection", "close")
+                    # No length (chunked, or until the close): the body ends when the
+                    # connection does, which here is never from this side.
+                    if args.chunked:
+                        self.send_header("Transfer-Encoding", "chunked")
+                    else:
+                        self.send_header("Connection", "close")
                     self.end_headers()
                     self.close_connection = True
+                    piece = b"#" * 65536
+                    if args.chunked:
+                        piece = b"%x\r\n" % len(piece) + piece + b"\r\n"
                     try:
                         while True:
-                            self.wfile.write(b"#" * 65536)
+                            self.wfile.write(piece)
                     except OSError:
                         return
                 if args.chunked:
@@ -166,8 +174,12 @@ def main():
                 else:
                     self.send_header("Content-Length", str(len(body) - start))
                 self.end_headers()
+                if args.hold > 0:
+                    self.wfile.flush()
+                    time.sleep(args.hold)
                 step = 64 * 1024
                 sent = 0
+                began = time.monotonic()
                 for i in range(start, len(body), step):
                     piece = body[i:i + step]
                     if 0 <= cut < sent + len(piece):
@@ -181,7 +193,9 @@ def main():
                         self.wfile.write(piece)
                     sent += len(piece)
                     if args.rate > 0:
-                        time.sleep(len(piece) / args.rate)
+                        # On a schedule from the first byte, so that a late wake-up does not
+                        # slow the rest down.
+                        time.sleep(max(0.0, began + sent / args.rate - time.monotonic()))
                 if args.chunked:
                     self.wfile.write(b"0\r\n\r\n")
             else:

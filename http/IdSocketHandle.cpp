@@ -4,7 +4,9 @@
 #include "http/IdException.h"
 #include "http/IdStack.h"
 #include "platform/runtime/Format.h"
+#include "platform/ui/Application.h"
 
+#include <chrono>
 #include <vector>
 
 TIdSocketHandle::~TIdSocketHandle() { ReleaseSocket(); }
@@ -144,6 +146,32 @@ bool TIdSocketHandle::SelectOnce(int ms)
     return ready;
 }
 
+std::optional<bool> TIdSocketHandle::SleepUntilReadable(int ms)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms == TimeoutInfinite ? 0 : ms);
+    platform::Application& app = TIdAntiFreezeBase::Current()->Application();
+    for (bool first = true;; first = false) {
+        if (!socketOpen_.load())
+            throw EIdConnClosedGracefully();
+        std::vector<platform::TSocket> sockets{osSocket_};
+        if (GlobalStack().SelectReadable(sockets, 0) == 1)
+            return true; // data is there: no messages are processed
+        int left = -1;
+        if (ms != TimeoutInfinite) {
+            const auto rest = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (rest <= 0)
+                return false;
+            left = static_cast<int>(rest);
+        }
+        if (!app.WaitSocketOrMessage(osSocket_, left)) {
+            if (first)
+                return std::nullopt;
+            return false;
+        }
+    }
+}
+
 bool TIdSocketHandle::WaitReadable(int ms)
 {
     auto checkOpen = [this] {
@@ -152,6 +180,14 @@ bool TIdSocketHandle::WaitReadable(int ms)
     };
     const TIdAntiFreezeBase* af = TIdAntiFreezeBase::Current();
     const int slice = af ? af->IdleTimeOut() : 0;
+    // An application that can sleep until the socket or a message wakes it needs no slices
+    // (with the usual settings: every message processed, and only after a wait that found
+    // nothing); one that cannot, or other settings, keep the slices.
+    if (TIdAntiFreezeBase::ShouldPump() && af->ApplicationHasPriority() && af->OnlyWhenIdle() &&
+        (slice > 0 || ms == TimeoutInfinite)) {
+        if (const auto ready = SleepUntilReadable(ms))
+            return *ready;
+    }
     // Sliced only with the anti-freeze in use and a positive slice; a slice of 0 makes an
     // unlimited wait poll continuously, and a limited one waits at once.
     if (!TIdAntiFreezeBase::ShouldPump() || (slice <= 0 && ms != TimeoutInfinite)) {

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 
 class TIdSocketHandle {
@@ -51,14 +52,19 @@ public:
     // then shuts the sending direction down and closes it. Nothing when none is open.
     void ReleaseSocket();
     // True when data (or the peer's close) can be received within ms milliseconds
-    // (TimeoutInfinite allowed). With the anti-freeze in use the wait is cut into slices
-    // of its IdleTimeOut with messages processed after each empty one. Raises
+    // (TimeoutInfinite allowed). With the anti-freeze in use the thread sleeps until the
+    // socket or a message wakes it and processes the messages, where the application can
+    // wait so; elsewhere the wait is cut into slices of its IdleTimeOut with messages
+    // processed after each empty one. Raises
     // EIdConnClosedGracefully when the socket has been released, also when that happens
     // inside a message handler during the wait.
     bool WaitReadable(int ms);
 
 private:
     bool SelectOnce(int ms);
+    // The wait without slices, through the application's own sleep; nothing when the
+    // application cannot wait on a socket.
+    std::optional<bool> SleepUntilReadable(int ms);
     void UpdateBindingLocal();
     void UpdateBindingPeer();
 

@@ -3,6 +3,7 @@
 #include "http/IdException.h"
 #include "http/IdHTTP.h"
 #include "platform/runtime/Exception.h"
+#include "platform/runtime/LimitStream.h"
 #include "platform/system/System.h"
 
 #include <charconv>
@@ -187,9 +188,21 @@ void TFileDownload::Open(const std::string& address, const std::string& offer, b
         }
     };
     const auto partSize = sys_.FileSize(part_);
+    complete_ = false;
+    verified_ = false;
+    if (resume && check_ && partSize == check_->Size() && check_->Matches(sys_, part_)) {
+        // The hash decides: the part is the signed file, whatever the record says.
+        complete_ = verified_ = true;
+        open(platform::System::OpenMode::Append);
+        offset_ = kept_ = *partSize;
+        destination_ = file_.get();
+        return;
+    }
+    // A part as long as the recorded size is asked for past its end: the same file is then
+    // answered 416, a changed one in whole.
     const bool fits = record && partSize && *partSize > 0 && record->Address == address && record->Offer == offer &&
                       (!record->ETag.empty() || !record->LastModified.empty()) &&
-                      (record->Size < 0 || *partSize < record->Size);
+                      (record->Size < 0 || *partSize <= record->Size) && (!check_ || *partSize < check_->Size());
     if (fits) {
         record_ = *record;
         open(platform::System::OpenMode::Append);
@@ -203,62 +216,74 @@ void TFileDownload::Open(const std::string& address, const std::string& offer, b
 
 void TFileDownload::Run(TIdHTTP& http)
 {
-    TIdHTTPRequest& request = http.Request();
-    auto clearRange = [&request] {
-        request.ContentRangeStart = 0;
-        request.ContentRangeEnd = 0;
-        request.CustomHeaders.SetValue("If-Range", "");
-    };
-    // A refusal starts over from zero, and from zero nothing is refused twice.
-    auto startOver = [this] {
+    if (complete_) {
+        Decided(0, offset_);
+        return;
+    }
+    while (!GetOnce(http)) {
+        // A refusal starts over from zero, and from zero nothing is refused twice.
         offset_ = 0;
         record_ = {};
         file_->Truncate(0);
         sys_.RemoveFile(recordPath_);
-    };
-    for (;;) {
-        decided_ = false;
-        kept_ = 0;
-        if (offset_ > 0) {
-            request.ContentRangeStart = offset_;
-            request.ContentRangeEnd = 0;
-            request.CustomHeaders.SetValue("If-Range", record_.ETag.empty() ? record_.LastModified : record_.ETag);
-        }
-        Target target(*this, http);
-        try {
-            http.Get(address_, target);
-        } catch (const RangeRefused&) {
-            clearRange();
-            if (offset_ == 0)
-                throw EIdException("The server sent part of the file where all of it was asked for.");
-            startOver();
-            continue;
-        } catch (const EIdHTTPProtocolException& e) {
-            clearRange();
-            if (offset_ > 0 && e.ReplyErrorCode() == 416) {
-                startOver();
-                continue;
-            }
-            throw;
-        } catch (...) {
-            clearRange();
-            throw;
-        }
-        clearRange();
-        if (!decided_)
-            Decide(http); // an empty body
-        return;
     }
 }
 
-std::int64_t TFileDownload::BytesBefore(TIdHTTP& http) const
+bool TFileDownload::GetOnce(TIdHTTP& http)
 {
-    if (decided_)
-        return kept_;
-    const auto& response = http.Response();
-    return JudgeResumeAnswer(response.ResponseCode(), response.RawHeaders, record_, offset_) == ResumeAnswer::Append
-               ? offset_
-               : 0;
+    TIdHTTPRequest& request = http.Request();
+    struct ClearRange {
+        TIdHTTPRequest& request;
+        ~ClearRange()
+        {
+            request.ContentRangeStart = 0;
+            request.ContentRangeEnd = 0;
+            request.CustomHeaders.SetValue("If-Range", "");
+        }
+    };
+    decided_ = false;
+    kept_ = 0;
+    if (offset_ > 0) {
+        request.ContentRangeStart = offset_;
+        request.ContentRangeEnd = 0;
+        request.CustomHeaders.SetValue("If-Range", record_.ETag.empty() ? record_.LastModified : record_.ETag);
+    }
+    const ClearRange clear{request};
+    Target target(*this, http);
+    try {
+        http.Get(address_, target);
+    } catch (const RangeRefused&) {
+        if (offset_ == 0)
+            throw EIdException("The server sent part of the file where all of it was asked for.");
+        return false;
+    } catch (const EIdHTTPProtocolException& e) {
+        if (offset_ == 0 || e.ReplyErrorCode() != 416)
+            throw;
+        if (!ConfirmsCompletePart(http))
+            return false;
+        complete_ = true;
+        kept_ = offset_;
+        Decided(0, offset_);
+        return true;
+    } catch (const EStreamLimitExceeded& e) {
+        // More than the publisher signed: nothing of it is worth continuing.
+        Discard();
+        throw EInstallerMismatch(e.Message());
+    }
+    if (!decided_)
+        Decide(http); // an empty body
+    return true;
+}
+
+bool TFileDownload::ConfirmsCompletePart(TIdHTTP& http) const
+{
+    // Asked for the bytes past the recorded end, on the condition of the recorded
+    // validator: a server that still has that file can only refuse the range.
+    if (record_.Size < 0 || offset_ != record_.Size)
+        return false;
+    const std::string range = http.Response().RawHeaders.Values("Content-Range");
+    const std::string expected = "bytes */" + std::to_string(record_.Size);
+    return range.empty() || range == expected;
 }
 
 void TFileDownload::Decide(TIdHTTP& http)
@@ -279,8 +304,19 @@ void TFileDownload::Decide(TIdHTTP& http)
         WriteRecord(http, total);
     }
     decided_ = true;
-    if (OnStart)
-        OnStart(kept_, announced);
+    Decided(announced, total);
+}
+
+void TFileDownload::Decided(std::int64_t announced, std::int64_t total)
+{
+    if (check_ && !complete_)
+        destination_ = &check_->Start(sys_, part_, kept_, *file_);
+    if (!OnDecided)
+        return;
+    DownloadStart start{.Kept = kept_, .Announced = announced, .Total = total};
+    if (start.Total < 0 && check_)
+        start.Total = check_->Size(); // a body without a length: the signed size is the whole
+    OnDecided(start);
 }
 
 void TFileDownload::WriteRecord(TIdHTTP& http, std::int64_t total)
@@ -305,9 +341,18 @@ void TFileDownload::WriteRecord(TIdHTTP& http, std::int64_t total)
     }
 }
 
-void TFileDownload::Commit(bool durable)
+void TFileDownload::Commit()
 {
-    file_->Flush(durable);
+    if (check_ && !verified_) {
+        try {
+            check_->Verify();
+        } catch (const EInstallerMismatch&) {
+            Discard(); // not what was signed: nothing of it is worth continuing
+            throw;
+        }
+        verified_ = true;
+    }
+    file_->Flush(false);
     file_.reset();
     destination_ = nullptr;
     sys_.RemoveFile(recordPath_);

@@ -1,4 +1,9 @@
 // Transfer progress: the bar, the status line and the speed line follow each download.
+// The check download is shown as the client reports it, span by span. The installer's
+// body is shown as one transfer from the download's decision to its end, whatever its
+// framing (a chunked body is one client span per chunk), and its texts are refreshed at
+// most every kProgressRefreshMs, so that a fast body costs the window little and a click
+// is still seen at once.
 
 #include "platform/runtime/Convert.h"
 #include "platform/runtime/Format.h"
@@ -14,6 +19,9 @@ namespace {
 constexpr std::int64_t kBarLimit = std::numeric_limits<int>::max();
 // The bar runs this many bytes ahead of the bytes received.
 constexpr std::int64_t kBarLead = 40;
+// No speed is shown before this much of a transfer has passed (entry 60 stays).
+constexpr double kFirstSpeedMs = 1000.0;
+constexpr double kMsPerDay = 86400000.0;
 
 int ToBar(std::int64_t value, std::int64_t scale)
 {
@@ -28,14 +36,20 @@ void TUpdateFrm::IdHTTP1WorkBegin(TComponent*, TWorkMode AWorkMode, std::int64_t
     ProgressBar->SetVisible(true);
     if (AWorkMode != wmRead)
         return;
-    // An installer download that continues a part file starts at the bytes already there;
-    // the speed still counts only the bytes that arrive now.
-    progressBase_ = installerDownload_ ? installerDownload_->BytesBefore(*IdHTTP1) : 0;
-    const std::int64_t max = AWorkCountMax > 0 ? progressBase_ + AWorkCountMax : AWorkCountMax;
+    if (body_.Expected()) {
+        // The installer's body began once, at the download's decision; a span is a piece.
+        body_.SpanBegin();
+        return;
+    }
+    ShowTransferBegin(0, AWorkCountMax);
+}
+
+void TUpdateFrm::ShowTransferBegin(std::int64_t position, std::int64_t max)
+{
     // The bar counts in 32 bits; a larger download is shown scaled so it still moves.
     progressScale_ = max > kBarLimit ? max / kBarLimit + 1 : 1;
     ProgressBar->SetMax(ToBar(max, progressScale_));
-    ProgressBar->SetPosition(ToBar(progressBase_, progressScale_));
+    ProgressBar->SetPosition(ToBar(position, progressScale_));
     Label2->SetCaption(Entry(CatalogueEntry::SpeedAtStart));
     if (!Label2->Visible()) {
         // The speed line is shown while reading. Its designed place, right of the window's
@@ -50,19 +64,40 @@ void TUpdateFrm::IdHTTP1WorkBegin(TComponent*, TWorkMode AWorkMode, std::int64_t
 
 void TUpdateFrm::IdHTTP1Work(TComponent*, TWorkMode AWorkMode, std::int64_t AWorkCount)
 {
+    if (AWorkMode == wmRead && body_.Expected()) {
+        if (!body_.Begun())
+            return; // an answer that is not written (a refused range)
+        body_.SpanWork(AWorkCount);
+        if (!body_.RefreshDue(env_.Sys.Now() * kMsPerDay))
+            return;
+        SetStatus(Entry(CatalogueEntry::Downloading));
+        ShowTransferProgress(body_.Position(), body_.Received());
+        // The client does not pump while data keeps coming: this is where clicks are seen.
+        PumpMessages();
+        return;
+    }
     SetStatus(Entry(CatalogueEntry::Downloading));
     if (AWorkMode != wmRead)
         return;
-    ProgressBar->SetPosition(ToBar(progressBase_ + AWorkCount + kBarLead, progressScale_));
-    // Whole seconds between wall-clock local times, as an absolute value; a clock change
-    // during the transfer changes them. The times have millisecond resolution, so the
-    // difference is taken in whole milliseconds first: a day count near 46000 carries
-    // rounding noise that would otherwise turn exactly 2 s into 1.999999 s, i.e. 1.
-    const double ms = std::round(std::fabs(env_.Sys.Now() - startTime_) * 86400000.0);
-    const auto elapsed = static_cast<std::uint32_t>(static_cast<std::int64_t>(ms) / 1000);
-    if (elapsed == 0)
-        return;
-    const double speed = static_cast<double>(AWorkCount) / 1024.0 / elapsed;
+    if (ShowTransferProgress(AWorkCount, AWorkCount))
+        PumpMessages();
+}
+
+double TUpdateFrm::ElapsedMs() const
+{
+    // The times have millisecond resolution, so the difference is rounded to whole
+    // milliseconds: a day count near 46000 carries rounding noise below that. A clock
+    // change during the transfer changes the elapsed time.
+    return std::round(std::fabs(env_.Sys.Now() - startTime_) * kMsPerDay);
+}
+
+bool TUpdateFrm::ShowTransferProgress(std::int64_t position, std::int64_t received)
+{
+    ProgressBar->SetPosition(ToBar(position + kBarLead, progressScale_));
+    const double ms = ElapsedMs();
+    if (ms < kFirstSpeedMs)
+        return false;
+    const double speed = static_cast<double>(received) / 1024.0 / (ms / 1000.0);
     Label2->SetCaption(FormatEntry(CatalogueEntry::Speed, FormatFixed2(speed, env_.Sys.DecimalSeparator())));
-    PumpMessages();
+    return true;
 }

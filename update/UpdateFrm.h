@@ -20,6 +20,7 @@
 #include "update/ExitStatus.h"
 #include "update/Settings.h"
 #include "update/SignedOffer.h"
+#include "update/TransferProgress.h"
 #include "update/UpdateFolder.h"
 #include "update/UpdateState.h"
 #include "update/UpdaterEnvironment.h"
@@ -32,8 +33,6 @@
 #include <string>
 #include <vector>
 
-// The downloaded installer is not the one the publisher signed (size or hash).
-UPDATER_EXCEPTION_CLASS(EInstallerMismatch, Exception);
 // The update folder has no room for the announced installer.
 UPDATER_EXCEPTION_CLASS(EInstallerNoRoom, Exception);
 
@@ -72,7 +71,8 @@ public:
     // are not verified.
     const OfferVerdict& LastVerdict() const { return verdict_; }
 
-    // Transfer progress (Progress.cpp).
+    // Transfer progress (Progress.cpp). The check download is shown span by span, as the
+    // client reports it; the installer's body as one transfer (see TTransferProgress).
     void IdHTTP1WorkBegin(TComponent* Sender, TWorkMode AWorkMode, std::int64_t AWorkCountMax);
     void IdHTTP1Work(TComponent* Sender, TWorkMode AWorkMode, std::int64_t AWorkCount);
 
@@ -116,6 +116,14 @@ private:
     std::string FormatEntryWith(CatalogueEntry e, const std::vector<FormatArg>& args) const;
     void SetStatus(const std::string& text) { Label1->SetCaption(text); }
     void PumpMessages();
+    // Progress display (Progress.cpp): a transfer begins at `position` of `max` bytes (0:
+    // unknown); `received` of its bytes arrived since, the bar standing at `position`.
+    void ShowTransferBegin(std::int64_t position, std::int64_t max);
+    // Sets the bar and the speed line; false in the first second (no speed yet).
+    bool ShowTransferProgress(std::int64_t position, std::int64_t received);
+    // Whole milliseconds since the transfer's begin, from wall-clock local times as an
+    // absolute value.
+    double ElapsedMs() const;
 
     // The three phases of RunUpdate; each returns whether the run goes on. A phase that
     // fails shows it through FailRun.
@@ -159,15 +167,15 @@ private:
     // Downloads the installer and, unless the run ended meanwhile, starts it and waits.
     void InstallAndWait(TFileDownload& download, const std::string& setup);
     // The installer download into the part file beside "setup.exe", continued when an
-    // earlier run left one for this offer, through the signed size bound and hash when
+    // earlier run left one for this offer, checked against the signed size and hash when
     // offers are verified. Throws on any failure: the mismatch with entry 67's text, a disk
     // too small for the announced size as EInstallerNoRoom with entry 68's.
     void DownloadInstaller(TFileDownload& download);
-    // The verified download: the part file kept from an earlier run is hashed first, then
-    // every new byte passes the signed size bound and the hash.
-    void DownloadVerifiedInstaller(TFileDownload& download);
-    // Feeds the `kept` bytes of the part file to `hashed`; a shorter file is a mismatch.
-    void HashKeptPart(TFileDownload& download, std::int64_t kept, THashingStream& hashed, const std::string& mismatch);
+    // The download has chosen what it writes: the free space is checked and the window
+    // shows the whole body from here on.
+    void InstallerBodyDecided(const DownloadStart& start);
+    // The installer's body arrived whole: the last progress and the end-of-transfer text.
+    void InstallerBodyEnded();
     // Throws EInstallerNoRoom when the update folder has less room than `needed` bytes.
     void CheckFreeSpace(std::int64_t needed);
     // A hidden run past its time budget ends by itself.
@@ -190,9 +198,8 @@ private:
     OfferVerdict verdict_{OfferCheck::Accepted};
     // Read transfers larger than the bar's 32-bit range are shown scaled down by this.
     std::int64_t progressScale_ = 1;
-    // The installer download while it runs: the bar starts at the bytes it continues after.
-    TFileDownload* installerDownload_ = nullptr;
-    std::int64_t progressBase_ = 0;
+    // The installer's body, aggregated over the client's spans.
+    TTransferProgress body_;
 };
 
 // Fixed texts that are not catalogue entries.

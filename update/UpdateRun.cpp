@@ -3,7 +3,6 @@
 // keep running (timer ticks, clicks, close requests); UpdateState tells them which phase
 // is running.
 
-#include "platform/crypto/HashingStream.h"
 #include "platform/runtime/Exception.h"
 #include "platform/runtime/LimitStream.h"
 #include "platform/runtime/Format.h"
@@ -15,6 +14,7 @@
 #include "update/SettingsFile.h"
 #include "update/UpdateFrm.h"
 
+#include <memory>
 #include <optional>
 
 using namespace platform;
@@ -201,23 +201,22 @@ void TUpdateFrm::RunInstallerPhase()
         env_.Sys.RemoveFile(setup);
         InstallAndWait(download, setup);
     } catch (const Exception& e) {
-        installerDownload_ = nullptr;
-        if (dynamic_cast<const EInstallerMismatch*>(&e) || dynamic_cast<const EStreamLimitExceeded*>(&e))
-            download.Discard(); // not what was signed: nothing of it is worth continuing
+        body_.Reset();
         FailRun(InstallerFailure(e));
     }
 }
 
 void TUpdateFrm::InstallAndWait(TFileDownload& download, const std::string& setup)
 {
-    installerDownload_ = &download;
     DownloadInstaller(download);
-    installerDownload_ = nullptr;
-    if (updateState_ == UpdateState::Ending)
+    if (updateState_ == UpdateState::Ending) {
+        body_.Reset();
         return; // a close was granted and the read ended normally: end quietly
+    }
+    InstallerBodyEnded();
     SetStatus(Entry(CatalogueEntry::SavingInstaller));
     PumpMessages();
-    download.Commit();
+    download.Commit(); // a signed offer's verdict comes first
     SetStatus(kInstallerStartingText);
     cancelBt->SetEnabled(false);
     ShowInfo(FormatEntry(CatalogueEntry::CloseInstances, installed_.AppName));
@@ -264,62 +263,45 @@ void TUpdateFrm::DownloadInstaller(TFileDownload& download)
 {
     // A part file is continued only for the same offer: the signed hash names it, or,
     // unsigned, the offered build.
+    std::string offer = "build " + std::to_string(offered_.WebBuild);
     if (VerifiesOffers()) {
-        download.Open(offered_.SetupPath, "sha256 " + HexDigest(verdict_.Installer.Sha256), true);
-        DownloadVerifiedInstaller(download);
+        const SignedInstaller& signedInstaller = verdict_.Installer;
+        offer = "sha256 " + HexDigest(signedInstaller.Sha256);
+        download.Require(std::make_unique<TSignedFileCheck>(signedInstaller, *env_.Crypto,
+                                                            Entry(CatalogueEntry::InstallerMismatch)));
+    }
+    download.Open(offered_.SetupPath, offer, true);
+    download.OnDecided = [this](const DownloadStart& start) { InstallerBodyDecided(start); };
+    body_.Expect();
+    download.Run(*IdHTTP1);
+}
+
+void TUpdateFrm::InstallerBodyDecided(const DownloadStart& start)
+{
+    CheckFreeSpace(start.Needed());
+    body_.Begin(start.Kept, start.Total);
+    ShowTransferBegin(start.Kept, start.Total > 0 ? start.Total : 0);
+}
+
+void TUpdateFrm::InstallerBodyEnded()
+{
+    if (body_.Begun()) {
+        SetStatus(Entry(CatalogueEntry::Downloading));
+        ShowTransferProgress(body_.Position(), body_.Received());
+    }
+    body_.Reset();
+    SetStatus(kTransferDoneText);
+    PumpMessages();
+}
+
+void TUpdateFrm::IdHTTP1WorkEnd(TComponent*, TWorkMode AWorkMode)
+{
+    if (AWorkMode == wmRead && body_.Expected()) {
+        // A piece of the installer's body: its end is told once, when the body ends.
+        body_.SpanEnd();
         return;
     }
-    download.Open(offered_.SetupPath, "build " + std::to_string(offered_.WebBuild), true);
-    download.OnStart = [this](std::int64_t, std::int64_t announced) { CheckFreeSpace(announced); };
-    download.Run(*IdHTTP1);
-}
-
-void TUpdateFrm::DownloadVerifiedInstaller(TFileDownload& download)
-{
-    const SignedInstaller& signedInstaller = verdict_.Installer;
-    const std::string mismatch = Entry(CatalogueEntry::InstallerMismatch);
-    // The bound sits next to the file so that a byte past the signed size is refused before
-    // it is stored; the hash sees every byte, those kept from an earlier run first. Both are
-    // made when the answer shows how many bytes are kept.
-    std::optional<TLimitStream> bounded;
-    std::optional<THashingStream> hashed;
-    std::int64_t kept = 0;
-    download.OnStart = [&](std::int64_t keptBytes, std::int64_t announced) {
-        kept = keptBytes;
-        if (kept > signedInstaller.Size)
-            throw EInstallerMismatch(mismatch);
-        CheckFreeSpace(announced >= 0 ? announced : signedInstaller.Size - kept);
-        hashed.reset();
-        bounded.emplace(download.File(), signedInstaller.Size - kept, mismatch);
-        hashed.emplace(*bounded, env_.Crypto->NewSha256());
-        HashKeptPart(download, kept, *hashed, mismatch);
-        download.SetDestination(*hashed);
-    };
-    download.Run(*IdHTTP1);
-    download.SetDestination(download.File());
-    if (updateState_ == UpdateState::Ending)
-        return; // cancelled: nothing is judged, the part is kept for the next run
-    if (!hashed || kept + bounded->Taken() != signedInstaller.Size || hashed->Final() != signedInstaller.Sha256)
-        throw EInstallerMismatch(mismatch);
-}
-
-void TUpdateFrm::HashKeptPart(TFileDownload& download, std::int64_t kept, THashingStream& hashed,
-                              const std::string& mismatch)
-{
-    constexpr std::size_t kPiece = std::size_t{1} << 20;
-    for (std::int64_t at = 0; at < kept;) {
-        const std::string piece = env_.Sys.ReadFilePart(download.PartPath(), at, kPiece);
-        if (piece.empty())
-            throw EInstallerMismatch(mismatch); // the part file is shorter than it was
-        hashed.Absorb(piece.data(), piece.size());
-        at += static_cast<std::int64_t>(piece.size());
-    }
-}
-
-void TUpdateFrm::IdHTTP1WorkEnd(TComponent*, TWorkMode)
-{
-    // Only the installer download announces its end; the check download's status line
-    // stays on "checking".
+    // The check download's status line stays on "checking".
     if (updateState_ != UpdateState::Checking)
         SetStatus(kTransferDoneText);
     PumpMessages();

@@ -3,6 +3,7 @@
 // The update run, its window and its settings.
 
 struct ContentRange;
+struct DownloadStart;
 struct InstalledSettings;
 struct OfferVerdict;
 struct OfferedSettings;
@@ -10,6 +11,8 @@ struct ResumeRecord;
 struct SignedInstaller;
 struct StartupSwitches;
 class TFileDownload;
+class TSignedFileCheck;
+class TTransferProgress;
 class TSettingsFile;
 class TUpdateFrm;
 struct UpdaterEnvironment;

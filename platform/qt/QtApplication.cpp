@@ -7,7 +7,9 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 
 #include <dlfcn.h>
 
@@ -104,6 +106,24 @@ bool QtApplication::PeekMessage()
         return false;
     // The main thread's dispatcher runs on GLib's default context (null).
     return pending(nullptr) != 0;
+}
+
+bool QtApplication::WaitSocketOrMessage(std::intptr_t socket, int timeoutMs)
+{
+    if (!IsMainThread())
+        return false;
+    // The notifier is turned off once it fired, so a readable socket that stays readable
+    // while a handler runs (a box opened by a message) does not fire again and again.
+    QSocketNotifier readable(static_cast<qintptr>(socket), QSocketNotifier::Read);
+    QObject::connect(&readable, &QSocketNotifier::activated, &readable, [&readable] { readable.setEnabled(false); });
+    QTimer limit;
+    if (timeoutMs >= 0) {
+        limit.setSingleShot(true);
+        limit.start(timeoutMs);
+    }
+    // Returns once something has been handled: the notifier, the timer, or the messages.
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    return true;
 }
 
 void QtApplication::Terminate()

@@ -39,6 +39,10 @@ public:
     // events. Other dispatchers offer no such look: there it answers false, so a caller
     // that pumps one message after a positive look simply does not pump (it never blocks).
     bool PeekMessage() override;
+    // Sleeps in the event dispatcher with a socket notifier on the socket and a timer for
+    // the limit, so that nothing wakes the thread while the server and the user are
+    // silent; then handles what arrived. Main thread only (false elsewhere).
+    bool WaitSocketOrMessage(std::intptr_t socket, int timeoutMs) override;
 
     // Safe from any thread.
     void Terminate() override;

@@ -15,4 +15,6 @@ void Application::Guard(const std::function<void()>& handler)
     }
 }
 
+bool Application::WaitSocketOrMessage(std::intptr_t, int) { return false; }
+
 } // namespace platform

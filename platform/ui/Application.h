@@ -4,6 +4,7 @@
 
 #include "platform/ui/forward.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -36,6 +37,12 @@ public:
     virtual bool HandleMessage() = 0;
     // True when a message is waiting; removes nothing.
     virtual bool PeekMessage() = 0;
+    // Sleeps until the socket (a descriptor of the platform's sockets) has data or its
+    // peer's close to read, a message arrives, or `timeoutMs` passes (-1: no limit), and
+    // handles the messages that arrived, as ProcessMessages does. False when this
+    // application cannot wait on a socket: the caller then waits in short slices and
+    // processes messages between them.
+    virtual bool WaitSocketOrMessage(std::intptr_t socket, int timeoutMs);
 
     // Asks the application to end: the loop ends once control returns to it. Nested
     // pumping and message boxes keep working after the request.

@@ -4,6 +4,7 @@
 
 #include "platform/headless/HeadlessApplication.h"
 #include "tests/support/FakeSystem.h"
+#include "update/TransferProgress.h"
 #include "update/UpdateFrm.h"
 
 #include <gtest/gtest.h>
@@ -42,14 +43,16 @@ struct Window : ::testing::Test {
 
 } // namespace
 
-TEST_F(Window, SpeedLineFollowsWholeSecondsAndTheLocaleSeparator)
+TEST_F(Window, SpeedLineFollowsTheMillisecondsAndTheLocaleSeparator)
 {
     Create();
     const std::string start = "Vitesse de téléchargement : 0 Ko/s ";
     EXPECT_EQ(SpeedAfter(4096, 2048, 0.999), start); // the whole first second
     EXPECT_EQ(SpeedAfter(4096, 2048, 1.0), "Vitesse de téléchargement : 2.00 Ko/s");
     EXPECT_EQ(SpeedAfter(4096, 1536, 2.0), "Vitesse de téléchargement : 0.75 Ko/s");
-    EXPECT_EQ(SpeedAfter(4096, 3072, 2.9), "Vitesse de téléchargement : 1.50 Ko/s"); // 2.9 s count as 2
+    // Not whole seconds: 3 KiB in 1.5 s are 2 KiB/s (whole seconds said 3), in 2.9 s 1.03.
+    EXPECT_EQ(SpeedAfter(4096, 3072, 1.5), "Vitesse de téléchargement : 2.00 Ko/s");
+    EXPECT_EQ(SpeedAfter(4096, 3072, 2.9), "Vitesse de téléchargement : 1.03 Ko/s");
     sys.separator = ',';
     EXPECT_EQ(SpeedAfter(4096, 2048, 1.0), "Vitesse de téléchargement : 2,00 Ko/s");
     // A clock set back during the transfer: the difference counts as an absolute value.
@@ -160,4 +163,40 @@ TEST_F(Window, CheckAddressLowersEverythingAndReplacesBlanks)
     EXPECT_EQ(
         f->CheckAddress(),
         "http://updates.example/update/index.php?checkupdate&app=my_app&version=2.0 beta&updatemode=appupdater&langid=1");
+}
+
+TEST(TransferProgress, SpansAddUpToOneBodyAndRefreshesAreSpacedOut)
+{
+    TTransferProgress p;
+    p.Expect();
+    // A refused answer's span before the body begins counts for nothing.
+    p.SpanBegin();
+    p.SpanWork(500);
+    p.SpanEnd();
+    p.Begin(1000, 5000);
+    EXPECT_EQ(p.Position(), 1000);
+    // Chunks: each span's running total, the ended ones added up.
+    for (std::int64_t count : {100, 300}) {
+        p.SpanBegin();
+        p.SpanWork(count / 2);
+        p.SpanWork(count);
+        p.SpanEnd();
+    }
+    p.SpanBegin();
+    p.SpanWork(50);
+    EXPECT_EQ(p.Received(), 450);
+    EXPECT_EQ(p.Position(), 1450);
+    EXPECT_EQ(p.Total(), 5000);
+
+    struct Step {
+        double atMs;
+        bool due;
+    } steps[] = {{1000, true}, {1010, false}, {1029, false},
+                 {1030, true}, {1059, false}, {900, true} /* the clock went back */,
+                 {929, false}};
+    for (const auto& s : steps)
+        EXPECT_EQ(p.RefreshDue(s.atMs), s.due) << s.atMs;
+    p.Reset();
+    EXPECT_FALSE(p.Expected());
+    EXPECT_FALSE(p.Begun());
 }

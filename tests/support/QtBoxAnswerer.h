@@ -44,6 +44,10 @@ public:
     QtBoxAnswerer(const QtBoxAnswerer&) = delete;
     QtBoxAnswerer& operator=(const QtBoxAnswerer&) = delete;
 
+    // Stops and restarts the polling, for a test that counts the wake-ups of the code under
+    // test while no box can come.
+    void Pause() { timer_.stop(); }
+    void Resume() { timer_.start(); }
     // Queues the answer for the next box.
     QtBoxAnswerer& Then(int answer);
     void SetPolicy(Policy policy) { policy_ = std::move(policy); }

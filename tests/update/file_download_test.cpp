@@ -4,6 +4,7 @@
 
 #include "http/IdException.h"
 #include "http/IdHTTP.h"
+#include "platform/posix/OpenSslCrypto.h"
 #include "tests/support/FakeSystem.h"
 #include "tests/support/ScriptedServer.h"
 #include "update/FileDownload.h"
@@ -127,7 +128,7 @@ struct Download : ::testing::Test {
     const std::string file = "/home/user/Documents/setup.exe";
     const std::string part = file + ".part";
     const std::string record = file + ".resume";
-    std::vector<std::pair<std::int64_t, std::int64_t>> starts; // OnStart's arguments
+    std::vector<std::pair<std::int64_t, std::int64_t>> starts; // OnDecided's kept and announced
 
     std::string Url(const ScriptedServer& s) { return "http://127.0.0.1:" + std::to_string(s.Port()) + "/setup.exe"; }
     void LeavePart(const std::string& bytes, const ResumeRecord& r)
@@ -140,7 +141,7 @@ struct Download : ::testing::Test {
     {
         TIdHTTP http(nullptr, sys);
         TFileDownload d(sys, file);
-        d.OnStart = [this](std::int64_t kept, std::int64_t announced) { starts.emplace_back(kept, announced); };
+        d.OnDecided = [this](const DownloadStart& s) { starts.emplace_back(s.Kept, s.Announced); };
         d.Open(url, offer, true);
         d.Run(http);
         d.Commit();
@@ -173,7 +174,7 @@ TEST_F(Download, AFreshDownloadLeavesTheFileAndNoPartOrRecord)
     EXPECT_EQ(sys.files.at(file), kWhole);
     EXPECT_FALSE(sys.files.count(part));
     EXPECT_FALSE(sys.files.count(record));
-    EXPECT_EQ(sys.flushes, 1); // on disk before the rename
+    EXPECT_EQ(sys.flushes, 0); // used from what the system holds: nothing forced to the disk
     EXPECT_EQ(starts, (std::vector<std::pair<std::int64_t, std::int64_t>>{{0, 10}}));
     EXPECT_FALSE(Has(server.Requests().at(0), "Range: bytes=0-"));
 }
@@ -303,12 +304,12 @@ TEST_F(Download, APartIsContinuedOrStartedOverAsTheAnswerSays)
     }
 }
 
-TEST_F(Download, AFailureInOnStartStopsBeforeAnyByteAndTheFileStaysAbsent)
+TEST_F(Download, AFailureInOnDecidedStopsBeforeAnyByteAndTheFileStaysAbsent)
 {
     ScriptedServer server({Script().ExpectRequest().Send(Answer("200 OK", {"ETag: \"v1\""}, kWhole)).Close()});
     TIdHTTP http(nullptr, sys);
     TFileDownload d(sys, file);
-    d.OnStart = [](std::int64_t, std::int64_t) { throw Exception("no room"); };
+    d.OnDecided = [](const DownloadStart&) { throw Exception("no room"); };
     d.Open(Url(server), "", true);
     EXPECT_THROW(d.Run(http), Exception);
     EXPECT_EQ(sys.files.at(part), "");
@@ -329,6 +330,131 @@ TEST_F(Download, AFullDiskIsAnErrorAndNeverAFile)
     EXPECT_THROW(d.Run(http), EWriteError);
     EXPECT_FALSE(sys.files.count(file));
     EXPECT_LE(sys.files.at(part).size(), 50000u);
+}
+
+// The publisher's size and hash of kWhole, checked by the download itself.
+struct SignedDownload : Download {
+    platform::OpenSslCrypto crypto;
+    SignedInstaller Signed(const std::string& bytes)
+    {
+        auto h = crypto.NewSha256();
+        h->Update(bytes.data(), bytes.size());
+        return {.Size = static_cast<std::int64_t>(bytes.size()), .Sha256 = h->Final()};
+    }
+    // One signed download of the URL, resuming; what OnDecided was handed.
+    DownloadStart RunSigned(const std::string& url, const SignedInstaller& expected)
+    {
+        TIdHTTP http(nullptr, sys);
+        TFileDownload d(sys, file);
+        d.Require(std::make_unique<TSignedFileCheck>(expected, crypto, "mismatch"));
+        DownloadStart start{.Kept = -1};
+        d.OnDecided = [&start](const DownloadStart& s) { start = s; };
+        d.Open(url, "sha", true);
+        d.Run(http);
+        d.Commit();
+        return start;
+    }
+};
+
+TEST_F(SignedDownload, OnlyTheSignedBytesBecomeTheFile)
+{
+    struct Case {
+        const char* name;
+        std::string served;   // the body the server sends
+        std::string leftPart; // a part left by an earlier run ("" none)
+        bool refused;
+    } cases[] = {
+        {.name = "the signed file", .served = kWhole, .leftPart = "", .refused = false},
+        {.name = "one byte too many", .served = kWhole + "!", .leftPart = "", .refused = true},
+        {.name = "one byte short", .served = kWhole.substr(0, 9), .leftPart = "", .refused = true},
+        {.name = "same size, other bytes", .served = "0123456780", .leftPart = "", .refused = true},
+        {.name = "a kept part that is not the signed start",
+         .served = "X123456789",
+         .leftPart = "X123",
+         .refused = true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sys.files.clear();
+        const std::string answer = c.leftPart.empty()
+                                       ? Answer("200 OK", {"ETag: \"v1\""}, c.served)
+                                       : Answer("206 Partial Content", {"Content-Range: bytes 4-9/10", "ETag: \"v1\""},
+                                                c.served.substr(c.leftPart.size()));
+        ScriptedServer server({Script().ExpectRequest().Send(answer).Close()});
+        if (!c.leftPart.empty())
+            LeavePart(c.leftPart, {.Address = Url(server), .ETag = "\"v1\"", .Size = 10, .Offer = "sha"});
+        bool refused = false;
+        try {
+            RunSigned(Url(server), Signed(kWhole));
+        } catch (const EInstallerMismatch& e) {
+            refused = true;
+            EXPECT_EQ(e.Message(), "mismatch");
+        }
+        EXPECT_EQ(refused, c.refused);
+        if (!c.refused) {
+            EXPECT_EQ(sys.files.at(file), kWhole);
+        } else {
+            // Nothing of a refused file is kept to be continued.
+            EXPECT_FALSE(sys.files.count(file));
+            EXPECT_FALSE(sys.files.count(part));
+            EXPECT_FALSE(sys.files.count(record));
+        }
+    }
+}
+
+TEST_F(SignedDownload, ACompletePartIsVerifiedAndUsedWithoutARequest)
+{
+    // A server with nothing to answer: a request would fail the download.
+    ScriptedServer server({});
+    const std::string url = Url(server);
+    LeavePart(kWhole, {.Address = url, .ETag = "\"v1\"", .Size = 10, .Offer = "sha"});
+    const DownloadStart start = RunSigned(url, Signed(kWhole));
+    EXPECT_EQ(sys.files.at(file), kWhole);
+    EXPECT_TRUE(server.Requests().empty());
+    EXPECT_EQ(start.Kept, 10);
+    EXPECT_EQ(start.Announced, 0);
+    EXPECT_EQ(start.Total, 10);
+
+    // A complete part with other bytes is not the signed file: downloaded again whole.
+    ScriptedServer again({Script().ExpectRequest().Send(Answer("200 OK", {"ETag: \"v1\""}, kWhole)).Close()});
+    LeavePart("9876543210", {.Address = Url(again), .ETag = "\"v1\"", .Size = 10, .Offer = "sha"});
+    EXPECT_EQ(RunSigned(Url(again), Signed(kWhole)).Kept, 0);
+    EXPECT_EQ(sys.files.at(file), kWhole);
+    ASSERT_EQ(again.Requests().size(), 1u);
+    EXPECT_FALSE(Has(again.Requests()[0], "Range: bytes=10-"));
+}
+
+TEST_F(Download, AnUnsignedCompletePartIsUsedWhenTheServerConfirmsItsValidator)
+{
+    struct Case {
+        const char* name;
+        std::string answer;
+        std::string installed;
+        std::int64_t kept;
+    } cases[] = {
+        {.name = "same file: 416",
+         .answer = Answer("416 Range Not Satisfiable", {"Content-Range: bytes */10"}, ""),
+         .installed = kWhole,
+         .kept = 10},
+        {.name = "changed file: 200 with the new one",
+         .answer = Answer("200 OK", {"ETag: \"v2\""}, "abcdefghij"),
+         .installed = "abcdefghij",
+         .kept = 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Script> scripts{Script().ExpectRequest().Send(c.answer).Close()};
+        ScriptedServer server(scripts);
+        LeavePart(kWhole, {.Address = Url(server), .ETag = "\"v1\"", .Size = 10, .Offer = "build 2"});
+        starts.clear();
+        Run(Url(server), "build 2");
+        EXPECT_EQ(sys.files.at(file), c.installed);
+        ASSERT_EQ(server.Requests().size(), 1u);
+        EXPECT_TRUE(Has(server.Requests()[0], "Range: bytes=10-")) << server.Requests()[0];
+        EXPECT_TRUE(Has(server.Requests()[0], "If-Range: \"v1\"")) << server.Requests()[0];
+        ASSERT_EQ(starts.size(), 1u);
+        EXPECT_EQ(starts[0].first, c.kept);
+    }
 }
 
 } // namespace

@@ -225,7 +225,7 @@ int Run(const Options& options)
                 // The new file keeps the permission bits of the one it replaces.
                 httpget::KeepMode(download->PartPath(), kind);
                 // The user's output, not an installer: no wait for the disk.
-                download->Commit(false);
+                download->Commit();
             } else if (target.file) {
                 TMemoryStream body;
                 http.Get(target.url, body);
