@@ -96,10 +96,10 @@ void TUpdateFrm::FailRun(const RunFailure& failure)
     ShowMsg(failure.Message, failure.Caption, failure.BoxType);
     cancelBt->SetEnabled(true);
     SetStatus(failure.Status);
+    // The cause goes first: the notes box shows two lines, and the product page's hint
+    // has the link below it anyway.
     if (failure.Notes)
-        Memo->SetLinesText(*failure.Notes);
-    if (failure.Reason)
-        Memo->AddLine(*failure.Reason);
+        Memo->SetLinesText(failure.Reason ? *failure.Reason + "\r\n" + *failure.Notes : *failure.Notes);
     if (failure.FollowUp)
         ShowMsg(*failure.FollowUp, "", MB_ICONINFORMATION);
     // Nobody is there to read the window, or its last box said that the updater closes.

@@ -160,11 +160,11 @@ TEST_F(Run, ServerDownShowsTheFailureAndKeepsTheWindowOpen)
     EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(CatalogueEntry::ServerUnreachable)));
     EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONINFORMATION);
     EXPECT_EQ(u.form->Label1->Caption(), Entry(CatalogueEntry::CheckFailed));
-    // The product page, then the line that names the cause.
-    EXPECT_EQ(
-        u.form->Memo->LinesText(),
-        "Veuillez visiter le site web http://127.0.0.1:1/product pour telecharger manuellement la mise a jour\r\n" +
-            Entry(CatalogueEntry::ReasonUnreachable) + "\r\n");
+    // The line that names the cause, then the product page.
+    EXPECT_EQ(u.form->Memo->LinesText(),
+              Entry(CatalogueEntry::ReasonUnreachable) +
+                  "\r\nVeuillez visiter le site web http://127.0.0.1:1/product pour telecharger manuellement la mise a "
+                  "jour\r\n");
     EXPECT_TRUE(WidgetOf(u.form.get())->isVisible());
     EXPECT_EQ(u.form->UpdateState(), UpdateState::Ending);
 }

@@ -133,9 +133,10 @@ TEST_F(SignedRun, AnAnswerThatDoesNotVerifyIsRefusedAndNothingIsDownloaded)
         EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONERROR);
         EXPECT_EQ(u.form->Label1->Caption(), Entry(CatalogueEntry::AnswerRefused));
         EXPECT_EQ(u.form->Memo->LinesText(),
-                  AsShown(Entry(CatalogueEntry::ManualUpdate))
+                  Entry(*ReasonEntry(ReasonOfVerdict(c.why))) + "\r\n" +
+                      AsShown(Entry(CatalogueEntry::ManualUpdate))
                           .replace(Entry(CatalogueEntry::ManualUpdate).find("%s"), 2, "http://127.0.0.1:1/product") +
-                      "\r\n" + Entry(*ReasonEntry(ReasonOfVerdict(c.why))) + "\r\n");
+                      "\r\n");
         EXPECT_EQ(server.Requests().size(), 1u) << "no installer may be asked for";
         EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
         EXPECT_FALSE(fs::exists(record));

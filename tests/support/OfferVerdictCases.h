@@ -24,7 +24,7 @@ struct OfferVerdictCase {
     enum class Keys { Publisher, Stranger, StrangerThenPublisher, NotBase64 } keys = Keys::Publisher;
     const char* app = "My App"; // the installed application
     OfferCheck want = OfferCheck::Accepted;
-    std::string reason = {};    // a part of the verdict's reason
+    std::string reason = {}; // a part of the verdict's reason
 };
 
 inline const std::vector<OfferVerdictCase>& OfferVerdictCases()
@@ -115,8 +115,8 @@ struct OfferKeys {
         };
         for (const auto& [key, value] : c.before)
             set(key, value);
-        std::string signature =
-            Base64Encode(platform::SignEcdsaP256Sha256(publisher.PrivateKeyPem, SignedOfferMessage(FieldsLookup(fields))));
+        std::string signature = Base64Encode(
+            platform::SignEcdsaP256Sha256(publisher.PrivateKeyPem, SignedOfferMessage(FieldsLookup(fields))));
         for (const auto& [key, value] : c.after) {
             if (key == kOfferSignatureKey)
                 signature = value;
