@@ -140,7 +140,10 @@ TEST_F(SilentRun, TheProgramEndsWithTheOutcomesStatusAndTheLogSaysWhy)
         {"a good offer, the log not writable", Signed(publisher), key, ExitStatus::Installed, "", true, "", true},
         {"up to date", Signed(publisher, {"--build", "2012"}), key, ExitStatus::Success,
          "up to date: installed build 2012, offered build 2012"},
-        {"no key", {"--size", "1000", "--rate", "0"}, "", ExitStatus::NoPublisherKey,
+        {"no key",
+         {"--size", "1000", "--rate", "0"},
+         "",
+         ExitStatus::NoPublisherKey,
          "offer: build 2013 is newer, but no publisher key is configured: a silent run installs nothing"},
         {"expired", Signed(publisher, {"--expires", "2001-01-01T00:00:00Z"}), key, ExitStatus::AnswerRefused,
          "verdict: refused, expired: the offer expired at 2001-01-01T00:00:00Z (now "},
@@ -152,7 +155,11 @@ TEST_F(SilentRun, TheProgramEndsWithTheOutcomesStatusAndTheLogSaysWhy)
          "installer failed: EInstallerMismatch: "},
         {"an installer that cannot be executed", Signed(publisher, {"--installer", notExecutable.string()}), key,
          ExitStatus::InstallerFailed, "installer: not started: Exec format error"},
-        {"server down", {}, key, ExitStatus::CheckFailed, "check failed: EIdConnectException: Socket Error # 10061  Connection refused."},
+        {"server down",
+         {},
+         key,
+         ExitStatus::CheckFailed,
+         "check failed: EIdConnectException: Socket Error # 10061  Connection refused."},
         {"an untrusted certificate",
          Signed(publisher, {"--tls-cert", (certs / "good.pem").string(), "--tls-key", (certs / "good.key").string()}),
          key, ExitStatus::CheckFailed, "check failed: EIdTLSCertificateRejected: "},
@@ -181,8 +188,7 @@ TEST_F(SilentRun, TheProgramEndsWithTheOutcomesStatusAndTheLogSaysWhy)
         const std::string log = Log();
         EXPECT_NE(log.find("Z start: \"My App\" version 1.0 build 2012; switches /silent"), std::string::npos) << log;
         EXPECT_NE(log.find("Z " + c.logLine), std::string::npos) << log;
-        EXPECT_NE(log.find("Z end: exit status " + std::to_string(ExitCode(c.want)) + "\n"), std::string::npos)
-            << log;
+        EXPECT_NE(log.find("Z end: exit status " + std::to_string(ExitCode(c.want)) + "\n"), std::string::npos) << log;
     }
 }
 
