@@ -211,3 +211,18 @@ TEST_F(SilentRun, NoWindowAndNoBoxAppearAtAnyMoment)
         EXPECT_TRUE(u.sys.sleeps.empty());
     }
 }
+
+TEST_F(SilentRun, ADiskWithoutRoomEndsWithItsOwnStatus)
+{
+    UpdateServer server(Signed(publisher));
+    Ini(server.Base(), publisherKey);
+    Updater u(folder, {"/silent"}, [] { return true; });
+    u.sys.freeSpace = 1000; // less than the signed installer
+    QtBoxAnswerer boxes;
+    u.Create();
+    ASSERT_TRUE(u.RunUntilTerminated(20000));
+    EXPECT_TRUE(boxes.Boxes().empty()) << Describe(boxes);
+    EXPECT_EQ(u.form->ExitStatus(), ExitStatus::NoRoom);
+    EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
+    EXPECT_NE(Log().find("Z installer failed: EInstallerNoRoom: "), std::string::npos) << Log();
+}
