@@ -23,7 +23,7 @@ void TUpdateFrm::Timer1Timer(TComponent*)
 {
     // The timer keeps ticking for the whole life of the program; only the first tick with
     // a connection starts the run. Ticks also come inside the run's downloads, which is
-    // where a hidden run that has gone on too long is stopped.
+    // where an unattended (hidden or silent) run that has gone on too long is stopped.
     if (HiddenBudgetSpent()) {
         log_.Write("time budget of " + std::to_string(env_.HiddenRunBudgetMs / 1000) +
                    " s spent: the unattended run ends");
