@@ -27,7 +27,8 @@ int main(int argc, char** argv)
     platform::PosixSystem sys;
     platform::OpenSslTls tls;
 
-    if (ScanStartupSwitches(params).Hidden)
+    // Neither a hidden nor a silent run shows its main form.
+    if (const StartupSwitches sw = ScanStartupSwitches(params); sw.Hidden || sw.Silent)
         app.SetShowMainForm(false);
 
     TForm85 mainForm;

@@ -23,7 +23,8 @@ int main(int argc, char** argv)
     platform::Win32UiBackend ui(app);
     platform::Win32System sys;
 
-    if (ScanStartupSwitches(params).Hidden)
+    // Neither a hidden nor a silent run shows its main form.
+    if (const StartupSwitches sw = ScanStartupSwitches(params); sw.Hidden || sw.Silent)
         app.SetShowMainForm(false);
 
     TForm85 mainForm;

@@ -13,7 +13,7 @@ logged to stdout.
 
 Usage: server.py [--port 0] [--build 2013] [--version 1.1] [--notes TEXT]
                  [--installer demo/installer.sh] [--size BYTES] [--rate BYTES_PER_S]
-                 [--signoffer PATH --key PRIVATE.pem [--app NAME] [--expires-days D]]
+                 [--signoffer PATH --key PRIVATE.pem [--app NAME] [--expires-days D | --expires UTC]]
                  [--tamper KEY=VALUE ...] [--setup-flip] [--setup-extra N] [--setup-short N]
                  [--endless] [--tls-cert CERT.pem --tls-key KEY.pem]
 With --signoffer the check reply is a signed offer for the installer it serves, made by the
@@ -60,6 +60,7 @@ def main():
     ap.add_argument("--key", default="", help="the publisher's private key for --signoffer")
     ap.add_argument("--app", default="My App", help="AppName of the signed offer")
     ap.add_argument("--expires-days", default="30")
+    ap.add_argument("--expires", default="", help="an absolute UTC expiry (YYYY-MM-DDTHH:MM:SSZ) instead")
     ap.add_argument("--tamper", action="append", default=[], help="KEY=VALUE: change a reply key after signing")
     ap.add_argument("--setup-flip", action="store_true", help="change one byte of the installer after signing")
     ap.add_argument("--setup-extra", type=int, default=0, help="bytes added to the installer after signing")
@@ -93,7 +94,8 @@ def main():
         reply = subprocess.run(
             [args.signoffer, "sign", "--key", args.key, "--app", args.app, "--build", args.build,
              "--version", args.version, "--notes", notes, "--url", setup,
-             "--expires-days", args.expires_days, setup_file.name],
+             *(["--expires", args.expires] if args.expires else ["--expires-days", args.expires_days]),
+             setup_file.name],
             check=True, capture_output=True).stdout.decode("utf-8")
         for t in args.tamper:
             key, value = t.split("=", 1)

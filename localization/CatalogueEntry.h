@@ -1,6 +1,10 @@
 #pragma once
-// The catalogue entries the updater shows, by name. Each value is the entry's number, which
-// is also its key in the language files' "-Strings-" section, so the numbers never change.
+// The catalogue entries the updater shows, by name. Entries up to 64 are numbered: the value
+// is the entry's number, which is also its key in the language files' "-Strings-" section,
+// a numbering that language files of other applications share, so those numbers never
+// change. Texts that are the updater's own (above 64) are not numbered in any file: their
+// value is only a place in the catalogue, and their key in a language file is their name,
+// in section "-Messages-". A file's strings 65 and above therefore have no effect.
 // Each entry declares how many "%s" arguments its text is formatted with; the updater
 // formats through TFormattedEntry<N>, whose conversion from a name fails to compile when N
 // is not the declared count, and reads plain texts through TPlainEntry, which only accepts
@@ -32,19 +36,37 @@ enum class CatalogueEntry : int {
     DownloadFailed = 62,    // message after the installer download failed
     CloseInstances = 63,    // message before the installer starts; the application name
     SavingInstaller = 64,   // status line while the installer is saved
-    AnswerUnverified = 65,  // message when the check answer fails the signature check
-    AnswerRefused = 66,     // status line after the check answer was refused
-    InstallerMismatch = 67, // message when the installer is not the one that was signed
-    NoRoom = 68,            // message when the disk lacks room: MiB needed, folder, MiB free
+    // The updater's own texts, by key name (see kCatalogueEntries).
+    AnswerUnverified = 65,       // message when the check answer fails the signature check
+    AnswerRefused = 66,          // status line after the check answer was refused
+    InstallerMismatch = 67,      // message when the installer is not the one that was signed
+    NoRoom = 68,                 // message when the disk lacks room: MiB needed, folder, MiB free
+    AlreadyRunning = 69,         // another run for this application is going on; the application
+    InstallerNotStarted = 70,    // the downloaded installer could not be started; the system's reason
+    ReasonCertificate = 71,      // reason line: the server's certificate is not trusted
+    ReasonSecureConnection = 72, // reason line: the secure connection failed otherwise
+    ReasonProxyCredentials = 73, // reason line: the proxy refused the credentials
+    ReasonProxy = 74,            // reason line: the proxy could not be reached
+    ReasonUnreachable = 75,      // reason line: the server could not be reached
+    ReasonHttpStatus = 76,       // reason line: the server answered an error; its status line
+    ReasonAnswerTooLong = 77,    // reason line: the answer is longer than the updater takes
+    ReasonExpired = 78,          // reason line: the offer has expired (the clock)
+    ReasonNotSigned = 79,        // reason line: not signed by this publisher
+    ReasonOtherApplication = 80, // reason line: the offer is for another application
+    ReasonMalformed = 81,        // reason line: the signed offer is not well formed
 };
 
 struct CatalogueEntryInfo {
     CatalogueEntry Entry;
-    int Arguments; // the number of "%s" its text is formatted with
+    int Arguments;             // the number of "%s" its text is formatted with
+    const char* Key = nullptr; // the key in "-Messages-"; none for a numbered entry
 };
 
+// The highest numbered entry; the entries above it are the updater's own texts.
+inline constexpr int kNumberedEntryCount = 64;
+
 // Every named entry in ascending order, with its count of format arguments.
-inline constexpr std::array<CatalogueEntryInfo, 22> kCatalogueEntries = {{
+inline constexpr std::array<CatalogueEntryInfo, 35> kCatalogueEntries = {{
     {CatalogueEntry::CloseCaption, 0},
     {CatalogueEntry::CloseQuestion, 0},
     {CatalogueEntry::Online, 0},
@@ -63,13 +85,35 @@ inline constexpr std::array<CatalogueEntryInfo, 22> kCatalogueEntries = {{
     {CatalogueEntry::DownloadFailed, 0},
     {CatalogueEntry::CloseInstances, 1},
     {CatalogueEntry::SavingInstaller, 0},
-    {CatalogueEntry::AnswerUnverified, 0},
-    {CatalogueEntry::AnswerRefused, 0},
-    {CatalogueEntry::InstallerMismatch, 0},
-    {CatalogueEntry::NoRoom, 3},
+    {CatalogueEntry::AnswerUnverified, 0, "AnswerUnverified"},
+    {CatalogueEntry::AnswerRefused, 0, "AnswerRefused"},
+    {CatalogueEntry::InstallerMismatch, 0, "InstallerMismatch"},
+    {CatalogueEntry::NoRoom, 3, "NoRoom"},
+    {CatalogueEntry::AlreadyRunning, 1, "AlreadyRunning"},
+    {CatalogueEntry::InstallerNotStarted, 1, "InstallerNotStarted"},
+    {CatalogueEntry::ReasonCertificate, 0, "ReasonCertificate"},
+    {CatalogueEntry::ReasonSecureConnection, 0, "ReasonSecureConnection"},
+    {CatalogueEntry::ReasonProxyCredentials, 0, "ReasonProxyCredentials"},
+    {CatalogueEntry::ReasonProxy, 0, "ReasonProxy"},
+    {CatalogueEntry::ReasonUnreachable, 0, "ReasonUnreachable"},
+    {CatalogueEntry::ReasonHttpStatus, 1, "ReasonHttpStatus"},
+    {CatalogueEntry::ReasonAnswerTooLong, 0, "ReasonAnswerTooLong"},
+    {CatalogueEntry::ReasonExpired, 0, "ReasonExpired"},
+    {CatalogueEntry::ReasonNotSigned, 0, "ReasonNotSigned"},
+    {CatalogueEntry::ReasonOtherApplication, 0, "ReasonOtherApplication"},
+    {CatalogueEntry::ReasonMalformed, 0, "ReasonMalformed"},
 }};
 
 constexpr int EntryNumber(CatalogueEntry e) { return static_cast<int>(e); }
+
+// The "-Messages-" key of an own entry; null for a numbered one or a value that is not named.
+constexpr const char* EntryKey(CatalogueEntry e)
+{
+    for (const CatalogueEntryInfo& info : kCatalogueEntries)
+        if (info.Entry == e)
+            return info.Key;
+    return nullptr;
+}
 
 // The declared count of format arguments; -1 for a value that is not a named entry.
 constexpr int ArgumentCount(CatalogueEntry e)

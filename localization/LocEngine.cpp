@@ -51,12 +51,25 @@ void TLocEngine::ReadStrings()
     }
 }
 
+namespace {
+
+// In this order, so that "%/" can write a bar that the first step does not break.
+std::string WithLineBreaks(const std::string& text) { return ReplaceAll(ReplaceAll(text, "|", "\r\n"), "%/", "|"); }
+
+} // namespace
+
 void TLocEngine::GetString(int number, std::string& dest) const
 {
     if (number < 1 || static_cast<std::size_t>(number) > FStrings.size())
         return;
-    // In this order, so that "%/" can write a bar that the first step does not break.
-    dest = ReplaceAll(ReplaceAll(FStrings[static_cast<std::size_t>(number) - 1], "|", "\r\n"), "%/", "|");
+    dest = WithLineBreaks(FStrings[static_cast<std::size_t>(number) - 1]);
+}
+
+void TLocEngine::GetNamedString(std::string_view key, std::string& dest) const
+{
+    if (!FIniFile || !FIniFile->ValueExists(kMessagesSection, key))
+        return;
+    dest = WithLineBreaks(Decode(FIniFile->ReadString(kMessagesSection, key, "")));
 }
 
 std::string TLocEngine::Decode(const std::string& text) const { return FIsUTF8 ? DecodeUtf8Text(text) : text; }

@@ -6,7 +6,7 @@
 //     TLocEngine engine(system);               // platform::System reads the file
 //     engine.LoadLanguageFile(exeDir + "Languages/french.lng");   // or none at all
 //     TMessageCatalogue catalogue;             // French defaults (MessageCatalogue.h)
-//     catalogue.Load(engine);                  // entries 1..68 from "-Strings-"
+//     catalogue.Load(engine);                  // 1..64 from "-Strings-", own texts from "-Messages-"
 //     engine.TranslateForm(form);              // section "TUpdateFrm", else "UpdateFrm"
 //     std::string title = Format(catalogue.Entry(CatalogueEntry::Title), {appName});
 //
@@ -17,6 +17,8 @@
 //     [-Strings-]
 //     1=...                    ; numbered strings 1, 2, 3... up to the first gap;
 //                              ; "|" is a line break (CR LF), "%/" a literal "|"
+//     [-Messages-]
+//     AnswerRefused=...        ; the updater's own texts by name, same replacements
 //     [TUpdateFrm]
 //     -Caption-=...            ; the window's caption
 //     cancelBt=Cancel          ; component texts by component name (rules in TranslateComponent)
@@ -54,6 +56,9 @@ public:
     // Stores string `number` (from 1) in `dest` with every "|" replaced by CR LF and then
     // every "%/" by "|"; leaves `dest` alone when the table holds fewer strings.
     void GetString(int number, std::string& dest) const;
+    // Stores the "-Messages-" value of `key` in `dest`, decoded and with the same two
+    // replacements as GetString; leaves `dest` alone when the file has no such key.
+    void GetNamedString(std::string_view key, std::string& dest) const;
 
     // Relabels the form and the components it owns from the section named after its class
     // (or that name without a leading "T" when the full name's section does not exist):
@@ -74,6 +79,9 @@ public:
 
     static constexpr std::string_view kHeaderSection = "-Header-";
     static constexpr std::string_view kStringsSection = "-Strings-";
+    // The updater's own texts, by name: kept apart from the numbering that language files
+    // of other applications share.
+    static constexpr std::string_view kMessagesSection = "-Messages-";
     static constexpr std::string_view kCaptionKey = "-Caption-";
     static constexpr std::string_view kDefaultUIFont = "MS Sans Serif";
 

@@ -8,7 +8,8 @@
 namespace {
 
 // The built-in texts, entry 1 first. The source is UTF-8, the narrow code page on Linux.
-// Entries the updater never shows hold placeholders that keep the numbering.
+// Entries the updater never shows hold placeholders that keep the numbering. Entries above
+// 64 are the updater's own texts, found in language files by name.
 constexpr std::string_view kDefaults[TMessageCatalogue::kEntryCount] = {
     "Message 1",
     "Message 2",
@@ -114,6 +115,23 @@ constexpr std::string_view kDefaults[TMessageCatalogue::kEntryCount] = {
     "Espace disque insuffisant pour télécharger la mise à jour.\r\n"
     "Il faut %s Mo libres dans le dossier %s ; il n'y en a que %s Mo.\r\n"
     "Libérez de la place, puis relancez la mise à jour.",
+    // 69: another run for this application is in progress; %s = application name
+    "Une mise à jour de %s est déjà en cours.",
+    // 70: the downloaded installer could not be started; %s = the system's reason
+    "Le programme d'installation téléchargé n'a pas pu être lancé :\r\n%s\r\n"
+    "Fermeture du programme de mises à jour.",
+    // 71-81: the line that names the cause of a failed check or a refused answer
+    "Cause : le certificat du serveur de mise à jour n'est pas reconnu comme fiable.",
+    "Cause : la connexion sécurisée au serveur de mise à jour a échoué.",
+    "Cause : le proxy a refusé les identifiants.",
+    "Cause : le proxy ne répond pas.",
+    "Cause : le serveur de mise à jour ne répond pas.",
+    "Cause : le serveur de mise à jour a répondu par une erreur (%s).",
+    "Cause : la réponse du serveur de mise à jour est trop longue.",
+    "Cause : l'offre de mise à jour a expiré ; vérifiez l'horloge de l'ordinateur.",
+    "Cause : l'offre n'est pas signée par cet éditeur.",
+    "Cause : l'offre concerne une autre application.",
+    "Cause : l'offre signée est mal formée.",
 };
 
 std::size_t IndexOf(int number)
@@ -146,8 +164,11 @@ const std::string& TMessageCatalogue::Default(int number)
 
 void TMessageCatalogue::Load(const TLocEngine& engine)
 {
-    for (int n = 1; n <= kEntryCount; ++n)
+    for (int n = 1; n <= kNumberedCount; ++n)
         engine.GetString(n, FEntries[IndexOf(n)]);
+    for (const CatalogueEntryInfo& info : kCatalogueEntries)
+        if (info.Key)
+            engine.GetNamedString(info.Key, FEntries[IndexOf(EntryNumber(info.Entry))]);
 }
 
 void LoadMessageCatalogue(TMessageCatalogue& catalogue, const TLocEngine& engine) { catalogue.Load(engine); }

@@ -1,8 +1,10 @@
 #pragma once
-// The message catalogue: the 68 numbered texts from which the updater takes every
-// message, status line, speed line and title it shows. Each entry starts with its
-// built-in French text; Load replaces entry n by string n of the language file's
+// The message catalogue: the texts from which the updater takes every message, status
+// line, speed line and title it shows. Each entry starts with its built-in French text.
+// Entries 1..64 are numbered: Load replaces entry n by string n of the language file's
 // "-Strings-" section when the file has that many strings (keys 1..n without a gap).
+// The entries above 64 are the updater's own texts: Load replaces each by the value of its
+// key name in section "-Messages-", and a file's strings above 64 never reach them.
 //
 // The catalogue is an ordinary object held by whoever creates it (the update window),
 // filled once after the language file is loaded and only read afterwards. Entries with
@@ -17,7 +19,9 @@
 
 class TMessageCatalogue {
 public:
-    static constexpr int kEntryCount = 68;
+    // Every entry: the numbered ones, then the updater's own texts.
+    static constexpr int kEntryCount = 81;
+    static constexpr int kNumberedCount = kNumberedEntryCount;
     // The entries the updater shows; the others keep the numbering shared with the
     // language files of other applications and are never shown.
     static constexpr std::array<int, kCatalogueEntries.size()> kShownEntries = [] {
@@ -37,24 +41,29 @@ public:
     static const std::string& Default(int number);
     static const std::string& Default(CatalogueEntry e) { return Default(EntryNumber(e)); }
 
-    // Fills entries 1..kEntryCount in ascending order with GetString: an entry the engine has no
-    // string for keeps its text.
+    // Fills entries 1..kNumberedCount in ascending order with GetString, then the own texts
+    // with GetNamedString: an entry the engine has no text for keeps its text.
     void Load(const TLocEngine& engine);
 
 private:
     std::array<std::string, kEntryCount> FEntries;
 };
 
-// The named entries are distinct catalogue entries, in ascending order.
+// The named entries are distinct catalogue entries, in ascending order; every entry above
+// the numbered ones is named and has a key, and no numbered entry has one.
 static_assert([] {
     int last = 0;
+    int own = 0;
     for (const CatalogueEntryInfo& info : kCatalogueEntries) {
         const int n = EntryNumber(info.Entry);
         if (n <= last || n > TMessageCatalogue::kEntryCount || info.Arguments < 0)
             return false;
+        if ((n > kNumberedEntryCount) != (info.Key != nullptr))
+            return false;
+        own += n > kNumberedEntryCount;
         last = n;
     }
-    return true;
+    return own == TMessageCatalogue::kEntryCount - kNumberedEntryCount;
 }());
 
 // The start-up fill of the catalogue from the engine; the same as catalogue.Load(engine).

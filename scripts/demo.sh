@@ -125,9 +125,10 @@ else
     sleep 0.3; shot 4-refused "the changed installer refused"
     xdotool key --clearmodifiers Return
     sleep 1; xdotool key --clearmodifiers Return
-    # As after any failed download the window stays open for its user; the demo closes it.
-    sleep 1; kill "$updater" 2>/dev/null || true
+    # The last box said that the updater closes, and it does (killed only if it did not).
+    ( sleep 5; kill "$updater" 2>/dev/null && echo "the updater did not end after its last box" >&2 ) & guard=$!
     wait "$updater" 2>/dev/null || true
+    kill "$guard" 2>/dev/null || true
     status=0
     [ -e "$out/home/Demo App/Update/setup.exe" ] && status=1
     [ -e "$UPDATER_DEMO_RECORD" ] && status=1
@@ -150,5 +151,6 @@ else
   echo "-- setup.exe: not downloaded"
 fi
 echo "-- the installer:"; sed 's/^/   /' "$UPDATER_DEMO_RECORD" 2>/dev/null || echo "   (not started)"
+echo "-- $folder/update.log:"; sed 's/^/   /' "$folder/update.log" 2>/dev/null || echo "   (none)"
 echo "-- the updater's exit status: $status"
 exit "$status"

@@ -83,6 +83,21 @@ for _ in $(seq 100); do grep -q '^PORT ' "$work/demo-https.out" 2>/dev/null && b
 export UPDATER_DEMO_HTTPS_PORT="$(sed -n 's/^PORT \([0-9]*\).*/\1/p' "$work/demo-https.out" | head -1)"
 [ -n "$UPDATER_DEMO_HTTPS_PORT" ] || { echo "https demo server did not start"; cat "$work/demo-https.out"; exit 1; }
 
+# The demo server signing its offers with a publisher key made for the run, for the silent
+# runs of update.exe; the signing tool comes from the Linux build (build/), when there is one.
+if [ -x build/bin/signoffer ]; then
+  build/bin/signoffer keygen "$work/publisher.pem" >"$work/publisher.pub"
+  export UPDATER_PUBLISHER_KEY="$(cat "$work/publisher.pub")"
+  python3 -u demo/server.py --installer "$bin/fake_setup.exe" --size 0 --rate 100000000 \
+    --signoffer build/bin/signoffer --key "$work/publisher.pem" >"$work/demo-signed.out" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do grep -q '^PORT ' "$work/demo-signed.out" 2>/dev/null && break; sleep 0.1; done
+  export UPDATER_SIGNED_DEMO_PORT="$(sed -n 's/^PORT \([0-9]*\).*/\1/p' "$work/demo-signed.out" | head -1)"
+  [ -n "$UPDATER_SIGNED_DEMO_PORT" ] || { echo "signing demo server did not start"; cat "$work/demo-signed.out"; exit 1; }
+else
+  echo "(no build/bin/signoffer: the silent update.exe runs are skipped)"
+fi
+
 # Cases whose expected texts are UTF-8 bytes, the narrow code page on Linux: on Windows the
 # same texts are Windows-1252, which win32_codepage_test checks instead.
 filter_of() {

@@ -133,38 +133,104 @@ std::optional<std::int64_t> ParseSetupSize(std::string_view text)
     return v;
 }
 
+const char* OfferCheckName(OfferCheck check)
+{
+    switch (check) {
+    case OfferCheck::Accepted:
+        return "accepted";
+    case OfferCheck::NoUsableKey:
+        return "no usable key";
+    case OfferCheck::Unsigned:
+        return "unsigned";
+    case OfferCheck::BadSignature:
+        return "bad signature";
+    case OfferCheck::WrongApplication:
+        return "another application";
+    case OfferCheck::Expired:
+        return "expired";
+    case OfferCheck::Malformed:
+        return "malformed";
+    }
+    return "unknown";
+}
+
+namespace {
+
+std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+// The signature over the message, by one of the keys: the index of the key that verifies,
+// or nothing.
+std::optional<std::size_t> VerifyingKey(const platform::Crypto& crypto, const std::vector<std::string>& keys,
+                                        const std::string& message, const std::string& signature)
+{
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        if (crypto.VerifyEcdsaP256Sha256(keys[i], message, signature))
+            return i;
+    return std::nullopt;
+}
+
+// The fields a verified signature covers, judged for this installation and this moment.
+OfferVerdict JudgeSignedFields(const OfferLookup& lookup, std::string_view appName, TDateTime nowUtc)
+{
+    const std::string app = lookup("AppName");
+    if (app != appName)
+        return {OfferCheck::WrongApplication,
+                {},
+                "AppName " + Quoted(app) + " is not the installed application " + Quoted(appName)};
+    const std::string expiresText = lookup("Expires");
+    const std::string sizeText = lookup("SetupSize");
+    const std::string shaText = lookup("SetupSha256");
+    const auto expires = ParseUtcTimestamp(expiresText);
+    if (!expires)
+        return {
+            OfferCheck::Malformed, {}, "Expires " + Quoted(expiresText) + " is not a UTC time YYYY-MM-DDTHH:MM:SSZ"};
+    const auto size = ParseSetupSize(sizeText);
+    if (!size)
+        return {OfferCheck::Malformed,
+                {},
+                "SetupSize " + Quoted(sizeText) + " is not a decimal size of at most " +
+                    std::to_string(kMaxSetupSizeDigits) + " digits"};
+    const auto sha = ParseSha256Hex(shaText);
+    if (!sha)
+        return {OfferCheck::Malformed, {}, "SetupSha256 " + Quoted(shaText) + " is not 64 lower-case hex digits"};
+    if (!(*expires > nowUtc))
+        return {OfferCheck::Expired,
+                {},
+                "the offer expired at " + expiresText + " (now " + FormatUtcTimestamp(nowUtc) +
+                    "): check the computer's clock"};
+    return {OfferCheck::Accepted, SignedInstaller{*size, *sha},
+            "expires " + expiresText + ", installer " + sizeText + " bytes, SHA-256 " + shaText};
+}
+
+} // namespace
+
 OfferVerdict VerifyOffer(const platform::Crypto& crypto, std::string_view publicKeys, const OfferLookup& lookup,
                          std::string_view appName, TDateTime nowUtc)
 {
     const std::vector<std::string> keys = ParsePublicKeys(publicKeys);
     if (keys.empty())
-        return {OfferCheck::NoUsableKey};
-    const std::optional<std::string> signature = Base64Decode(lookup(kOfferSignatureKey));
+        return {OfferCheck::NoUsableKey, {}, "none of the configured keys is base64"};
+    const std::string signatureText = lookup(kOfferSignatureKey);
+    if (signatureText.empty())
+        return {OfferCheck::Unsigned, {}, "the answer has no Signature"};
+    const std::optional<std::string> signature = Base64Decode(signatureText);
     if (!signature || signature->empty())
-        return {OfferCheck::Unsigned};
+        return {OfferCheck::Unsigned, {}, "the Signature is not base64"};
 
-    const std::string message = SignedOfferMessage(lookup);
-    bool verified = false;
-    for (const std::string& key : keys)
-        if (crypto.VerifyEcdsaP256Sha256(key, message, *signature)) {
-            verified = true;
-            break;
-        }
-    if (!verified)
-        return {OfferCheck::BadSignature};
+    const auto key = VerifyingKey(crypto, keys, SignedOfferMessage(lookup), *signature);
+    if (!key)
+        return {OfferCheck::BadSignature,
+                {},
+                "no configured key verifies the signature (" + std::to_string(keys.size()) + " key" +
+                    (keys.size() == 1 ? "" : "s") + " tried)"};
 
     // The signature holds: the fields below are the publisher's, but they must still fit
     // this installation and this moment.
-    if (lookup("AppName") != appName)
-        return {OfferCheck::WrongApplication};
-    const auto expires = ParseUtcTimestamp(lookup("Expires"));
-    const auto size = ParseSetupSize(lookup("SetupSize"));
-    const auto sha = ParseSha256Hex(lookup("SetupSha256"));
-    if (!expires || !size || !sha)
-        return {OfferCheck::Malformed};
-    if (!(*expires > nowUtc))
-        return {OfferCheck::Expired};
-    return {OfferCheck::Accepted, SignedInstaller{*size, *sha}};
+    OfferVerdict verdict = JudgeSignedFields(lookup, appName, nowUtc);
+    if (verdict.Check == OfferCheck::Accepted)
+        verdict.Reason = "signed by configured key " + std::to_string(*key + 1) + " of " + std::to_string(keys.size()) +
+                         ", " + verdict.Reason;
+    return verdict;
 }
 
 std::optional<std::string> SignedValueProblem(std::string_view value)

@@ -91,7 +91,13 @@ struct SignedInstaller {
 struct OfferVerdict {
     OfferCheck Check = OfferCheck::Unsigned;
     SignedInstaller Installer{}; // meaningful only when accepted
+    // What decided the verdict, for the log and the publisher's tool: which field, which
+    // time, which key (English, one line, no secret).
+    std::string Reason{};
 };
+
+// The verdict's name as the log and the tool print it ("accepted", "expired", ...).
+const char* OfferCheckName(OfferCheck check);
 
 // Verifies the offer that `lookup` reads against `publicKeys` (the "PublicKey" text) for
 // the application `appName`, at `nowUtc`.

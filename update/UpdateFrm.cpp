@@ -86,6 +86,7 @@ TUpdateFrm::TUpdateFrm(const UpdaterEnvironment& env, TComponent* owner) : TForm
     IdHTTP1->OnWorkBegin = [this](TComponent* s, TWorkMode m, std::int64_t max) { IdHTTP1WorkBegin(s, m, max); };
     IdHTTP1->OnWork = [this](TComponent* s, TWorkMode m, std::int64_t n) { IdHTTP1Work(s, m, n); };
     IdHTTP1->OnWorkEnd = [this](TComponent* s, TWorkMode m) { IdHTTP1WorkEnd(s, m); };
+    IdHTTP1->OnStatus = [this](TComponent*, TIdStatus status, const std::string& text) { LogStatus(status, text); };
 
     // Loaded inactive with 1 ms slices; the creation handler activates it.
     IdAntiFreeze1 = new TIdAntiFreeze(this, env_.App, "IdAntiFreeze1");
@@ -96,7 +97,11 @@ TUpdateFrm::TUpdateFrm(const UpdaterEnvironment& env, TComponent* owner) : TForm
     OnCloseQuery = [this](TComponent* s, bool& canClose) { FormCloseQuery(s, canClose); };
 }
 
-TUpdateFrm::~TUpdateFrm() = default;
+TUpdateFrm::~TUpdateFrm()
+{
+    // The window lives until the program ends, so its status is the one the process exits with.
+    log_.Write("end: exit status " + std::to_string(ExitCode(exitStatus_)));
+}
 
 void TUpdateFrm::FormCreate(TComponent*)
 {
@@ -110,6 +115,8 @@ void TUpdateFrm::FormCreate(TComponent*)
         hiddenMode_ = true;
     }
     silentMode_ = sw.Silent;
+    if (silentMode_)
+        SetVisible(false); // never shown, not even for an offer
     if (sw.LangId)
         langId_ = *sw.LangId;
     updateFolder_ = env_.Sys.FallbackFolder();
@@ -124,11 +131,13 @@ void TUpdateFrm::FormCreate(TComponent*)
     LoadMessageCatalogue(catalogue_, *engine_);
     engine_->TranslateForm(*this);
 
-    if (!hiddenMode_)
+    if (!Unattended())
         SetVisible(true);
 
     installed_ = ReadInstalledSettings(env_.Sys, env_.UpdateServer, env_.HomePage, env_.PublicKey);
     updateFolder_ = FormUpdateFolder(env_.Sys, installed_.AppName);
+    log_.Open(updateFolder_ + kUpdateLogName);
+    LogStart();
     ConfigureUpdateClientTls(*IdHTTP1, env_.Tls, installed_.CAFile);
 
     const std::string title = FormatEntry(CatalogueEntry::Title, installed_.AppName);
@@ -145,7 +154,8 @@ void TUpdateFrm::FormCreate(TComponent*)
 
 void TUpdateFrm::FormCloseQuery(TComponent*, bool& CanClose)
 {
-    if (updateState_ != UpdateState::Waiting) {
+    // A silent run has nobody to ask: it is never shown, and a close that reaches it is granted.
+    if (updateState_ != UpdateState::Waiting && !silentMode_) {
         // Asked even in hidden mode: the user closing the window must confirm a running update.
         CanClose = env_.App.MessageBox(nullptr, Entry(CatalogueEntry::CloseQuestion),
                                        Entry(CatalogueEntry::CloseCaption), MB_YESNOCANCEL) == IDYES;
@@ -164,3 +174,26 @@ std::string TUpdateFrm::FormatEntryWith(CatalogueEntry e, const std::vector<Form
 }
 
 void TUpdateFrm::cancelBtClick(TComponent*) { Close(); }
+
+void TUpdateFrm::LogStart()
+{
+    std::string switches;
+    if (silentMode_)
+        switches += " /silent";
+    if (hiddenMode_)
+        switches += " /hidden";
+    switches += " /langid=" + std::to_string(langId_);
+    const char* language = langId_ == 0 ? "french.lng" : langId_ == 1 ? "english.lng" : "built-in texts";
+    log_.Write("start: \"" + installed_.AppName + "\" version " + installed_.LocalVersion + " build " +
+               LogNumber(installed_.LocalBuild) + "; switches" + switches + "; language " + language + "; offers " +
+               (VerifiesOffers() ? "verified" : "not verified (no publisher key)"));
+}
+
+void TUpdateFrm::LogStatus(TIdStatus status, const std::string& text)
+{
+    // The connection's road (resolving, connecting to the server or to a proxy); the
+    // closing steps add nothing a reader needs.
+    if (status == hsDisconnecting || status == hsDisconnected)
+        return;
+    log_.Write("connection: " + text);
+}

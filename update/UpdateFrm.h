@@ -18,10 +18,12 @@
 #include "platform/ui/Timer.h"
 #include "update/FileDownload.h"
 #include "update/ExitStatus.h"
+#include "update/RunReason.h"
 #include "update/Settings.h"
 #include "update/SignedOffer.h"
 #include "update/TransferProgress.h"
 #include "update/UpdateFolder.h"
+#include "update/UpdateLog.h"
 #include "update/UpdateState.h"
 #include "update/UpdaterEnvironment.h"
 #include "platform/crypto/forward.h"
@@ -77,15 +79,28 @@ public:
     void IdHTTP1Work(TComponent* Sender, TWorkMode AWorkMode, std::int64_t AWorkCount);
 
     // Prompts and the installer hand-off (Prompts.cpp).
+    // Shows nothing (and answers 0) in a hidden or silent run.
     int ShowMsg(const std::string& text, const std::string& caption, int kind);
     void ShowInfo(const std::string& text);
-    void RunAndWait(const std::string& fileName, const std::string& params, int showCmd);
+    // How the installer went: started and waited for (its exit status when the system
+    // tells it), or not started, with the system's reason.
+    struct InstallerRun {
+        bool Started = false;
+        std::optional<int> ExitCode{};
+        std::string Error{};
+    };
+    // Starts the installer and waits for it; reports nothing itself.
+    InstallerRun RunAndWait(const std::string& fileName, const std::string& params, int showCmd);
     void Label3Click(TComponent* Sender);
 
     // Process-wide values of the run.
     bool HiddenMode() const { return hiddenMode_; }
     // The "/silent" switch: no window and no box; the outcome is the exit status.
     bool SilentMode() const { return silentMode_; }
+    // Nobody is watching: a hidden run before its offer, or a silent run. Such a run has a
+    // time budget and nobody to cancel it.
+    bool Unattended() const { return hiddenMode_ || silentMode_; }
+    const TUpdateLog& Log() const { return log_; }
     // What the process exits with once the run has ended.
     ::ExitStatus ExitStatus() const { return exitStatus_; }
     int LangId() const { return langId_; }
@@ -143,21 +158,40 @@ private:
         std::string Caption{}; // empty: the application title
         int BoxType = 0;
         std::string Status{};
-        std::optional<std::string> Notes{};    // replaces the notes box
-        std::optional<std::string> FollowUp{}; // an information box after the status line
-        bool EndsRun = false;                  // the run state becomes Ending
+        std::optional<std::string> Notes{};           // replaces the notes box
+        std::optional<std::string> Reason{};          // a line added to the notes box: the cause
+        std::optional<std::string> FollowUp{};        // an information box after the status line
+        bool EndsRun = false;                         // the run state becomes Ending
+        bool EndsProgram = false;                     // the program ends after the boxes
+        ::ExitStatus Outcome = ::ExitStatus::Success; // what a silent run exits with
+        std::string LogText{};                        // the failure as the log says it
     };
     void FailRun(const RunFailure& failure);
     // A failed check, or a refused answer: `message` in a box, `status`, the product page
-    // in the notes box, and the run is over.
-    RunFailure CheckFailure(TPlainEntry message, TPlainEntry status, int boxType) const;
-    // A failed installer download or hand-off: the failure's text; the run stays in its
-    // phase, so that closing the window still asks.
+    // in the notes box and the line naming `reason`, and the run is over.
+    RunFailure CheckFailure(TPlainEntry message, TPlainEntry status, int boxType, RunReason reason,
+                            const std::string& detail) const;
+    // A failed installer download or hand-off: the failure's text, then that the updater
+    // closes, and it does.
     RunFailure InstallerFailure(const Exception& e) const;
-    // Whether the run started in hidden mode (before the offer, or shown for it).
-    bool RunWasHidden() const { return hiddenMode_ || shownForOffer_; }
-    // Ends the program: a granted close, or a hidden run out of time.
+    // The reason line of a failed check or a refused answer; nothing for RunReason::None.
+    std::optional<std::string> ReasonLine(RunReason reason, const std::string& detail) const;
+    // Whether the run started in hidden mode (before the offer, or shown for it), or is silent.
+    bool RunWasHidden() const { return hiddenMode_ || shownForOffer_ || silentMode_; }
+    // Ends the program: a granted close, or an unattended run out of time.
     void EndRun();
+    // The terminate request that ends the program, with the end line of the log.
+    void EndProgram(const std::string& why);
+    // The exit status of a silent run; interactive and hidden runs keep Success.
+    void SetOutcome(::ExitStatus status);
+    void LogStart();
+    void LogStatus(TIdStatus status, const std::string& text);
+    // The verdict on a newer offer in a silent run: false when it must not be installed.
+    bool SilentRunMayInstall();
+    // The installer started and waited for; the program then ends.
+    void HandOver(const std::string& setup);
+    // The download's line of the log: status, bytes, resumed from, time and speed.
+    void LogDownload(TFileDownload& download, TDateTime started);
 
     // The check download, bounded by kMaxCheckAnswerSize, saved as "webinfo.ini"; false
     // when it failed (the failure has been shown) or the run is ending.
@@ -178,13 +212,15 @@ private:
     void InstallerBodyEnded();
     // Throws EInstallerNoRoom when the update folder has less room than `needed` bytes.
     void CheckFreeSpace(std::int64_t needed);
-    // A hidden run past its time budget ends by itself.
+    // An unattended run past its time budget ends by itself.
     bool HiddenBudgetSpent();
 
     const UpdaterEnvironment& env_;
     bool hiddenMode_ = false;
     bool silentMode_ = false;
     ::ExitStatus exitStatus_ = ::ExitStatus::Success;
+    TUpdateLog log_{env_.Sys};
+    bool endLogged_ = false;
     int langId_ = 0;
     ::UpdateState updateState_ = ::UpdateState::Waiting;
     std::unique_ptr<TLocEngine> engine_;

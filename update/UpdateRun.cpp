@@ -23,8 +23,11 @@ void TUpdateFrm::Timer1Timer(TComponent*)
 {
     // The timer keeps ticking for the whole life of the program; only the first tick with
     // a connection starts the run. Ticks also come inside the run's downloads, which is
-    // where a hidden run that has gone on too long is stopped.
+    // where an unattended (hidden or silent) run that has gone on too long is stopped.
     if (HiddenBudgetSpent()) {
+        log_.Write("time budget of " + std::to_string(env_.HiddenRunBudgetMs / 1000) +
+                   " s spent: the unattended run ends");
+        SetOutcome(updateState_ == UpdateState::Installing ? ExitStatus::InstallerFailed : ExitStatus::CheckFailed);
         EndRun();
         return;
     }
@@ -34,7 +37,7 @@ void TUpdateFrm::Timer1Timer(TComponent*)
 
 bool TUpdateFrm::HiddenBudgetSpent()
 {
-    if (!hiddenMode_ || updateState_ == UpdateState::Ending)
+    if (!Unattended() || updateState_ == UpdateState::Ending)
         return false;
     const double ms = (env_.Sys.Now() - createdAt_) * 86400000.0;
     return ms >= env_.HiddenRunBudgetMs;
@@ -45,8 +48,23 @@ void TUpdateFrm::EndRun()
     // Ends a download in progress: the waiting Get returns or fails, and the phase that
     // waited sees the state.
     IdHTTP1->CloseConnection();
-    env_.App.Terminate();
+    EndProgram("the run was closed");
     updateState_ = UpdateState::Ending;
+}
+
+void TUpdateFrm::EndProgram(const std::string& why)
+{
+    if (!endLogged_) {
+        endLogged_ = true;
+        log_.Write("ending: " + why);
+    }
+    env_.App.Terminate();
+}
+
+void TUpdateFrm::SetOutcome(::ExitStatus status)
+{
+    if (silentMode_)
+        exitStatus_ = status;
 }
 
 bool TUpdateFrm::IsConnected() { return env_.ConnectionTest ? env_.ConnectionTest() : env_.Sys.IsConnected(); }
@@ -73,39 +91,65 @@ void TUpdateFrm::RunUpdate()
 
 void TUpdateFrm::FailRun(const RunFailure& failure)
 {
+    log_.Write(failure.LogText);
+    SetOutcome(failure.Outcome);
     ShowMsg(failure.Message, failure.Caption, failure.BoxType);
     cancelBt->SetEnabled(true);
     SetStatus(failure.Status);
+    // The cause goes first: the notes box shows two lines, and the product page's hint
+    // has the link below it anyway.
     if (failure.Notes)
-        Memo->SetLinesText(*failure.Notes);
+        Memo->SetLinesText(failure.Reason ? *failure.Reason + "\r\n" + *failure.Notes : *failure.Notes);
     if (failure.FollowUp)
         ShowMsg(*failure.FollowUp, "", MB_ICONINFORMATION);
-    if (RunWasHidden())
-        env_.App.Terminate(); // nobody is there to read the window
+    // Nobody is there to read the window, or its last box said that the updater closes.
+    if (RunWasHidden() || failure.EndsProgram)
+        EndProgram("after the failure");
     if (failure.EndsRun)
         updateState_ = UpdateState::Ending;
 }
 
-TUpdateFrm::RunFailure TUpdateFrm::CheckFailure(TPlainEntry message, TPlainEntry status, int boxType) const
+std::optional<std::string> TUpdateFrm::ReasonLine(RunReason reason, const std::string& detail) const
+{
+    const std::optional<CatalogueEntry> entry = ReasonEntry(reason);
+    if (!entry)
+        return std::nullopt;
+    if (*entry == CatalogueEntry::ReasonHttpStatus)
+        return FormatEntry(CatalogueEntry::ReasonHttpStatus, detail);
+    return catalogue_.Entry(*entry);
+}
+
+TUpdateFrm::RunFailure TUpdateFrm::CheckFailure(TPlainEntry message, TPlainEntry status, int boxType, RunReason reason,
+                                                const std::string& detail) const
 {
     return {.Message = Entry(message),
             .BoxType = boxType,
             .Status = Entry(status),
             .Notes = FormatEntry(CatalogueEntry::ManualUpdate, installed_.HomePage),
+            .Reason = ReasonLine(reason, detail),
             .EndsRun = true};
 }
 
 TUpdateFrm::RunFailure TUpdateFrm::InstallerFailure(const Exception& e) const
 {
+    const std::string logText = std::string("installer failed: ") + e.ClassName() + ": " + e.Message();
     // A disk without room says all there is to say in its own box; any other failure shows
-    // its text under "Error", then that the download failed.
+    // its text under "Error", then that the download failed and the updater closes, which
+    // it then does.
     if (dynamic_cast<const EInstallerNoRoom*>(&e))
-        return {.Message = e.Message(), .BoxType = MB_ICONERROR, .Status = Entry(CatalogueEntry::UpdateFailed)};
+        return {.Message = e.Message(),
+                .BoxType = MB_ICONERROR,
+                .Status = Entry(CatalogueEntry::UpdateFailed),
+                .Outcome = ExitStatus::NoRoom,
+                .LogText = logText};
     return {.Message = e.Message(),
             .Caption = kErrorCaption,
             .BoxType = MB_ICONERROR,
             .Status = Entry(CatalogueEntry::UpdateFailed),
-            .FollowUp = Entry(CatalogueEntry::DownloadFailed)};
+            .FollowUp = Entry(CatalogueEntry::DownloadFailed),
+            .EndsProgram = true,
+            .Outcome = ExitStatus::InstallerFailed,
+            .LogText = logText};
 }
 
 bool TUpdateFrm::RunCheckPhase()
@@ -113,13 +157,20 @@ bool TUpdateFrm::RunCheckPhase()
     if (!DownloadCheckAnswer() || !AcceptOffer())
         return false;
     offered_ = ReadOfferedSettings(env_.Sys, updateFolder_);
+    log_.Write(
+        "offer: build " + LogNumber(offered_.WebBuild) + ", version " + offered_.WebVersion + ", installer " +
+        offered_.SetupPath +
+        (VerifiesOffers() ? ", " + std::to_string(verdict_.Installer.Size) + " bytes signed" : ", size not signed"));
     Memo->AddLine(offered_.WhatNews);
     SetStatus(Entry(CatalogueEntry::Checking));
 
     // Equal builds count as up to date.
     if (installed_.LocalBuild >= offered_.WebBuild) {
+        log_.Write("up to date: installed build " + LogNumber(installed_.LocalBuild) + ", offered build " +
+                   LogNumber(offered_.WebBuild));
         ShowMsg(Entry(CatalogueEntry::UpToDate), "", MB_ICONINFORMATION);
-        env_.App.Terminate();
+        SetOutcome(ExitStatus::Success);
+        EndProgram("up to date");
         return false;
     }
     return true;
@@ -133,7 +184,11 @@ bool TUpdateFrm::DownloadCheckAnswer()
         PumpMessages();
         TMemoryStream reply;
         TLimitStream bounded(reply, kMaxCheckAnswerSize, "The update server's answer is too long.");
-        IdHTTP1->Get(CheckAddress(), bounded);
+        const std::string address = CheckAddress();
+        log_.Write("check: " + address);
+        IdHTTP1->Get(address, bounded);
+        log_.Write("check answer: " + IdHTTP1->Response().ResponseText + ", " + std::to_string(reply.Size()) +
+                   " bytes");
         if (updateState_ == UpdateState::Ending) {
             // The user confirmed a close while the answer arrived and the read still ended
             // normally: what came may be partial, so it is neither saved nor judged. The
@@ -142,7 +197,12 @@ bool TUpdateFrm::DownloadCheckAnswer()
         }
         env_.Sys.WriteFile(OfferedSettingsPath(updateFolder_), reply.Bytes());
     } catch (...) {
-        FailRun(CheckFailure(CatalogueEntry::ServerUnreachable, CatalogueEntry::CheckFailed, MB_ICONINFORMATION));
+        const FailureCause cause = ClassifyFailure(std::current_exception());
+        RunFailure failure = CheckFailure(CatalogueEntry::ServerUnreachable, CatalogueEntry::CheckFailed,
+                                          MB_ICONINFORMATION, cause.Reason, cause.Message);
+        failure.Outcome = ExitStatus::CheckFailed;
+        failure.LogText = "check failed: " + cause.ClassName + ": " + cause.Message;
+        FailRun(failure);
         return false;
     }
     return true;
@@ -151,7 +211,8 @@ bool TUpdateFrm::DownloadCheckAnswer()
 bool TUpdateFrm::AcceptOffer()
 {
     if (!VerifiesOffers()) {
-        verdict_ = {OfferCheck::Accepted};
+        verdict_ = {OfferCheck::Accepted, {}, "not verified: no publisher key is configured"};
+        log_.Write("verdict: " + verdict_.Reason);
         return true;
     }
     // The saved file is read through the same reader as the offered settings, so the texts
@@ -164,17 +225,42 @@ bool TUpdateFrm::AcceptOffer()
         const TDateTime nowUtc = env_.Sys.Now() + env_.Sys.UtcBiasMinutes() / 1440.0;
         verdict_ = VerifyOffer(*env_.Crypto, installed_.PublicKey, lookup, installed_.AppName, nowUtc);
     } else {
-        verdict_ = {OfferCheck::NoUsableKey}; // nothing to verify with: refuse
+        verdict_ = {OfferCheck::NoUsableKey, {}, "no security services to verify with"}; // refuse
     }
-    if (verdict_.Check == OfferCheck::Accepted)
+    const std::string verdictText = std::string(OfferCheckName(verdict_.Check)) + ": " + verdict_.Reason;
+    if (verdict_.Check == OfferCheck::Accepted) {
+        log_.Write("verdict: " + verdictText);
         return true;
+    }
     // The answer stays saved as it came, for whoever looks into the refusal.
-    FailRun(CheckFailure(CatalogueEntry::AnswerUnverified, CatalogueEntry::AnswerRefused, MB_ICONERROR));
+    RunFailure failure = CheckFailure(CatalogueEntry::AnswerUnverified, CatalogueEntry::AnswerRefused, MB_ICONERROR,
+                                      ReasonOfVerdict(verdict_.Check), "");
+    failure.Outcome = ExitStatus::AnswerRefused;
+    failure.LogText = "verdict: refused, " + verdictText;
+    FailRun(failure);
+    return false;
+}
+
+bool TUpdateFrm::SilentRunMayInstall()
+{
+    // Nobody is asked, so only an offer that a publisher's key verified is taken: an
+    // unverified one is never installed without a person's consent.
+    if (VerifiesOffers()) {
+        log_.Write("offer: taken without a question (silent run, verified offer)");
+        return true;
+    }
+    log_.Write("offer: build " + LogNumber(offered_.WebBuild) +
+               " is newer, but no publisher key is configured: a silent run installs nothing");
+    SetOutcome(ExitStatus::NoPublisherKey);
+    IdHTTP1->CloseConnection();
+    EndProgram("newer build offered without a publisher key");
     return false;
 }
 
 bool TUpdateFrm::RunOfferPhase()
 {
+    if (silentMode_)
+        return SilentRunMayInstall();
     if (hiddenMode_) {
         hiddenMode_ = false;
         shownForOffer_ = true;
@@ -182,10 +268,13 @@ bool TUpdateFrm::RunOfferPhase()
     }
     const std::string offer = FormatEntry(CatalogueEntry::Offer, installed_.AppName, installed_.LocalVersion,
                                           offered_.WebVersion, offered_.WhatNews);
-    if (ShowMsg(offer, "", MB_ICONINFORMATION | MB_YESNOCANCEL) == IDYES)
+    if (ShowMsg(offer, "", MB_ICONINFORMATION | MB_YESNOCANCEL) == IDYES) {
+        log_.Write("offer: accepted by the user");
         return true;
+    }
+    log_.Write("offer: declined");
     IdHTTP1->CloseConnection();
-    env_.App.Terminate();
+    EndProgram("offer declined");
     return false;
 }
 
@@ -208,23 +297,63 @@ void TUpdateFrm::RunInstallerPhase()
 
 void TUpdateFrm::InstallAndWait(TFileDownload& download, const std::string& setup)
 {
+    log_.Write("download: " + offered_.SetupPath);
+    const TDateTime started = env_.Sys.Now();
     DownloadInstaller(download);
     if (updateState_ == UpdateState::Ending) {
         body_.Reset();
+        log_.Write("download: closed while it ran; the part is kept");
         return; // a close was granted and the read ended normally: end quietly
     }
+    LogDownload(download, started);
     InstallerBodyEnded();
     SetStatus(Entry(CatalogueEntry::SavingInstaller));
     PumpMessages();
     download.Commit(); // a signed offer's verdict comes first
+    log_.Write("installer saved: " + setup);
     SetStatus(kInstallerStartingText);
     cancelBt->SetEnabled(false);
     ShowInfo(FormatEntry(CatalogueEntry::CloseInstances, installed_.AppName));
-    RunAndWait(setup, "/update", SW_SHOW);
+    HandOver(setup);
+}
+
+void TUpdateFrm::LogDownload(TFileDownload& download, TDateTime started)
+{
+    if (download.UsedCompletePart()) {
+        log_.Write("download: the part kept from an earlier run is complete (" + std::to_string(body_.Position()) +
+                   " bytes); nothing new was downloaded");
+        return;
+    }
+    const std::int64_t resumed = body_.Kept();
+    const std::int64_t total = body_.Position(); // the kept bytes and the new ones
+    const double seconds = (env_.Sys.Now() - started) * 86400.0;
+    const double kibPerSecond = seconds > 0 ? static_cast<double>(total - resumed) / 1024.0 / seconds : 0.0;
+    log_.Write("download: " + IdHTTP1->Response().ResponseText + ", " + std::to_string(total) +
+               " bytes (resumed from " + std::to_string(resumed) + ") in " + LogNumber(seconds, 3) + " s, " +
+               LogNumber(kibPerSecond, 1) + " KiB/s");
+}
+
+void TUpdateFrm::HandOver(const std::string& setup)
+{
+    log_.Write("installer: starting " + setup + " /update");
+    const InstallerRun run = RunAndWait(setup, "/update", SW_SHOW);
     updateState_ = UpdateState::InstallerFinished;
+    if (!run.Started) {
+        // Nothing ran, so there is nothing to pause for: the box says why and the updater ends.
+        log_.Write("installer: not started: " + run.Error);
+        SetOutcome(ExitStatus::InstallerFailed);
+        if (!silentMode_)
+            env_.App.ShowMessage(FormatEntry(CatalogueEntry::InstallerNotStarted, run.Error));
+        EndProgram("the installer could not be started");
+        return;
+    }
+    log_.Write("installer: ended with exit status " + (run.ExitCode ? std::to_string(*run.ExitCode) : "unknown"));
+    SetOutcome(ExitStatus::Installed);
     PumpMessages();
-    env_.Sys.Sleep(4000);
-    env_.App.Terminate();
+    // The pause lets a person read the window's last words; a silent run has none.
+    if (!silentMode_)
+        env_.Sys.Sleep(4000);
+    EndProgram("the installer has ended");
 }
 
 namespace {

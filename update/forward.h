@@ -15,4 +15,5 @@ class TSignedFileCheck;
 class TTransferProgress;
 class TSettingsFile;
 class TUpdateFrm;
+class TUpdateLog;
 struct UpdaterEnvironment;

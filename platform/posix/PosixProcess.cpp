@@ -37,6 +37,10 @@ public:
             pid_t r = waitpid(pid_, &status, WNOHANG);
             if (r == pid_) {
                 ended_ = true;
+                if (WIFEXITED(status))
+                    exitCode_ = WEXITSTATUS(status);
+                else if (WIFSIGNALED(status))
+                    exitCode_ = 128 + WTERMSIG(status);
                 return WaitResult::Ended;
             }
             if (r < 0 && errno != EINTR)
@@ -47,9 +51,12 @@ public:
         }
     }
 
+    std::optional<int> ExitCode() const override { return exitCode_; }
+
 private:
     pid_t pid_;
     bool ended_ = false;
+    std::optional<int> exitCode_;
 };
 
 } // namespace

@@ -21,6 +21,9 @@ public:
     virtual ~Process() = default;
     // Waits at most `ms` for the program to end. Failed when it cannot be waited for.
     virtual WaitResult Wait(int ms) = 0;
+    // The program's exit status once Wait has seen it end; nothing before, or when the
+    // system cannot tell (a program ended by a signal gives 128 plus the signal's number).
+    virtual std::optional<int> ExitCode() const = 0;
 };
 
 class System {

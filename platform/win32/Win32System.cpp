@@ -60,8 +60,12 @@ public:
         if (!handle_)
             return WaitResult::Failed;
         switch (::WaitForSingleObject(handle_, static_cast<DWORD>(ms < 0 ? 0 : ms))) {
-        case WAIT_OBJECT_0:
+        case WAIT_OBJECT_0: {
+            DWORD code = 0;
+            if (::GetExitCodeProcess(handle_, &code))
+                exitCode_ = static_cast<int>(code);
             return WaitResult::Ended;
+        }
         case WAIT_TIMEOUT:
             return WaitResult::Timeout;
         default:
@@ -69,8 +73,11 @@ public:
         }
     }
 
+    std::optional<int> ExitCode() const override { return exitCode_; }
+
 private:
     HANDLE handle_;
+    std::optional<int> exitCode_;
 };
 
 } // namespace

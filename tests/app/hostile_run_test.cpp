@@ -336,4 +336,29 @@ TEST(HostileRun, AHiddenRunEndsByItselfWhenItsTimeBudgetIsSpent)
     }
 }
 
+TEST(HostileRun, ASilentRunHasTheSameTimeBudgetAndSaysTheCheckFailed)
+{
+    // Nobody can cancel a silent run: out of time, it ends by itself, and its status tells
+    // that the check did not come through.
+    FakeSystem sys;
+    HeadlessApplication app;
+    sys.files["/opt/app/update.ini"] = "[Current]\nAppName=My App\n";
+    UpdaterEnvironment env{app,
+                           sys,
+                           {"/opt/app/update", "/silent"},
+                           "http://127.0.0.1:9/update/",
+                           "http://127.0.0.1/home",
+                           [] { return false; }};
+    env.HiddenRunBudgetMs = 60000;
+    TUpdateFrm form(env);
+    form.DoCreate();
+    EXPECT_TRUE(form.Unattended());
+    EXPECT_FALSE(form.Visible());
+    sys.now += 60001 / 86400000.0;
+    form.Timer1Timer(nullptr);
+    EXPECT_TRUE(app.Terminated());
+    EXPECT_EQ(form.ExitStatus(), ExitStatus::CheckFailed);
+    EXPECT_TRUE(app.Boxes().empty());
+}
+
 } // namespace

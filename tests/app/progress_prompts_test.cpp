@@ -136,15 +136,22 @@ TEST_F(Window, InstallerWaitPumpsEveryFiftyMillisecondsAndEnds)
     EXPECT_EQ(sys.waits, 1);
 }
 
-TEST_F(Window, InstallerThatCannotStartShowsTheSystemsText)
+TEST_F(Window, InstallerWaitReportsHowTheProgramWent)
 {
     Create();
+    // Not started: the system's text, and nothing shown here (the run says it).
     sys.startError = 13;
-    f->RunAndWait("/setup.exe", "/update", SW_SHOW);
-    ASSERT_EQ(app.Boxes().size(), 1u);
-    EXPECT_TRUE(app.Boxes()[0].Simple);
-    EXPECT_EQ(app.Boxes()[0].Text, "error 13");
-    EXPECT_EQ(app.Boxes()[0].Caption, "Mise à jour My App");
+    const auto refused = f->RunAndWait("/setup.exe", "/update", SW_SHOW);
+    EXPECT_FALSE(refused.Started);
+    EXPECT_EQ(refused.Error, "error 13");
+    EXPECT_TRUE(app.Boxes().empty());
+    // Started and ended: its exit status.
+    sys.startError = 0;
+    sys.files["/setup.exe"] = "#!/bin/sh\n";
+    sys.exitCode = 3;
+    const auto ended = f->RunAndWait("/setup.exe", "/update", SW_SHOW);
+    EXPECT_TRUE(ended.Started);
+    EXPECT_EQ(ended.ExitCode, 3);
 }
 
 TEST_F(Window, ProductPageLinkOpensTheAddressWithATrailingSlash)

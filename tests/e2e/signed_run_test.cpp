@@ -133,7 +133,8 @@ TEST_F(SignedRun, AnAnswerThatDoesNotVerifyIsRefusedAndNothingIsDownloaded)
         EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONERROR);
         EXPECT_EQ(u.form->Label1->Caption(), Entry(CatalogueEntry::AnswerRefused));
         EXPECT_EQ(u.form->Memo->LinesText(),
-                  AsShown(Entry(CatalogueEntry::ManualUpdate))
+                  Entry(*ReasonEntry(ReasonOfVerdict(c.why))) + "\r\n" +
+                      AsShown(Entry(CatalogueEntry::ManualUpdate))
                           .replace(Entry(CatalogueEntry::ManualUpdate).find("%s"), 2, "http://127.0.0.1:1/product") +
                       "\r\n");
         EXPECT_EQ(server.Requests().size(), 1u) << "no installer may be asked for";

@@ -61,9 +61,21 @@ TEST_P(ShippedLanguageFile, HeaderAndCompleteStringTable)
     EXPECT_TRUE(loaded.engine.IsUTF8());
     EXPECT_FALSE(loaded.engine.UIFont().empty());
     EXPECT_NE(loaded.engine.UIFont(), "MS Sans Serif"); // a face that Linux has
-    ASSERT_EQ(loaded.engine.Strings().size(), static_cast<std::size_t>(TMessageCatalogue::kEntryCount));
+    ASSERT_EQ(loaded.engine.Strings().size(), static_cast<std::size_t>(TMessageCatalogue::kNumberedCount));
     // Nothing beyond the table, which would mean a gap in the numbering.
-    EXPECT_FALSE(loaded.engine.IniFile()->ValueExists("-Strings-", std::to_string(TMessageCatalogue::kEntryCount + 1)));
+    EXPECT_FALSE(
+        loaded.engine.IniFile()->ValueExists("-Strings-", std::to_string(TMessageCatalogue::kNumberedCount + 1)));
+    // The updater's own texts, each under its key and no other key beside them.
+    const auto lines = loaded.engine.IniFile()->SectionLines("-Messages-");
+    std::size_t keys = 0;
+    for (const auto& line : lines)
+        keys += line.IsKey;
+    EXPECT_EQ(keys, static_cast<std::size_t>(TMessageCatalogue::kEntryCount - TMessageCatalogue::kNumberedCount));
+    for (const CatalogueEntryInfo& info : kCatalogueEntries) {
+        if (info.Key) {
+            EXPECT_TRUE(loaded.engine.IniFile()->ValueExists("-Messages-", info.Key)) << info.Key;
+        }
+    }
 }
 
 TEST_P(ShippedLanguageFile, ShownEntriesKeepTheirPlaceholders)

@@ -71,6 +71,22 @@ TEST(MessageCatalogue, DefaultsOfTheShownEntriesAreExact)
         {68, "Espace disque insuffisant pour t" + kEAcute + "l" + kEAcute + "charger la mise " + kAGrave +
                  " jour.\r\nIl faut %s Mo libres dans le dossier %s ; il n'y en a que %s Mo.\r\nLib" + kEAcute +
                  "rez de la place, puis relancez la mise " + kAGrave + " jour."},
+        {69, "Une mise " + kAGrave + " jour de %s est d" + kEAcute + "j" + kAGrave + " en cours."},
+        {70, "Le programme d'installation t" + kEAcute + "l" + kEAcute + "charg" + kEAcute + " n'a pas pu " + kECirc +
+                 "tre lanc" + kEAcute + " :\r\n%s\r\nFermeture du programme de mises " + kAGrave + " jour."},
+        {71, "Cause : le certificat du serveur de mise " + kAGrave + " jour n'est pas reconnu comme fiable."},
+        {72, "Cause : la connexion s" + kEAcute + "curis" + kEAcute + "e au serveur de mise " + kAGrave + " jour a " +
+                 kEAcute + "chou" + kEAcute + "."},
+        {73, "Cause : le proxy a refus" + kEAcute + " les identifiants."},
+        {74, "Cause : le proxy ne r" + kEAcute + "pond pas."},
+        {75, "Cause : le serveur de mise " + kAGrave + " jour ne r" + kEAcute + "pond pas."},
+        {76, "Cause : le serveur de mise " + kAGrave + " jour a r" + kEAcute + "pondu par une erreur (%s)."},
+        {77, "Cause : la r" + kEAcute + "ponse du serveur de mise " + kAGrave + " jour est trop longue."},
+        {78, "Cause : l'offre de mise " + kAGrave + " jour a expir" + kEAcute + " ; v" + kEAcute +
+                 "rifiez l'horloge de l'ordinateur."},
+        {79, "Cause : l'offre n'est pas sign" + kEAcute + "e par cet " + kEAcute + "diteur."},
+        {80, "Cause : l'offre concerne une autre application."},
+        {81, "Cause : l'offre sign" + kEAcute + "e est mal form" + kEAcute + "e."},
     };
     TMessageCatalogue catalogue;
     std::vector<int> tested;
@@ -103,7 +119,9 @@ TEST(MessageCatalogue, FillReplacesOnlyWhatTheTableHolds)
         {.name = "no strings", .file = "[-Header-]\nIsUTF8=1\n", .replacedUpTo = 0},
         {.name = "keys 1..50", .file = kStrings + Keys(1, 50), .replacedUpTo = 50},
         {.name = "gap at 11", .file = kStrings + Keys(1, 10) + Keys(12, 64), .replacedUpTo = 10},
-        {.name = "70 strings", .file = kStrings + Keys(1, 70), .replacedUpTo = TMessageCatalogue::kEntryCount},
+        // Another application's file may hold 70 strings: those above 64 reach nothing.
+        {.name = "70 strings", .file = kStrings + Keys(1, 70), .replacedUpTo = TMessageCatalogue::kNumberedCount},
+        {.name = "90 strings", .file = kStrings + Keys(1, 90), .replacedUpTo = TMessageCatalogue::kNumberedCount},
     };
     for (const auto& c : cases) {
         LoadedEngine loaded(c.file);
@@ -149,4 +167,36 @@ TEST(MessageCatalogue, DeclaredArgumentCountsMatchTheBuiltInTexts)
         EXPECT_EQ(FormatPlaceholders(TMessageCatalogue::Default(n)), want) << "entry " << n;
     }
     EXPECT_EQ(ArgumentCount(static_cast<CatalogueEntry>(TMessageCatalogue::kEntryCount + 1)), -1);
+}
+
+TEST(MessageCatalogue, OwnTextsComeFromTheirKeysAndNeverFromNumbers)
+{
+    // Every own entry from its key in "-Messages-", with the same replacements as numbered
+    // strings; numbered strings 65..70 beside them change nothing.
+    std::string file = kStrings + Keys(1, 70) + "[-Messages-]\n";
+    for (const CatalogueEntryInfo& info : kCatalogueEntries)
+        if (info.Key)
+            file += std::string(info.Key) + "=" + info.Key + "|x%/y\n";
+    file += "65=not a key\nUnknownKey=ignored\n";
+    LoadedEngine loaded(file);
+    TMessageCatalogue catalogue;
+    catalogue.Load(loaded.engine);
+    int own = 0;
+    for (const CatalogueEntryInfo& info : kCatalogueEntries) {
+        if (!info.Key) {
+            EXPECT_EQ(catalogue.Entry(info.Entry), "L" + std::to_string(EntryNumber(info.Entry)));
+            continue;
+        }
+        ++own;
+        EXPECT_GT(EntryNumber(info.Entry), TMessageCatalogue::kNumberedCount) << info.Key;
+        EXPECT_EQ(catalogue.Entry(info.Entry), std::string(info.Key) + "\r\nx|y") << info.Key;
+    }
+    EXPECT_EQ(own, TMessageCatalogue::kEntryCount - TMessageCatalogue::kNumberedCount);
+
+    // A key of another section, or a file without the section, leaves the default.
+    LoadedEngine elsewhere("[-Strings-]\n1=a\n[Other]\nReasonExpired=no\n");
+    TMessageCatalogue untouched;
+    untouched.Load(elsewhere.engine);
+    EXPECT_EQ(untouched.Entry(CatalogueEntry::ReasonExpired),
+              TMessageCatalogue::Default(CatalogueEntry::ReasonExpired));
 }

@@ -170,6 +170,7 @@ public:
     std::function<void()> onWait;                            // runs at each wait, e.g. to click something meanwhile
     std::vector<std::pair<std::string, std::string>> opened; // target, working folder
     int lastError = 0;
+    int exitCode = 0; // what an ended program exits with
 
     std::unique_ptr<platform::Process> StartProcess(const std::string& path,
                                                     const std::vector<std::string>& args) override
@@ -193,6 +194,10 @@ public:
                     return WaitResult::Timeout;
                 }
                 return sys.endResult;
+            }
+            std::optional<int> ExitCode() const override
+            {
+                return sys.endResult == WaitResult::Ended ? std::optional<int>(sys.exitCode) : std::nullopt;
             }
         };
         return std::make_unique<P>(*this);

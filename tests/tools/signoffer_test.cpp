@@ -2,9 +2,11 @@
 // problem), and a signed answer for a well-formed one.
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/OfferVerdictCases.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -26,8 +28,10 @@ struct TempDir {
     ~TempDir() { std::filesystem::remove_all(path); }
 };
 
-const std::string kUsage = "; usage: signoffer keygen PRIVATE.pem | signoffer sign --key PRIVATE.pem --app NAME "
-                           "--build N --version V --notes TEXT --url URL --expires-days D INSTALLER\n";
+const std::string kUsage =
+    "; usage: signoffer keygen PRIVATE.pem | signoffer pubkey PRIVATE.pem | signoffer sign --key PRIVATE.pem "
+    "--app NAME --build N --version V --notes TEXT --url URL (--expires-days D | --expires YYYY-MM-DDTHH:MM:SSZ) "
+    "INSTALLER | signoffer verify --key PUBLIC[,PUBLIC...] [--app NAME] OFFER.ini\n";
 
 // A complete sign command line with one option's value replaced (or the option dropped
 // when the value is null), and extra arguments after it.
@@ -71,6 +75,16 @@ TEST(Signoffer, RefusesEachMalformedSignCommandLine)
         {.args = SignArgs("k.pem", "--expires-days", "3651"), .problem = days.c_str()},
         {.args = SignArgs("k.pem", "--expires-days", "+5"), .problem = days.c_str()},
         {.args = SignArgs("k.pem", "--expires-days", "$10"), .problem = days.c_str()},
+        {.args = SignArgs("k.pem", "--expires-days", nullptr),
+         .problem = "one of --expires-days and --expires is needed"},
+        {.args = SignArgs("k.pem", "", "", {"--expires", "2030-01-01T00:00:00Z", "setup.exe"}),
+         .problem = "one of --expires-days and --expires is needed"},
+        {.args = SignArgs("k.pem", "--expires-days", nullptr, {"--expires", "2030-01-01 00:00:00", "setup.exe"}),
+         .problem = "--expires must be a UTC time YYYY-MM-DDTHH:MM:SSZ"},
+        {.args = {"verify", "offer.ini"}, .problem = "--key is missing"},
+        {.args = {"verify", "--key", "AAAA"}, .problem = "one OFFER.ini file is needed"},
+        {.args = {"verify", "--key", "AAAA", "--build", "1", "offer.ini"}, .problem = "unknown option --build"},
+        {.args = {"pubkey"}, .problem = "pubkey takes one PRIVATE.pem"},
         {.args = SignArgs("k.pem", "--app", " App"),
          .problem = "--app begins or ends with a blank or control character"},
         {.args = SignArgs("k.pem", "--notes", "a\nb"), .problem = "--notes contains a line break"},
@@ -108,6 +122,52 @@ TEST(Signoffer, SignsAWellFormedCommandLineWithAFreshKey)
               0u)
         << r.out;
     EXPECT_NE(r.out.find("\r\nSignature="), std::string::npos);
+}
+
+TEST(Signoffer, VerifyJudgesEverySharedCaseAsTheUpdaterDoes)
+{
+    // The same table drives the updater's verdict test (signed_offer_test).
+    TempDir dir;
+    const testsupport::OfferKeys keys;
+    using namespace std::chrono;
+    const double nowUtc =
+        25569.0 +
+        static_cast<double>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count()) / 86400000.0;
+    for (const auto& c : testsupport::OfferVerdictCases()) {
+        SCOPED_TRACE(c.name);
+        const std::string offer = (dir.path / "offer.ini").string();
+        std::ofstream(offer, std::ios::binary) << keys.AnswerFor(c, nowUtc);
+        const ToolRun r = Signoffer({"verify", "--key", keys.KeysFor(c), "--app", c.app, offer});
+        EXPECT_EQ(r.status, c.want == OfferCheck::Accepted ? 0 : 1) << r.out << r.err;
+        EXPECT_EQ(r.out.rfind(std::string(OfferCheckName(c.want)) + ": ", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find(c.reason), std::string::npos) << r.out;
+    }
+}
+
+TEST(Signoffer, PubkeyPrintsWhatKeygenPrintedAndAnAbsoluteExpiryIsSigned)
+{
+    TempDir dir;
+    const std::string key = (dir.path / "publisher.pem").string();
+    const std::string installer = (dir.path / "setup.exe").string();
+    std::ofstream(installer, std::ios::binary) << "installer bytes";
+    const ToolRun keygen = Signoffer({"keygen", key});
+    ASSERT_EQ(keygen.status, 0) << keygen.err;
+    const ToolRun pub = Signoffer({"pubkey", key});
+    EXPECT_EQ(pub.status, 0) << pub.err;
+    EXPECT_EQ(pub.out, keygen.out);
+    EXPECT_EQ(Signoffer({"pubkey", (dir.path / "missing.pem").string()}).status, 1);
+
+    // A short-lived offer, and one that has already expired: verify tells them apart.
+    for (const auto& [expires, status] : {std::pair{"2099-01-01T00:00:00Z", 0}, std::pair{"2001-01-01T00:00:00Z", 1}}) {
+        const ToolRun signedOffer =
+            Signoffer(SignArgs(key, "--expires-days", nullptr, {"--expires", expires, installer}));
+        ASSERT_EQ(signedOffer.status, 0) << signedOffer.err;
+        EXPECT_NE(signedOffer.out.find(std::string("\r\nExpires=") + expires + "\r\n"), std::string::npos);
+        const std::string offer = (dir.path / "offer.ini").string();
+        std::ofstream(offer, std::ios::binary) << signedOffer.out;
+        const ToolRun verdict = Signoffer({"verify", "--key", keygen.out.substr(0, keygen.out.size() - 1), offer});
+        EXPECT_EQ(verdict.status, status) << verdict.out;
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "platform/posix/OpenSslCrypto.h"
 #include "platform/runtime/Base64.h"
 #include "platform/system/ProfileParser.h"
+#include "tests/support/OfferVerdictCases.h"
 #include "update/SignedOffer.h"
 
 #include <gtest/gtest.h>
@@ -194,4 +195,21 @@ TEST(SignedOffer, ThePublishersValuesAreThoseTheReaderGivesBack)
                   [&](const std::string& k) { return ReadProfileString(answer, "web", k, ""); }, "My App", k2026)
                   .Check,
               OfferCheck::Accepted);
+}
+
+TEST(SignedOffer, TheSharedCasesGetTheirVerdictAndReason)
+{
+    // The same table drives "signoffer verify" (signoffer_test): the tool and the updater
+    // judge alike.
+    const testsupport::OfferKeys keys;
+    OpenSslCrypto crypto;
+    const TDateTime now = EncodeDateTime({.year = 2026, .month = 12, .day = 8, .hour = 12});
+    for (const auto& c : testsupport::OfferVerdictCases()) {
+        const std::string answer = keys.AnswerFor(c, now);
+        const OfferVerdict v = VerifyOffer(
+            crypto, keys.KeysFor(c), [&](const std::string& k) { return ReadProfileString(answer, "web", k, ""); },
+            c.app, now);
+        EXPECT_EQ(v.Check, c.want) << c.name << ": " << v.Reason;
+        EXPECT_NE(v.Reason.find(c.reason), std::string::npos) << c.name << ": " << v.Reason;
+    }
 }

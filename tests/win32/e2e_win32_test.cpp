@@ -236,6 +236,85 @@ TEST(Win32EndToEnd, OfferOverHttpsSetupSavedAndStarted)
     ExpectOfferAcceptedAndInstalled(r, record);
 }
 
+// update.exe itself, started silently in a folder of its own, against the demo server that
+// signs its offers (the publisher's key in UPDATER_PUBLISHER_KEY): its exit status, and its
+// log in the update folder of the application it is installed for.
+struct SilentExe {
+    DWORD status = 0xFFFFFFFF;
+    std::string log;
+};
+
+SilentExe RunSilentExe(const std::string& appName, const std::string& server, const std::string& key)
+{
+    char self[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string exeDir(self);
+    exeDir.erase(exeDir.find_last_of('\\') + 1);
+    platform::Win32System sys;
+    const std::string root = TempDir() + "silent " + appName + " " + std::to_string(::GetTickCount()) + "\\";
+    sys.CreateDir(root);
+    sys.CreateDir(root + "app");
+    const std::string exe = root + "app\\update.exe";
+    EXPECT_TRUE(::CopyFileA((exeDir + "update.exe").c_str(), exe.c_str(), FALSE));
+    sys.WriteFile(root + "app\\update.ini", "[Current]\r\nAppName=" + appName +
+                                                "\r\nVersion=1.0\r\nbuildId=1000\r\nUpdateServer=" + server +
+                                                "\r\nPublicKey=" + key + "\r\n");
+    // The real Documents folder of the prefix: the update folder is the application's.
+    const std::string folder = *sys.DocumentsDir() + "\\" + appName + "\\Update\\";
+    for (const char* f : {"update.log", "setup.exe", "webinfo.ini"})
+        ::DeleteFileA((folder + f).c_str());
+
+    std::string command = "\"" + exe + "\" /silent";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    SilentExe r;
+    if (!::CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, (root + "app").c_str(), &si,
+                          &pi)) {
+        ADD_FAILURE() << "update.exe did not start: " << ::GetLastError();
+        return r;
+    }
+    EXPECT_EQ(::WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0) << "update.exe did not end by itself";
+    ::GetExitCodeProcess(pi.hProcess, &r.status);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    if (sys.FileExists(folder + "update.log"))
+        r.log = sys.ReadFile(folder + "update.log");
+    return r;
+}
+
+TEST(Win32EndToEnd, SilentUpdateExeInstallsAVerifiedOfferAndRefusesAnotherApplications)
+{
+    const char* port = std::getenv("UPDATER_SIGNED_DEMO_PORT");
+    const char* key = std::getenv("UPDATER_PUBLISHER_KEY");
+    if (!port || !key)
+        GTEST_SKIP() << "no signing demo server (the Linux build's signoffer was not there)";
+    const std::string server = std::string("http://127.0.0.1:") + port + "/update/";
+    const std::string record = TempDir() + "e2e-setup-record-silent.txt";
+    ::DeleteFileA(record.c_str());
+    ::SetEnvironmentVariableA("UPDATER_SETUP_RECORD", record.c_str());
+
+    const SilentExe installed = RunSilentExe("My App", server, key);
+    EXPECT_EQ(installed.status, 10u) << installed.log;
+    EXPECT_NE(installed.log.find("Z verdict: accepted: signed by configured key 1 of 1"), std::string::npos)
+        << installed.log;
+    EXPECT_NE(installed.log.find("Z installer: ended with exit status 0\n"), std::string::npos) << installed.log;
+    EXPECT_NE(installed.log.find("Z end: exit status 10\n"), std::string::npos) << installed.log;
+    platform::Win32System sys;
+    ASSERT_TRUE(sys.FileExists(record));
+    EXPECT_EQ(sys.ReadFile(record), "arg /update\nend\n");
+
+    ::DeleteFileA(record.c_str());
+    const SilentExe refused = RunSilentExe("Other App", server, key);
+    EXPECT_EQ(refused.status, 21u) << refused.log;
+    EXPECT_NE(refused.log.find("Z verdict: refused, another application: AppName \"My App\" is not the installed "
+                               "application \"Other App\""),
+              std::string::npos)
+        << refused.log;
+    EXPECT_NE(refused.log.find("Z end: exit status 21\n"), std::string::npos) << refused.log;
+    EXPECT_FALSE(sys.FileExists(record));
+}
+
 TEST(Win32EndToEnd, ServerDown)
 {
     // The window stays after the failure until the user closes it; closing then asks nothing.

@@ -3,9 +3,15 @@
 //   signoffer keygen PRIVATE.pem
 //       makes a P-256 key, writes it to PRIVATE.pem (a new file, readable by its owner
 //       only) and prints the public key as "update.ini" takes it in "PublicKey".
+//   signoffer pubkey PRIVATE.pem
+//       prints the public key of PRIVATE.pem again, as keygen printed it.
 //   signoffer sign --key PRIVATE.pem --app NAME --build N --version V --notes TEXT
-//                  --url URL --expires-days D INSTALLER
+//                  --url URL (--expires-days D | --expires YYYY-MM-DDTHH:MM:SSZ) INSTALLER
 //       prints a complete signed check answer for INSTALLER (its size and SHA-256).
+//   signoffer verify --key PUBLIC[,PUBLIC...] [--app NAME] OFFER.ini
+//       judges a check answer as the updater would now, for the application NAME (the
+//       offer's own AppName when not given): prints "<verdict>: <reason>" and exits 0 when
+//       it is accepted, 1 otherwise.
 //
 // A value that the updater's settings reader would not read back unchanged is refused, so
 // what is signed is what the updater verifies. Usage errors print one line and exit 2;
@@ -16,6 +22,8 @@
 #include "platform/runtime/Convert.h"
 #include "platform/runtime/DateTime.h"
 #include "platform/runtime/Exception.h"
+#include "platform/system/ProfileParser.h"
+#include "update/Settings.h"
 #include "update/SignedOffer.h"
 
 #include <fcntl.h>
@@ -38,8 +46,10 @@ constexpr int kExitUsage = 2;
 // Offers are meant to be replaced by newer ones; ten years is the longest life taken.
 constexpr int kMaxExpiresDays = 3650;
 
-const char* const kUsage = "usage: signoffer keygen PRIVATE.pem | signoffer sign --key PRIVATE.pem --app NAME "
-                           "--build N --version V --notes TEXT --url URL --expires-days D INSTALLER\n";
+const char* const kUsage =
+    "usage: signoffer keygen PRIVATE.pem | signoffer pubkey PRIVATE.pem | signoffer sign --key PRIVATE.pem "
+    "--app NAME --build N --version V --notes TEXT --url URL (--expires-days D | --expires YYYY-MM-DDTHH:MM:SSZ) "
+    "INSTALLER | signoffer verify --key PUBLIC[,PUBLIC...] [--app NAME] OFFER.ini\n";
 
 int Usage(const std::string& why)
 {
@@ -80,14 +90,24 @@ int KeyGen(const std::string& path)
     return kExitOk;
 }
 
+int PubKey(const std::string& path)
+{
+    std::printf("%s\n", Base64Encode(platform::P256PublicKeyOf(ReadWhole(path))).c_str());
+    return kExitOk;
+}
+
 using Options = std::map<std::string, std::string>;
 
-const std::vector<std::string> kSignOptions = {"--key",   "--app", "--build",       "--version",
-                                               "--notes", "--url", "--expires-days"};
+// Every option of sign; of the two expiries exactly one is given.
+const std::vector<std::string> kSignOptions = {"--key",   "--app", "--build",        "--version",
+                                               "--notes", "--url", "--expires-days", "--expires"};
+const std::vector<std::string> kRequiredSignOptions = {"--key", "--app", "--build", "--version", "--notes", "--url"};
+const std::vector<std::string> kVerifyOptions = {"--key", "--app"};
 
-// Splits the sign command's arguments into options with their values and the others; the
-// usage problem when an option is unknown, has no value or comes twice.
-std::optional<std::string> ReadSignArguments(int argc, char** argv, Options& opts, std::vector<std::string>& rest)
+// Splits a command's arguments into options with their values and the others; the usage
+// problem when an option is not one of `known`, has no value or comes twice.
+std::optional<std::string> ReadArguments(int argc, char** argv, const std::vector<std::string>& known, Options& opts,
+                                         std::vector<std::string>& rest)
 {
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -95,7 +115,7 @@ std::optional<std::string> ReadSignArguments(int argc, char** argv, Options& opt
             rest.push_back(arg);
             continue;
         }
-        if (std::find(kSignOptions.begin(), kSignOptions.end(), arg) == kSignOptions.end())
+        if (std::find(known.begin(), known.end(), arg) == known.end())
             return "unknown option " + arg;
         if (i + 1 >= argc)
             return arg + " needs a value";
@@ -107,9 +127,27 @@ std::optional<std::string> ReadSignArguments(int argc, char** argv, Options& opt
 
 // The usage problem of a complete sign command line, if any: every option and one
 // installer are there, and every value reads back unchanged.
+// The usage problem of the expiry options, if any: one of the two, well formed.
+std::optional<std::string> ExpiryProblem(const Options& opts)
+{
+    const bool days = opts.count("--expires-days") != 0;
+    if (days == (opts.count("--expires") != 0))
+        return std::string("one of --expires-days and --expires is needed");
+    if (!days)
+        return ParseUtcTimestamp(opts.at("--expires"))
+                   ? std::nullopt
+                   : std::optional<std::string>("--expires must be a UTC time YYYY-MM-DDTHH:MM:SSZ");
+    const std::string& daysText = opts.at("--expires-days");
+    const auto count = TryStrToInt(daysText);
+    if (!count || *count < 1 || *count > kMaxExpiresDays ||
+        daysText.find_first_not_of("0123456789") != std::string::npos)
+        return "--expires-days must be a whole number from 1 to " + std::to_string(kMaxExpiresDays);
+    return std::nullopt;
+}
+
 std::optional<std::string> SignArgumentsProblem(const Options& opts, const std::vector<std::string>& rest)
 {
-    for (const auto& o : kSignOptions)
+    for (const auto& o : kRequiredSignOptions)
         if (!opts.count(o))
             return o + " is missing";
     if (rest.size() != 1)
@@ -118,10 +156,8 @@ std::optional<std::string> SignArgumentsProblem(const Options& opts, const std::
     const std::string& build = opts.at("--build");
     if (build.empty() || build.find_first_not_of("0123456789") != std::string::npos)
         return "--build must be a whole number";
-    const std::string& daysText = opts.at("--expires-days");
-    const auto days = TryStrToInt(daysText);
-    if (!days || *days < 1 || *days > kMaxExpiresDays || daysText.find_first_not_of("0123456789") != std::string::npos)
-        return "--expires-days must be a whole number from 1 to " + std::to_string(kMaxExpiresDays);
+    if (auto problem = ExpiryProblem(opts))
+        return problem;
     for (const char* o : {"--app", "--version", "--notes", "--url"})
         if (auto problem = SignedValueProblem(opts.at(o)))
             return std::string(o) + " " + *problem;
@@ -137,11 +173,16 @@ int PrintSignedOffer(const Options& opts, const std::string& installerPath)
     auto hash = crypto.NewSha256();
     hash->Update(installer.data(), installer.size());
 
-    const SignedOfferFields fields = {
-        opts.at("--app"),         opts.at("--build"),
-        opts.at("--version"),     opts.at("--notes"),
-        opts.at("--url"),         std::to_string(installer.size()),
-        Sha256Hex(hash->Final()), FormatUtcTimestamp(NowUtc() + StrToInt(opts.at("--expires-days")))};
+    const SignedOfferFields fields = {opts.at("--app"),
+                                      opts.at("--build"),
+                                      opts.at("--version"),
+                                      opts.at("--notes"),
+                                      opts.at("--url"),
+                                      std::to_string(installer.size()),
+                                      Sha256Hex(hash->Final()),
+                                      opts.count("--expires")
+                                          ? opts.at("--expires")
+                                          : FormatUtcTimestamp(NowUtc() + StrToInt(opts.at("--expires-days")))};
     const std::string message = SignedOfferMessage(FieldsLookup(fields));
     const std::string signature = platform::SignEcdsaP256Sha256(key, message);
     // Checked once more with the public half, so a publisher never ships an offer that its
@@ -157,11 +198,36 @@ int Sign(int argc, char** argv)
 {
     Options opts;
     std::vector<std::string> rest;
-    if (auto problem = ReadSignArguments(argc, argv, opts, rest))
+    if (auto problem = ReadArguments(argc, argv, kSignOptions, opts, rest))
         return Usage(*problem);
     if (auto problem = SignArgumentsProblem(opts, rest))
         return Usage(*problem);
     return PrintSignedOffer(opts, rest[0]);
+}
+
+// Judges the answer in the file as the updater does: the same reader of section "web",
+// the same verification, at this moment.
+int Verify(int argc, char** argv)
+{
+    Options opts;
+    std::vector<std::string> rest;
+    if (auto problem = ReadArguments(argc, argv, kVerifyOptions, opts, rest))
+        return Usage(*problem);
+    if (!opts.count("--key"))
+        return Usage("--key is missing");
+    if (rest.size() != 1)
+        return Usage("one OFFER.ini file is needed");
+    const std::string answer = ReadWhole(rest[0]);
+    const OfferLookup lookup = [&answer](const std::string& key) {
+        return ReadProfileString(answer, kOfferedSection, key, "");
+    };
+    const std::string app = opts.count("--app") ? opts.at("--app") : lookup("AppName");
+    platform::OpenSslCrypto crypto;
+    const OfferVerdict verdict = VerifyOffer(crypto, opts.at("--key"), lookup, app, NowUtc());
+    std::printf("%s: %s\n", OfferCheckName(verdict.Check), verdict.Reason.c_str());
+    if (std::fflush(stdout) != 0)
+        return kExitFailed;
+    return verdict.Check == OfferCheck::Accepted ? kExitOk : kExitFailed;
 }
 
 } // namespace
@@ -177,8 +243,15 @@ int main(int argc, char** argv)
                 return Usage("keygen takes one PRIVATE.pem");
             return KeyGen(argv[2]);
         }
+        if (command == "pubkey") {
+            if (argc != 3)
+                return Usage("pubkey takes one PRIVATE.pem");
+            return PubKey(argv[2]);
+        }
         if (command == "sign")
             return Sign(argc, argv);
+        if (command == "verify")
+            return Verify(argc, argv);
         return Usage("unknown command " + command);
     } catch (const Exception& e) {
         std::fprintf(stderr, "error: %s\n", e.Message().c_str());
