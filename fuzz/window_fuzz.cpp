@@ -26,8 +26,9 @@ namespace {
 struct ExtraComponents {
     explicit ExtraComponents(TForm& form)
         : bitBtn(new TBitBtn(&form, "BitBtn")), edit(new TEdit(&form, "Edit")), combo(new TComboBox(&form, "Combo")),
-          check(new TCheckBox(&form, "Check")), list(new TListView(&form, "List")), group(new TGroupBox(&form, "Group")),
-          sheet(new TTabSheet(&form, "Sheet")), menu(new TMenuItem(&form, "Menu")), open(new TOpenDialog(&form, "Open")),
+          check(new TCheckBox(&form, "Check")), list(new TListView(&form, "List")),
+          group(new TGroupBox(&form, "Group")), sheet(new TTabSheet(&form, "Sheet")),
+          menu(new TMenuItem(&form, "Menu")), open(new TOpenDialog(&form, "Open")),
           save(new TSaveDialog(&form, "Save")), speed(new TSpeedButton(&form, "Speed")),
           radio(new TRadioButton(&form, "Radio")), radios(new TRadioGroup(&form, "Radios"))
     {
@@ -70,10 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sys.files["/opt/app/Languages/french.lng"] = std::string(reinterpret_cast<const char*>(data), size);
     sys.files["/opt/app/update.ini"] = "[Current]\nVersion=1.0\nbuildId=1\nAppName=My App\n";
     platform::HeadlessApplication app;
-    const UpdaterEnvironment env{
-        app, sys, {"/opt/app/update", "/hidden"}, "http://127.0.0.1/update/", "http://127.0.0.1/home", [] {
-            return false;
-        }};
+    const UpdaterEnvironment env{app,
+                                 sys,
+                                 {"/opt/app/update", "/hidden"},
+                                 "http://127.0.0.1/update/",
+                                 "http://127.0.0.1/home",
+                                 [] {
+            return false; }};
 
     TUpdateFrm form(env);
     const ExtraComponents extra(form);
