@@ -93,10 +93,8 @@ TEST(Win32Resources, BothExecutablesCarryTheVersionAndTheManifest)
         const std::string manifest = Manifest(path);
         ASSERT_FALSE(manifest.empty()) << "no manifest in " << path;
         for (const char* part : {
-                 "level=\"asInvoker\"",
-                 "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
-                 ">true/pm</dpiAware>",
-                 ">PerMonitorV2, PerMonitor</dpiAwareness>",
+                 "level=\"asInvoker\"", "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+                 ">true/pm</dpiAware>", ">PerMonitorV2, PerMonitor</dpiAwareness>",
                  "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // Windows 7
                  "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // Windows 8
                  "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // Windows 8.1
