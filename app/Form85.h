@@ -18,5 +18,5 @@ public:
     UPDATER_CLASS_NAME(TForm85)
 
     // Makes the window message-only: it takes no part in the screen from now on.
-    void FormCreate(TComponent*) { MessageOnly = true; }
+    void FormCreate(TComponent*) { MakeMessageOnly(); }
 };

@@ -37,6 +37,10 @@ std::string ReadQuotedItem(std::string_view value, std::size_t& p)
 
 std::vector<std::string> SplitCommaList(std::string_view value)
 {
+    // A NUL ends the text (a decoded overlong "C0 80" can put one inside a value). Neither
+    // the skip rule (codes 1..32) nor an item (which stops at codes up to 32) would move
+    // past it, so without this cut every round would add an empty item, for ever.
+    value = value.substr(0, value.find('\0'));
     std::vector<std::string> items;
     const std::size_t n = value.size();
     std::size_t p = 0;

@@ -7,7 +7,7 @@
 // quotes stands for one, and a quote that is never closed takes the rest of the value.
 // Two commas in a row give an empty item between them, a leading comma an empty first
 // item and a comma that is the value's last character an empty last item. An empty value
-// gives no items.
+// gives no items. A NUL ends the value: nothing after it is read.
 
 #include <string>
 #include <string_view>

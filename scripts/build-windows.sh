@@ -9,7 +9,14 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 libgnutls30 xvfb xauth \
   googletest cmake ninja-build ccache python3 imagemagick openssl
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
+# Arguments -DNAME=VALUE set cache variables (the version resource's product, company and
+# version, for instance); the others go to the build (targets).
+settings=()
+build_args=()
+for a in "$@"; do
+  if [[ "$a" == -D* ]]; then settings+=("$a"); else build_args+=("$a"); fi
+done
 cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
-  -DUPDATER_WARNINGS_AS_ERRORS="${UPDATER_WARNINGS_AS_ERRORS:-OFF}"
-cmake --build build-win -j2 "$@"
+  -DUPDATER_WARNINGS_AS_ERRORS="${UPDATER_WARNINGS_AS_ERRORS:-OFF}" "${settings[@]}"
+cmake --build build-win -j2 "${build_args[@]}"

@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev qt6-translations-l10n
   libgtest-dev googletest
   clang libclang-rt-14-dev clang-tidy clang-format
   libssl-dev openssl locales

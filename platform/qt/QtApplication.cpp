@@ -6,10 +6,12 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <QTranslator>
 
 #include <dlfcn.h>
 
@@ -82,7 +84,19 @@ int ButtonCode(QMessageBox::StandardButton button)
 
 } // namespace
 
-QtApplication::QtApplication(QApplication& app) : qapp_(app) { QApplication::setQuitOnLastWindowClosed(false); }
+QtApplication::QtApplication(QApplication& app, const QLocale& language) : qapp_(app)
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    // The boxes' buttons in the user's language, as the system's own boxes are.
+    auto texts = std::make_unique<QTranslator>();
+    if (texts->load(language, "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(texts.get());
+        toolkitTexts_ = std::move(texts);
+    }
+}
+
+// The translator removes itself from the application when it goes.
+QtApplication::~QtApplication() = default;
 
 void QtApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 

@@ -10,10 +10,14 @@
 
 #include "platform/ui/Application.h"
 
+#include <QLocale>
+
 #include <atomic>
+#include <memory>
 #include <string>
 
 class QApplication;
+class QTranslator;
 class QWidget;
 
 namespace platform {
@@ -23,7 +27,14 @@ public:
     // Borrows the QApplication that the entry point created (it needs argc and argv, which
     // only the entry point has); it must outlive this object. Turns quitOnLastWindowClosed
     // off: closing a window hides it, and only terminate requests end the program.
-    explicit QtApplication(QApplication& app);
+    // The toolkit's own texts (the buttons of message boxes) follow `language`, the user's
+    // language unless given: Qt's translations for it are installed while this object
+    // lives, when the system has them (Debian: qt6-translations-l10n); otherwise they stay
+    // English.
+    explicit QtApplication(QApplication& app, const QLocale& language = QLocale::system());
+    ~QtApplication() override;
+    QtApplication(const QtApplication&) = delete;
+    QtApplication& operator=(const QtApplication&) = delete;
 
     // Handles every event that is pending now: window-system input, timers that are due,
     // posted events. Deferred deletions follow Qt's own rule (they run once control has
@@ -68,6 +79,7 @@ private:
     QWidget* BoxParent(TForm* owner) const;
 
     QApplication& qapp_;
+    std::unique_ptr<QTranslator> toolkitTexts_;
     std::atomic<bool> terminated_{false};
     std::string title_;
     bool showMainForm_ = true;

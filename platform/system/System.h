@@ -46,7 +46,8 @@ public:
     // Whether the machine has a network connection; answers at once.
     virtual bool IsConnected() = 0;
 
-    // The whole file, opened with other readers allowed. Throws EFOpenError
+    // The whole file, opened with other readers allowed and writers refused (where the
+    // system has share modes). Throws EFOpenError
     // "Cannot open file "<path>". <system text>".
     virtual std::string ReadFile(const std::string& path) = 0;
     // At most `count` bytes of the file from `offset` on (fewer at its end), so that a big

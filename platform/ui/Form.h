@@ -26,8 +26,17 @@ public:
     TFormStyle FormStyle = TFormStyle::fsNormal;
     int ClientWidth = 0;
     int ClientHeight = 0;
-    // A message-only form is never shown on screen.
+    // A message-only form is never shown on screen. Set it before the peers are attached,
+    // or through MakeMessageOnly, which the peer applies at once.
     bool MessageOnly = false;
+    // Makes the form message-only now, whether or not it is ever shown: its window leaves
+    // the screen's window list at once (it can no longer be found as a top-level window
+    // nor receive broadcasts).
+    void MakeMessageOnly()
+    {
+        MessageOnly = true;
+        Changed(TProperty::Other);
+    }
 
     TNotifyEvent OnCreate;
     TCloseQueryEvent OnCloseQuery;

@@ -121,8 +121,10 @@ bool Win32System::IsConnected()
 
 std::string Win32System::ReadFile(const std::string& path)
 {
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Other readers are let in, writers are not: the bytes read are the whole file as it
+    // stands, never one another program is halfway through writing.
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
     if (h == INVALID_HANDLE_VALUE)
         throw EFOpenError("Cannot open file \"" + path + "\". " + TextOf(::GetLastError()));
     std::string out;

@@ -21,6 +21,29 @@ COLORREF ColorOf(int color)
     return static_cast<COLORREF>(color);
 }
 
+// Positions, sizes and font heights of the model are pixels at 96 dots per inch, the
+// scale the window was designed at; on screen they follow the DPI of the window's display.
+constexpr int kDesignDpi = 96;
+
+int WindowDpi(HWND h)
+{
+    // GetDpiForWindow (Windows 10 1607 and later) knows the window's own display; before
+    // it, the system DPI is what a DPI-aware program draws at.
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow && h)
+        if (const UINT dpi = getDpiForWindow(h); dpi > 0)
+            return static_cast<int>(dpi);
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : kDesignDpi;
+    if (screen)
+        ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : kDesignDpi;
+}
+
+int Scaled(int designPixels, int dpi) { return ::MulDiv(designPixels, dpi, kDesignDpi); }
+
 // The peer of a visible control: one native window, updated on every change.
 class ControlPeer : public TComponentPeer {
 public:
@@ -72,6 +95,13 @@ public:
         }
     }
 
+    // Lays the control out again at its display's DPI (after a move to another display).
+    void Rescale()
+    {
+        ApplyFont();
+        ApplyBounds();
+    }
+
     virtual void SyncAll()
     {
         ApplyFont();
@@ -92,7 +122,9 @@ protected:
     virtual void ApplyVisible() { ::ShowWindow(hwnd_, control_.Visible() ? SW_SHOWNA : SW_HIDE); }
     virtual void ApplyBounds()
     {
-        ::MoveWindow(hwnd_, control_.Left(), control_.Top(), control_.Width(), control_.Height(), TRUE);
+        const int dpi = WindowDpi(hwnd_);
+        ::MoveWindow(hwnd_, Scaled(control_.Left(), dpi), Scaled(control_.Top(), dpi), Scaled(control_.Width(), dpi),
+                     Scaled(control_.Height(), dpi), TRUE);
     }
     virtual void ApplyOther(TProperty) {}
     // The face, height and style of the control's font (its owner's when it takes that).
@@ -100,9 +132,10 @@ protected:
     {
         const TFont& f = EffectiveFont();
         HFONT font =
-            ::CreateFontA(f.Height, 0, 0, 0, (f.Style & fsBold) ? FW_BOLD : FW_NORMAL, (f.Style & fsItalic) != 0,
-                          (f.Style & fsUnderline) != 0, (f.Style & fsStrikeOut) != 0, static_cast<DWORD>(f.Charset),
-                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, f.Name.c_str());
+            ::CreateFontA(Scaled(f.Height, WindowDpi(hwnd_)), 0, 0, 0, (f.Style & fsBold) ? FW_BOLD : FW_NORMAL,
+                          (f.Style & fsItalic) != 0, (f.Style & fsUnderline) != 0, (f.Style & fsStrikeOut) != 0,
+                          static_cast<DWORD>(f.Charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                          DEFAULT_PITCH, f.Name.c_str());
         ::SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         if (font_)
             ::DeleteObject(font_);
@@ -135,13 +168,24 @@ public:
     FormPeer(Application& app, TForm& form) : ControlPeer(app, form), form_(form)
     {
         const std::string cls = RegisterClassFor(form);
-        Attach(::CreateWindowExA(0, cls.c_str(), "", Style(), CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr,
-                                 ::GetModuleHandleA(nullptr), nullptr));
+        // A form that is message-only already is created so, never as a top-level window.
+        messageOnly_ = form.MessageOnly;
+        Attach(::CreateWindowExA(0, cls.c_str(), "", Style(), CW_USEDEFAULT, CW_USEDEFAULT, 100, 100,
+                                 messageOnly_ ? HWND_MESSAGE : nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr));
         background_ = ::CreateSolidBrush(ColorOf(form.Color()));
     }
     ~FormPeer() override { ::DeleteObject(background_); }
 
     HBRUSH Background() const { return background_; }
+
+    // The window moved to a display of another DPI: the form and its controls again.
+    void RescaleAll()
+    {
+        Rescale();
+        for (TComponent* c : form_.Components())
+            if (auto* p = dynamic_cast<ControlPeer*>(c->Peer()))
+                p->Rescale();
+    }
 
     void SyncAll() override
     {
@@ -163,15 +207,20 @@ protected:
         }
     }
 
+    // A form made message-only after its window was created (the main form's creation
+    // handler) leaves the screen at once, whether it is ever shown or not.
+    void ApplyOther(TProperty) override { ApplyMessageOnly(); }
+
     void ApplyBounds() override
     {
-        RECT r{0, 0, form_.ClientWidth > 0 ? form_.ClientWidth : form_.Width(),
-               form_.ClientHeight > 0 ? form_.ClientHeight : form_.Height()};
+        const int dpi = WindowDpi(Window());
+        RECT r{0, 0, Scaled(form_.ClientWidth > 0 ? form_.ClientWidth : form_.Width(), dpi),
+               Scaled(form_.ClientHeight > 0 ? form_.ClientHeight : form_.Height(), dpi)};
         ::AdjustWindowRectEx(&r, Style(), FALSE, 0);
         const int w = r.right - r.left;
         const int hgt = r.bottom - r.top;
-        int x = form_.Left();
-        int y = form_.Top();
+        int x = Scaled(form_.Left(), dpi);
+        int y = Scaled(form_.Top(), dpi);
         if (form_.Position != TPosition::poDesigned) {
             RECT work{};
             ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
@@ -363,6 +412,9 @@ HWND TimerPeer::Sink()
     return sink;
 }
 
+// WM_DPICHANGED, which the headers of older targets do not name.
+constexpr UINT kWmDpiChanged = 0x02E0;
+
 LRESULT CALLBACK FormProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
 {
     auto* form = dynamic_cast<FormPeer*>(ControlPeer::Of(h));
@@ -385,6 +437,9 @@ LRESULT CALLBACK FormProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
             }
         }
         break;
+    case kWmDpiChanged:
+        form->RescaleAll();
+        return 0;
     case WM_SETCURSOR:
         if (ControlPeer* child = ControlPeer::Of(reinterpret_cast<HWND>(wp));
             child && child != form && child->Control().Cursor() == TCursor::crHandPoint) {

@@ -85,13 +85,20 @@ UpdateServer::UpdateServer(std::vector<std::string> args)
         execvp("python3", a.data());
         _exit(127);
     }
-    for (int i = 0; i < 200 && port == 0; ++i) {
+    // The server prints its port once it listens; a loaded machine may take seconds to start
+    // python, so the wait ends on that line or on the server's end, not after a set time.
+    bool ended = false;
+    while (port == 0 && !ended) {
         std::istringstream lines(Slurp(log_));
         std::string word;
-        if (lines >> word && word == "PORT")
+        if (lines >> word && word == "PORT") {
             lines >> port;
-        else
+        } else if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            ended = true;
+            pid_ = -1;
+        } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
     if (port == 0)
         ADD_FAILURE() << "update server did not start: " << Slurp(log_);

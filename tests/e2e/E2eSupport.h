@@ -8,6 +8,7 @@
 #include "platform/posix/PosixSystem.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtUiBackend.h"
+#include "tests/support/ChildProcess.h"
 #include "update/UpdateFrm.h"
 
 #include <atomic>
@@ -78,6 +79,8 @@ private:
 
 std::string Slurp(const std::filesystem::path& p);
 
+using testsupport::kHangMs;
+
 // The updater as the entry point builds it, on the real toolkit.
 struct Updater {
     Updater(InstallFolder& folder, std::vector<std::string> params, std::function<bool()> connection = {});
@@ -87,14 +90,14 @@ struct Updater {
     void Create();
     // Runs the message loop until the run ends the program or `timeoutMs` passes; false
     // on the timeout.
-    bool RunUntilTerminated(int timeoutMs);
+    bool RunUntilTerminated(int timeoutMs = kHangMs);
     // Runs the message loop until `done` holds (looked at every 10 ms), the run ends the
     // program, or `timeoutMs` passes; false on the timeout.
-    bool RunUntil(const std::function<bool()>& done, int timeoutMs);
+    bool RunUntil(const std::function<bool()>& done, int timeoutMs = kHangMs);
     // Runs the message loop until `settled` holds and then `graceMs` more; true when the
     // program was still running then (the window stays open), false when the run ended it
     // or `settled` did not hold within `timeoutMs`.
-    bool StaysOpenOnce(const std::function<bool()>& settled, int timeoutMs, int graceMs = 500);
+    bool StaysOpenOnce(const std::function<bool()>& settled, int timeoutMs = kHangMs, int graceMs = 500);
 
     // The window's timer ticks every `tickMs` in these runs instead of every second, so a
     // run starts without the product's wait; 0 keeps the product's interval, for the cases

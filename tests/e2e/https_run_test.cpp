@@ -28,7 +28,7 @@ struct HttpsRun : ::testing::Test {
         setenv("UPDATER_DEMO_INSTALL_SECONDS", "0.3", 1);
         testsupport::ChildProcess make(
             {"bash", (SourceDir() / "tests/http/make_tls_certs.sh").string(), certs.string()});
-        ASSERT_EQ(make.Wait(60000), 0) << make.Stderr();
+        ASSERT_EQ(make.Wait(testsupport::kHangMs), 0) << make.Stderr();
         // The private CA beside the updater, named relatively as a publisher would ship it.
         fs::copy_file(certs / "ca.pem", folder.app / "company-ca.pem");
     }
@@ -56,7 +56,7 @@ TEST_F(HttpsRun, TheCheckAndTheInstallerComeOverTlsWithAPrivateCA)
     Updater u(folder, {}, [] { return true; });
     QtBoxAnswerer boxes({IDYES, IDOK});
     u.Create();
-    ASSERT_TRUE(u.RunUntilTerminated(20000));
+    ASSERT_TRUE(u.RunUntilTerminated());
     ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[1].Text, "Veuillez fermer toutes les instances de My App avant de continuer...");
     EXPECT_EQ(fs::file_size(Update() / "setup.exe"), 300000u);
@@ -86,7 +86,7 @@ TEST_F(HttpsRun, AnUntrustedOrWrongCertificateStopsTheCheck)
         Updater u(folder, {}, [] { return true; });
         QtBoxAnswerer boxes({IDOK});
         u.Create();
-        EXPECT_TRUE(u.StaysOpenOnce([&] { return !boxes.Boxes().empty(); }, 10000))
+        EXPECT_TRUE(u.StaysOpenOnce([&] { return !boxes.Boxes().empty(); }))
             << c.name << ": the window stays open after a failed check";
         ASSERT_EQ(boxes.Boxes().size(), 1u) << c.name << Describe(boxes);
         EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONINFORMATION) << c.name;
@@ -107,7 +107,7 @@ TEST_F(HttpsRun, AnInstallerCutShortWithoutCloseNotifyIsNeverSavedOrStarted)
     Updater u(folder, {}, [] { return true; });
     QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
     u.Create();
-    ASSERT_TRUE(u.RunUntilTerminated(10000)) << Describe(boxes); // the box says the updater closes
+    ASSERT_TRUE(u.RunUntilTerminated()) << Describe(boxes); // the box says the updater closes
     ASSERT_EQ(boxes.Boxes().size(), 3u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[1].Caption, "Error");
     EXPECT_EQ(boxes.Boxes()[1].Text, "The TLS stream ended without a close-notify before the body was complete.");

@@ -164,8 +164,8 @@ TEST_F(Progress, AChunkedInstallerIsOneTransferWithTheRightSpeed)
         // From the last chunk on, the sampler looks at every pass of the message loop, so
         // that the success text, shown for one pass, is seen.
         seen.whole = [&sampler] { sampler.start(0); };
-        ASSERT_TRUE(u.RunUntilTerminated(60000)) << Describe(boxes) << "\nbar at " << u.form->ProgressBar->Position()
-                                                 << ", status " << u.form->Label1->Caption();
+        ASSERT_TRUE(u.RunUntilTerminated()) << Describe(boxes) << "\nbar at " << u.form->ProgressBar->Position()
+                                            << ", status " << u.form->Label1->Caption();
         sampler.stop();
         ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
         EXPECT_EQ(fs::file_size(Update() / "setup.exe"), static_cast<std::uintmax_t>(kSize));
@@ -241,7 +241,7 @@ TEST_F(Progress, ACancelEndsAFastChunkedDownloadAtOnce)
         QMetaObject::invokeMethod(
             window, [window] { window->close(); }, Qt::QueuedConnection);
     });
-    const bool inTime = u.RunUntilTerminated(60000);
+    const bool inTime = u.RunUntilTerminated();
     stop = true;
     user.join();
     ASSERT_TRUE(inTime) << Describe(boxes);
@@ -303,7 +303,7 @@ TEST_F(Progress, WhileTheServerIsSilentTheRunSleepsAndACancelIsStillInstant)
         if (f.UpdateState() == UpdateState::Ending && ended == Clock::time_point{})
             ended = Clock::now();
     };
-    ASSERT_TRUE(u.RunUntilTerminated(20000)) << Describe(boxes);
+    ASSERT_TRUE(u.RunUntilTerminated()) << Describe(boxes);
     ASSERT_GE(switchesAfter, 0);
     const double seconds = std::chrono::duration<double>(clicked - begun).count();
     const double perSecond = (switchesAfter - switchesAtBegin) / seconds;
@@ -330,7 +330,7 @@ TEST_F(Progress, APartLeftCompleteIsUsedWhenTheServerConfirmsIt)
     Updater u(folder, {}, [] { return true; });
     QtBoxAnswerer boxes({IDYES, IDOK});
     u.Create();
-    ASSERT_TRUE(u.RunUntilTerminated(20000)) << Describe(boxes);
+    ASSERT_TRUE(u.RunUntilTerminated()) << Describe(boxes);
     ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
     EXPECT_EQ(Slurp(Update() / "setup.exe"), whole);
     EXPECT_NE(Slurp(record).find("arguments: /update\n"), std::string::npos);

@@ -97,7 +97,7 @@ TEST_F(Reasons, ARefusedAnswerNamesItsCauseInTheUsersLanguage)
             Updater u(folder, {"/langid=" + std::to_string(lang)}, [] { return true; });
             QtBoxAnswerer boxes({IDOK});
             u.Create();
-            EXPECT_TRUE(u.StaysOpenOnce([&] { return !boxes.Boxes().empty(); }, 10000)) << Describe(boxes);
+            EXPECT_TRUE(u.StaysOpenOnce([&] { return !boxes.Boxes().empty(); })) << Describe(boxes);
             ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
             // The cause's line first, then the product page's.
             const std::string notes = u.form->Memo->LinesText();
@@ -135,7 +135,7 @@ TEST_F(Reasons, AFailedCheckNamesItsCause)
         Updater u(folder, {"/langid=1"}, [] { return true; });
         QtBoxAnswerer boxes({IDOK});
         u.Create();
-        EXPECT_TRUE(u.StaysOpenOnce([&] { return !boxes.Boxes().empty(); }, 10000)) << Describe(boxes);
+        EXPECT_TRUE(u.StaysOpenOnce([&] { return !boxes.Boxes().empty(); })) << Describe(boxes);
         const std::string notes = u.form->Memo->LinesText();
         EXPECT_NE(notes.find(std::string(c.english) + "\r\n"), std::string::npos) << notes;
         if (c.shot)
@@ -153,7 +153,7 @@ TEST_F(Reasons, AnInstallerThatCannotBeExecutedIsSaidSoAndTheUpdaterEndsWithoutT
     Updater u(folder, {}, [] { return true; });
     QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
     u.Create();
-    ASSERT_TRUE(u.RunUntilTerminated(20000)) << Describe(boxes);
+    ASSERT_TRUE(u.RunUntilTerminated()) << Describe(boxes);
     ASSERT_EQ(boxes.Boxes().size(), 3u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[2].Text,
               "Le programme d'installation téléchargé n'a pas pu être lancé :\nExec format error\n"

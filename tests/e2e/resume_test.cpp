@@ -64,7 +64,7 @@ struct Resume : ::testing::Test {
         Updater u(folder, {"/hidden"}, [] { return true; });
         QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
         u.Create();
-        EXPECT_TRUE(u.RunUntilTerminated(15000));
+        EXPECT_TRUE(u.RunUntilTerminated());
         EXPECT_EQ(boxes.Boxes().size(), 3u) << Describe(boxes);
         EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
         EXPECT_TRUE(fs::exists(Part()));
@@ -77,7 +77,7 @@ struct Resume : ::testing::Test {
         Updater u(folder, {}, [] { return true; });
         QtBoxAnswerer boxes({IDYES, IDOK});
         u.Create();
-        ASSERT_TRUE(u.RunUntilTerminated(20000));
+        ASSERT_TRUE(u.RunUntilTerminated());
         ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
         EXPECT_EQ(u.form->UpdateState(), UpdateState::InstallerFinished);
         // The bar shows the whole file, the kept bytes included.
@@ -157,7 +157,7 @@ TEST_F(Resume, ACancelKeepsThePartFileAndLeavesNoInstaller)
             QTimer::singleShot(0, window, [window] { window->close(); });
         }
     };
-    ASSERT_TRUE(u.RunUntilTerminated(15000));
+    ASSERT_TRUE(u.RunUntilTerminated());
     ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
     EXPECT_EQ(u.form->UpdateState(), UpdateState::Ending);
     EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
@@ -190,7 +190,7 @@ TEST_F(Resume, ADiskTooSmallGetsAClearBoxInEitherLanguage)
         u.sys.freeSpace = 300000;
         QtBoxAnswerer boxes({IDYES, IDOK});
         u.Create();
-        ASSERT_TRUE(u.RunUntilTerminated(15000));
+        ASSERT_TRUE(u.RunUntilTerminated());
         ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
         const auto& box = boxes.Boxes()[1];
         EXPECT_EQ(box.Text, AsShown(Format(u.form->Catalogue().Entry(CatalogueEntry::NoRoom),

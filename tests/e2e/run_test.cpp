@@ -2,6 +2,7 @@
 // update server, a recording installer, and the boxes answered from the test.
 
 #include "E2eSupport.h"
+#include "tests/support/ReservedPort.h"
 
 #include "localization/MessageCatalogue.h"
 #include "platform/ui/Application.h"
@@ -29,20 +30,6 @@ const std::string kTitle = "Mise à jour My App";
 
 std::string Entry(CatalogueEntry e) { return TMessageCatalogue::Default(e); }
 
-// A port on 127.0.0.1 where nothing listens.
-int ClosedPort()
-{
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 struct Run : ::testing::Test {
     InstallFolder folder;
     fs::path record = folder.root / "installer-record.txt";
@@ -69,7 +56,7 @@ TEST_F(Run, InstalledBuildIsTheNewest)
     Updater u(folder, {}, [] { return true; });
     QtBoxAnswerer boxes({IDOK});
     u.Create();
-    ASSERT_TRUE(u.RunUntilTerminated(10000));
+    ASSERT_TRUE(u.RunUntilTerminated());
     ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(CatalogueEntry::UpToDate)));
     EXPECT_EQ(boxes.Boxes()[0].Caption, kTitle);
@@ -99,7 +86,7 @@ TEST_F(Run, OfferAcceptedDownloadsStartsTheInstallerAndEnds)
     u.Create();
     QElapsedTimer clock;
     clock.start();
-    ASSERT_TRUE(u.RunUntilTerminated(20000));
+    ASSERT_TRUE(u.RunUntilTerminated());
     ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
     const auto& offer = boxes.Boxes()[0];
     EXPECT_EQ(offer.Type, MB_ICONINFORMATION | MB_YESNOCANCEL);
@@ -141,7 +128,7 @@ TEST_F(Run, OfferDeclinedDownloadsNothing)
         Updater u(folder, {}, [] { return true; });
         QtBoxAnswerer boxes({answer});
         u.Create();
-        ASSERT_TRUE(u.RunUntilTerminated(10000));
+        ASSERT_TRUE(u.RunUntilTerminated());
         EXPECT_EQ(boxes.Boxes().size(), 1u);
         EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
     }
@@ -150,11 +137,12 @@ TEST_F(Run, OfferDeclinedDownloadsNothing)
 
 TEST_F(Run, ServerDownShowsTheFailureAndKeepsTheWindowOpen)
 {
-    Ini("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/update/");
+    const testsupport::ReservedPort closed;
+    Ini("http://127.0.0.1:" + std::to_string(closed.Port()) + "/update/");
     Updater u(folder, {}, [] { return true; });
     QtBoxAnswerer boxes({IDOK});
     u.Create();
-    EXPECT_TRUE(u.StaysOpenOnce([&] { return !boxes.Boxes().empty(); }, 10000))
+    EXPECT_TRUE(u.StaysOpenOnce([&] { return !boxes.Boxes().empty(); }))
         << "the window must stay open after a failed check";
     ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(CatalogueEntry::ServerUnreachable)));
@@ -171,11 +159,12 @@ TEST_F(Run, ServerDownShowsTheFailureAndKeepsTheWindowOpen)
 
 TEST_F(Run, ServerDownInHiddenModeEndsSilently)
 {
-    Ini("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/update/");
+    const testsupport::ReservedPort closed;
+    Ini("http://127.0.0.1:" + std::to_string(closed.Port()) + "/update/");
     Updater u(folder, {"/hidden"}, [] { return true; });
     QtBoxAnswerer boxes;
     u.Create();
-    ASSERT_TRUE(u.RunUntilTerminated(10000));
+    ASSERT_TRUE(u.RunUntilTerminated());
     EXPECT_TRUE(boxes.Boxes().empty());
     EXPECT_FALSE(WidgetOf(u.form.get())->isVisible());
 }
@@ -193,7 +182,7 @@ TEST_F(Run, HiddenModeShowsTheWindowForTheOffer)
     });
     u.Create();
     EXPECT_FALSE(WidgetOf(u.form.get())->isVisible());
-    ASSERT_TRUE(u.RunUntilTerminated(10000));
+    ASSERT_TRUE(u.RunUntilTerminated());
     ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
     EXPECT_TRUE(visibleAtOffer);
     EXPECT_TRUE(u.form->ShownForOffer());
@@ -208,7 +197,7 @@ TEST_F(Run, InstallerNotFoundShowsTheErrorThenTheFailureText)
     QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
     u.Create();
     // The last box says that the updater closes, and it does.
-    ASSERT_TRUE(u.RunUntilTerminated(10000)) << Describe(boxes);
+    ASSERT_TRUE(u.RunUntilTerminated()) << Describe(boxes);
     ASSERT_EQ(boxes.Boxes().size(), 3u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[1].Caption, "Error");
     EXPECT_EQ(boxes.Boxes()[1].Type, MB_ICONERROR);
@@ -231,7 +220,7 @@ TEST_F(Run, DownloadCutShortByTheServerIsNeverSavedOrStarted)
     Updater u(folder, {}, [] { return true; });
     QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
     u.Create();
-    ASSERT_TRUE(u.RunUntilTerminated(10000)) << Describe(boxes);
+    ASSERT_TRUE(u.RunUntilTerminated()) << Describe(boxes);
     ASSERT_EQ(boxes.Boxes().size(), 3u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[1].Caption, "Error");
     EXPECT_EQ(boxes.Boxes()[1].Text, "Connection Closed Gracefully.");
@@ -269,7 +258,7 @@ TEST_F(Run, ClosedDuringASizedDownloadEndsQuietly)
     QtBoxAnswerer boxes({IDYES, IDYES});
     u.Create();
     CloseDuringDownload(u);
-    ASSERT_TRUE(u.RunUntilTerminated(15000));
+    ASSERT_TRUE(u.RunUntilTerminated());
     ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(CatalogueEntry::CloseQuestion)));
     EXPECT_EQ(boxes.Boxes()[1].Caption, Entry(CatalogueEntry::CloseCaption));
@@ -287,7 +276,7 @@ TEST_F(Run, ClosedDuringAChunkedDownloadShowsTheFailure)
     QtBoxAnswerer boxes({IDYES, IDYES, IDOK, IDOK});
     u.Create();
     CloseDuringDownload(u);
-    ASSERT_TRUE(u.RunUntilTerminated(15000));
+    ASSERT_TRUE(u.RunUntilTerminated());
     ASSERT_EQ(boxes.Boxes().size(), 4u) << Describe(boxes);
     EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(CatalogueEntry::CloseQuestion)));
     EXPECT_EQ(boxes.Boxes()[2].Caption, "Error");
@@ -308,7 +297,7 @@ TEST_F(Run, NoConnectionAtFirstThenTheCheckAtTheNextTick)
     EXPECT_EQ(u.form->Label1->Caption(), Entry(CatalogueEntry::Offline));
     QElapsedTimer clock;
     clock.start();
-    ASSERT_TRUE(u.RunUntilTerminated(10000));
+    ASSERT_TRUE(u.RunUntilTerminated());
     EXPECT_GE(clock.elapsed(), 1500); // the second tick, not the first
     EXPECT_EQ(tests, 3);
     ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);

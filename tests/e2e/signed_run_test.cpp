@@ -75,7 +75,7 @@ TEST_F(SignedRun, AnAcceptedOfferInstallsAlsoWhenTheSecondKeySigned)
         Updater u(folder, {}, [] { return true; });
         QtBoxAnswerer boxes({IDYES, IDOK});
         u.Create();
-        ASSERT_TRUE(u.RunUntilTerminated(20000)) << Describe(boxes);
+        ASSERT_TRUE(u.RunUntilTerminated()) << Describe(boxes);
         ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
         EXPECT_EQ(u.form->LastVerdict().Check, OfferCheck::Accepted);
         EXPECT_EQ(fs::file_size(Update() / "setup.exe"), 200000u);
@@ -126,7 +126,7 @@ TEST_F(SignedRun, AnAnswerThatDoesNotVerifyIsRefusedAndNothingIsDownloaded)
         u.sys.clockShiftDays = c.clockShiftDays;
         QtBoxAnswerer boxes({IDOK});
         u.Create();
-        u.RunUntil([&] { return u.form->UpdateState() == UpdateState::Ending && !boxes.Boxes().empty(); }, 10000);
+        u.RunUntil([&] { return u.form->UpdateState() == UpdateState::Ending && !boxes.Boxes().empty(); });
         EXPECT_EQ(u.form->LastVerdict().Check, c.why);
         ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
         EXPECT_EQ(boxes.Boxes()[0].Text, AsShown(Entry(CatalogueEntry::AnswerUnverified)));
@@ -172,7 +172,7 @@ TEST_F(SignedRun, AnInstallerThatIsNotTheSignedOneIsNeitherSavedNorStarted)
         Updater u(folder, {}, [] { return true; });
         QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
         u.Create();
-        u.RunUntil([&] { return boxes.Boxes().size() >= 3; }, 20000);
+        u.RunUntil([&] { return boxes.Boxes().size() >= 3; });
         ASSERT_EQ(boxes.Boxes().size(), 3u) << Describe(boxes);
         EXPECT_EQ(boxes.Boxes()[1].Caption, "Error");
         EXPECT_EQ(boxes.Boxes()[1].Text, AsShown(Entry(CatalogueEntry::InstallerMismatch)));
@@ -200,7 +200,7 @@ TEST_F(SignedRun, AContinuedInstallerIsHashedWholeKeptBytesFirst)
             Updater u(folder, {"/hidden"}, [] { return true; });
             QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
             u.Create();
-            ASSERT_TRUE(u.RunUntilTerminated(20000)) << Describe(boxes);
+            ASSERT_TRUE(u.RunUntilTerminated()) << Describe(boxes);
         }
         const fs::path part = Update() / "setup.exe.part";
         ASSERT_TRUE(fs::exists(part));
@@ -214,8 +214,8 @@ TEST_F(SignedRun, AContinuedInstallerIsHashedWholeKeptBytesFirst)
         Updater u(folder, {}, [] { return true; });
         QtBoxAnswerer boxes({IDYES, IDOK, IDOK});
         u.Create();
-        u.RunUntil([&] { return u.form->UpdateState() == UpdateState::InstallerFinished || boxes.Boxes().size() >= 3; },
-                   20000);
+        u.RunUntil(
+            [&] { return u.form->UpdateState() == UpdateState::InstallerFinished || boxes.Boxes().size() >= 3; });
         std::size_t ranges = 0;
         for (const auto& r : server.Requests())
             ranges += r.find("| Range: bytes=" + std::to_string(kept) + "- |") != std::string::npos;

@@ -203,7 +203,7 @@ TEST_F(SilentRun, NoWindowAndNoBoxAppearAtAnyMoment)
         ShownWindows windows; // the toolkit's application exists now
         QtBoxAnswerer boxes;
         u.Create();
-        ASSERT_TRUE(u.RunUntilTerminated(20000));
+        ASSERT_TRUE(u.RunUntilTerminated());
         EXPECT_TRUE(boxes.Boxes().empty()) << Describe(boxes);
         EXPECT_TRUE(windows.shown.empty()) << windows.shown.front();
         EXPECT_EQ(u.form->ExitStatus(), good ? ExitStatus::Installed : ExitStatus::AnswerRefused);
@@ -220,7 +220,7 @@ TEST_F(SilentRun, ADiskWithoutRoomEndsWithItsOwnStatus)
     u.sys.freeSpace = 1000; // less than the signed installer
     QtBoxAnswerer boxes;
     u.Create();
-    ASSERT_TRUE(u.RunUntilTerminated(20000));
+    ASSERT_TRUE(u.RunUntilTerminated());
     EXPECT_TRUE(boxes.Boxes().empty()) << Describe(boxes);
     EXPECT_EQ(u.form->ExitStatus(), ExitStatus::NoRoom);
     EXPECT_FALSE(fs::exists(Update() / "setup.exe"));

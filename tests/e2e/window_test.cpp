@@ -102,7 +102,7 @@ TEST(UpdateWindow, ClosingBeforeTheFirstTickEndsWithoutAQuestion)
     QWidget* window = WidgetOf(u.form.get());
     // The user closes the window with its close box before the timer's first tick.
     QTimer::singleShot(100, window, [window] { window->close(); });
-    EXPECT_TRUE(u.RunUntilTerminated(5000));
+    EXPECT_TRUE(u.RunUntilTerminated());
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(u.form->UpdateState(), UpdateState::Ending);
     EXPECT_EQ(u.form->Memo->Lines().size(), 0u); // the run never started

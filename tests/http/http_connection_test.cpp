@@ -11,6 +11,7 @@
 #include "platform/runtime/MemoryStream.h"
 #include "tests/support/FullBacklogListener.h"
 #include "tests/support/MemoryIOHandler.h"
+#include "tests/support/ReservedPort.h"
 #include "tests/support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
@@ -31,14 +32,6 @@ using Lines = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// A port on 127.0.0.1 where nothing listens.
-int ClosedPort()
-{
-    ScriptedServer probe({});
-    const int port = probe.Port();
-    return port;
-}
 
 struct Connection : ::testing::Test {
     platform::HeadlessApplication app;
@@ -169,7 +162,8 @@ TEST_F(Connection, ClosingWhatWasNeverOpenedStillReportsAndRaisesNothing)
 TEST_F(Connection, ARefusedConnectFailsWithItsTextAndKeepsTheHandler)
 {
     client.SetHost("127.0.0.1");
-    client.SetPort(ClosedPort());
+    const testsupport::ReservedPort closed;
+    client.SetPort(closed.Port());
     // Without the anti-freeze: a plain blocking connect.
     try {
         client.OpenConnection();

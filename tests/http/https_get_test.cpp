@@ -58,7 +58,7 @@ public:
                                       certs + "/" + name + ".pem", certs + "/" + name + ".key"};
         argv.insert(argv.end(), extra.begin(), extra.end());
         process_.emplace(argv);
-        const std::string line = process_->ReadLine(10000);
+        const std::string line = process_->ReadLine(testsupport::kHangMs);
         const auto at = line.find(" port ");
         port_ = at == std::string::npos ? 0 : std::atoi(line.c_str() + at + 6);
     }
@@ -99,7 +99,7 @@ protected:
         certs_ = new std::string(
             (std::filesystem::temp_directory_path() / ("updater-tls-" + std::to_string(::getpid()))).string());
         ChildProcess make({"bash", SourceDir() + "/tests/http/make_tls_certs.sh", *certs_});
-        made_ = make.Wait(60000) == 0;
+        made_ = make.Wait(testsupport::kHangMs) == 0;
         if (!made_)
             std::fprintf(stderr, "make_tls_certs.sh: %s\n", make.Stderr().c_str());
     }

@@ -398,3 +398,18 @@ TEST(TranslateForm, ComponentValues)
     EXPECT_EQ(w.cancelBt->Caption(), "");
     EXPECT_EQ(unnamed->Caption(), "unnamed before");
 }
+
+TEST(TranslateForm, AnOverlongNulEndsAButtonsCommaList)
+{
+    // "C0 80" decodes to a NUL: the comma list ends there instead of adding empty items
+    // without end.
+    LoadedEngine loaded("[-Header-]\nIsUTF8=1\n"
+                        "[TUpdateFrm]\n"
+                        "cancelBt=Cancel,\xC0\x80"
+                        "Stop now\n");
+    Window w = UpdateWindow();
+    w.cancelBt->SetHint("old hint");
+    loaded.engine.TranslateForm(*w.form);
+    EXPECT_EQ(w.cancelBt->Caption(), "Cancel");
+    EXPECT_EQ(w.cancelBt->Hint(), "");
+}

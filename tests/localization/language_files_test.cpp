@@ -144,3 +144,37 @@ TEST(FrenchLanguageFile, CarriesTheBuiltInTexts)
         EXPECT_EQ(catalogue.Entry(n), want) << "entry " << n;
     }
 }
+
+// The example in the README's "Language files" section (the block after its marker line),
+// loaded as it stands: a publisher who copies it gets a file that does what it says.
+TEST(ReadmeLanguageFile, TheExampleIsReadAsItStands)
+{
+    const std::string readme = SourceFile("README.md");
+    const std::string marker = "<!-- example language file -->";
+    const auto at = readme.find(marker);
+    ASSERT_NE(at, std::string::npos) << "README.md has no line " << marker;
+    const auto open = readme.find("```", at);
+    const auto start = readme.find('\n', open);
+    const auto end = readme.find("\n```", start);
+    ASSERT_TRUE(open != std::string::npos && start != std::string::npos && end != std::string::npos);
+    const std::string example = readme.substr(start + 1, end - start);
+
+    LoadedEngine loaded(example);
+    EXPECT_TRUE(loaded.engine.IsUTF8());
+    EXPECT_EQ(loaded.engine.UIFont(), "DejaVu Sans");
+    ASSERT_EQ(loaded.engine.Strings().size(), 3u);
+    TMessageCatalogue catalogue;
+    catalogue.Load(loaded.engine);
+    for (int n = 1; n <= 3; ++n)
+        EXPECT_EQ(catalogue.Entry(n), "Message " + std::to_string(n));
+
+    TUpdateFrm form(nullptr, "UpdateFrm");
+    auto* label3 = new TLabel(&form, "Label3");
+    auto* cancel = new TButton(&form, "cancelBt");
+    loaded.engine.TranslateForm(form);
+    EXPECT_EQ(form.Caption(), "Update");
+    EXPECT_EQ(form.Font().Name, "DejaVu Sans");
+    EXPECT_EQ(label3->Caption(), "Visit the web site for more information");
+    EXPECT_EQ(cancel->Caption(), "Cancel");
+    EXPECT_EQ(cancel->Hint(), "Stop the update");
+}

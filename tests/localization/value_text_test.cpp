@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 TEST(CommaList, SplitsByEveryRule)
@@ -14,7 +15,7 @@ TEST(CommaList, SplitsByEveryRule)
     using V = std::vector<std::string>;
     struct Case {
         const char* name;
-        const char* value;
+        std::string_view value;
         V want;
     } cases[] = {
         {.name = "empty", .value = "", .want = {}},
@@ -39,6 +40,11 @@ TEST(CommaList, SplitsByEveryRule)
         {.name = "lone comma", .value = ",", .want = {"", ""}},
         {.name = "empty quoted", .value = "\"\",x", .want = {"", "x"}},
         {.name = "high bytes are not blanks", .value = "caf\xC3\xA9 \xC2\xA0x", .want = {"caf\xC3\xA9", "\xC2\xA0x"}},
+        // A NUL (a decoded overlong C0 80) ends the text where it stands.
+        {.name = "NUL after a comma", .value = std::string_view("Cancel,\0rest", 12), .want = {"Cancel", ""}},
+        {.name = "NUL inside an item", .value = std::string_view("ab\0cd,e", 8), .want = {"ab"}},
+        {.name = "NUL after blanks", .value = std::string_view(" \0 x", 4), .want = {}},
+        {.name = "NUL in quotes", .value = std::string_view("\"a\0b\",c", 8), .want = {"a"}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(SplitCommaList(c.value), c.want) << c.name;

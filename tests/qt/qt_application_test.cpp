@@ -7,6 +7,7 @@
 #include "tests/support/QtBoxAnswerer.h"
 #include "tests/support/QtTestApplication.h"
 
+#include <QAbstractButton>
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 using namespace platform;
 
@@ -341,3 +343,33 @@ TEST_F(QtApplicationTest, MainThreadIsTheQApplicationThread)
 }
 
 } // namespace
+
+// The toolkit's own button texts follow the language the application is made for.
+TEST(QtToolkitTexts, ABoxShowsItsButtonsInTheUsersLanguage)
+{
+    struct Case {
+        QLocale language;
+        std::vector<std::string> buttons; // Yes, No, Cancel
+    } cases[] = {
+        {.language = QLocale(QLocale::French, QLocale::France), .buttons = {"Oui", "Non", "Annuler"}},
+        {.language = QLocale(QLocale::English, QLocale::UnitedStates), .buttons = {"Yes", "No", "Cancel"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.language.name().toStdString());
+        QtApplication app(QtTestApplication(), c.language);
+        std::vector<std::string> shown;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible() || !shown.empty())
+                return;
+            for (auto button : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel})
+                if (QAbstractButton* b = box->button(button))
+                    shown.push_back(b->text().remove('&').toStdString());
+            box->button(QMessageBox::No)->click();
+        });
+        poll.start(5);
+        EXPECT_EQ(app.MessageBox(nullptr, "Question", "Caption", MB_YESNOCANCEL), IDNO);
+        EXPECT_EQ(shown, c.buttons);
+    }
+}

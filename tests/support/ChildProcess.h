@@ -8,6 +8,12 @@
 
 namespace testsupport {
 
+// How long a wait of the tests may last before it counts as a hang. Every wait ends on an
+// event (a line, a process ending, a run ending the program); this bound only turns a hang
+// into a failure with a message before CTest's own time-out of the test, so it is far
+// above what anything takes on a loaded machine.
+inline constexpr int kHangMs = 200000;
+
 class ChildProcess {
 public:
     // Starts argv[0] (looked up in PATH) with the arguments. Throws std::runtime_error when
@@ -19,10 +25,10 @@ public:
 
     // The next line of standard output without its line feed; "" when none came within
     // the time or the output ended.
-    std::string ReadLine(int timeoutMs = 5000);
+    std::string ReadLine(int timeoutMs = kHangMs);
     // Waits for the end and collects what is left of both outputs; the exit status, or -1
     // after timeoutMs (the child is then killed) or when a signal ended it.
-    int Wait(int timeoutMs = 30000);
+    int Wait(int timeoutMs = kHangMs);
     // Asks the child to end (SIGTERM) and waits for it.
     void Stop();
 
@@ -50,6 +56,6 @@ struct ToolRun {
     std::string out;
     std::string err;
 };
-ToolRun RunTool(const std::string& name, const std::vector<std::string>& args, int timeoutMs = 30000);
+ToolRun RunTool(const std::string& name, const std::vector<std::string>& args, int timeoutMs = kHangMs);
 
 } // namespace testsupport

@@ -253,10 +253,10 @@ TEST(Httpget, HttpsWithAPrivateCAAndItsErrorLines)
     const std::string src = source ? source : ".";
     const std::string certs = (dir.path / "certs").string();
     ChildProcess make({"bash", src + "/tests/http/make_tls_certs.sh", certs});
-    ASSERT_EQ(make.Wait(60000), 0) << make.Stderr();
+    ASSERT_EQ(make.Wait(testsupport::kHangMs), 0) << make.Stderr();
     ChildProcess server(
         {"python3", "-u", src + "/tests/http/tls_http_server.py", certs + "/good.pem", certs + "/good.key"});
-    const std::string line = server.ReadLine(10000);
+    const std::string line = server.ReadLine(testsupport::kHangMs);
     ASSERT_NE(line.find(" port "), std::string::npos) << line;
     const std::string base = "https://localhost:" + line.substr(line.find(" port ") + 6);
 

@@ -198,6 +198,72 @@ void ExpectOfferAcceptedAndInstalled(const RunResult& r, const std::string& reco
     EXPECT_EQ(sys.ReadFile(record), "arg /update\nend\n");
 }
 
+// Whether EnumWindows, which lists the top-level windows, lists `window`.
+bool ListedAsTopLevel(HWND window)
+{
+    struct Search {
+        HWND window;
+        bool found;
+    } search{window, false};
+    ::EnumWindows(
+        [](HWND h, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            s->found = s->found || h == s->window;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Counts the broadcast messages that reach the window it watches.
+struct BroadcastWatch {
+    static inline UINT message = 0;
+    static inline WNDPROC original = nullptr;
+    static inline int received = 0;
+    static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
+    {
+        if (msg == message)
+            ++received;
+        return ::CallWindowProcA(original, h, msg, wp, lp);
+    }
+};
+
+// The main form is made message-only by its creation handler, as update.exe creates it: on
+// the hidden path (never shown) as on the shown one, it is then a message-only window,
+// not a top-level one, and a broadcast does not reach it. (Wine's FindWindowA also finds
+// message-only windows, which Windows' does not, so the top-level list is asked instead.)
+TEST(Win32MainForm, IsMessageOnlyOnceCreatedShownOrNot)
+{
+    BroadcastWatch::message = ::RegisterWindowMessageA("UpdaterTestBroadcast");
+    for (const bool hidden : {true, false}) {
+        SCOPED_TRACE(hidden ? "hidden" : "shown");
+        platform::Win32Application app;
+        platform::Win32UiBackend ui(app);
+        app.SetShowMainForm(!hidden);
+        TForm85 mainForm;
+        ui.AttachPeers(mainForm);
+        mainForm.DoCreate();
+        if (app.ShowMainForm())
+            mainForm.Show();
+        const auto window = static_cast<HWND>(platform::Win32UiBackend::WindowOf(&mainForm));
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(::FindWindowExA(HWND_MESSAGE, nullptr, "TForm85", nullptr), window);
+        EXPECT_NE(::GetAncestor(window, GA_PARENT), ::GetDesktopWindow());
+        EXPECT_FALSE(ListedAsTopLevel(window));
+        EXPECT_FALSE(::IsWindowVisible(window));
+
+        BroadcastWatch::received = 0;
+        BroadcastWatch::original = reinterpret_cast<WNDPROC>(
+            ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BroadcastWatch::Proc)));
+        DWORD_PTR ignored = 0;
+        ::SendMessageTimeoutA(HWND_BROADCAST, BroadcastWatch::message, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+        // A message sent to the window itself does arrive: the watch works.
+        ::SendMessageA(window, BroadcastWatch::message, 0, 0);
+        EXPECT_EQ(BroadcastWatch::received, 1);
+        ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(BroadcastWatch::original));
+    }
+}
+
 TEST(Win32EndToEnd, InstalledBuildIsTheNewest)
 {
     ASSERT_FALSE(DemoServer().empty()) << "UPDATER_DEMO_PORT is not set";

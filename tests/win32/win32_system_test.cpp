@@ -54,6 +54,35 @@ TEST(Win32System, WriteReplaceReadAndTheFailureTexts)
     EXPECT_THROW(sys.WriteFile(missing, "x"), EFCreateError);
 }
 
+TEST(Win32System, AFileIsReadWithReadersAllowedAndWritersRefused)
+{
+    Win32System sys;
+    const std::string path = TempDir() + "updater share test.lng";
+    sys.WriteFile(path, "[-Header-]\r\nIsUTF8=1\r\n");
+    struct Case {
+        const char* name;
+        DWORD access; // of a handle another program holds open
+        bool readable;
+    } cases[] = {
+        {.name = "another reader", .access = GENERIC_READ, .readable = true},
+        {.name = "a writer", .access = GENERIC_WRITE, .readable = false},
+        {.name = "a reader and writer", .access = GENERIC_READ | GENERIC_WRITE, .readable = false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The other program lets everyone in, so only the reader's own share mode decides.
+        HANDLE other = ::CreateFileA(path.c_str(), c.access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
+        if (c.readable)
+            EXPECT_EQ(sys.ReadFile(path), "[-Header-]\r\nIsUTF8=1\r\n");
+        else
+            EXPECT_THROW(sys.ReadFile(path), EFOpenError);
+        ::CloseHandle(other);
+    }
+    EXPECT_TRUE(sys.RemoveFile(path));
+}
+
 TEST(Win32System, FoldersAndTheDocumentsFolder)
 {
     Win32System sys;
