@@ -130,6 +130,8 @@ void TUpdateFrm::FormCreate(TComponent*)
     installed_ = ReadInstalledSettings(env_.Sys, env_.UpdateServer, env_.HomePage, env_.PublicKey);
     updateFolder_ = FormUpdateFolder(env_.Sys, installed_.AppName);
     ConfigureUpdateClientTls(*IdHTTP1, env_.Tls, installed_.CAFile);
+    proxyResolver_ = std::make_unique<UpdateProxyResolver>(env_.Proxy, installed_.Proxy, kInstalledSettingsFile);
+    IdHTTP1->SetProxyResolver(proxyResolver_.get());
 
     const std::string title = FormatEntry(CatalogueEntry::Title, installed_.AppName);
     env_.App.SetTitle(title);

@@ -21,6 +21,7 @@
 #include "update/Settings.h"
 #include "update/SignedOffer.h"
 #include "update/UpdateFolder.h"
+#include "update/UpdateProxyResolver.h"
 #include "update/UpdateState.h"
 #include "update/UpdaterEnvironment.h"
 #include "platform/crypto/forward.h"
@@ -182,6 +183,7 @@ private:
     std::unique_ptr<TLocEngine> engine_;
     TMessageCatalogue catalogue_;
     InstalledSettings installed_;
+    std::unique_ptr<UpdateProxyResolver> proxyResolver_; // the client's; made with the settings
     std::string updateFolder_;
     OfferedSettings offered_;
     bool shownForOffer_ = false;

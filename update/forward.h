@@ -12,4 +12,5 @@ struct StartupSwitches;
 class TFileDownload;
 class TSettingsFile;
 class TUpdateFrm;
+class UpdateProxyResolver;
 struct UpdaterEnvironment;

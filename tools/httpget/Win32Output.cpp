@@ -5,6 +5,7 @@
 #include "platform/runtime/Exception.h"
 #include "platform/win32/SchannelTls.h"
 #include "platform/win32/Win32System.h"
+#include "platform/win32/WinHttpProxyResolver.h"
 
 #include <fstream>
 
@@ -15,8 +16,10 @@ class Win32Backend : public Backend {
 public:
     platform::System& System() override { return system_; }
     const platform::Tls& Tls() override { return tls_; }
+    platform::ProxyResolver& Proxy() override { return proxy_; }
 
 private:
+    platform::WinHttpProxyResolver proxy_;
     platform::Win32System system_;
     platform::SchannelTls tls_;
 };
