@@ -2,8 +2,14 @@
 
 #include "platform/proxy/ProxyAddress.h"
 #include "platform/proxy/WindowsProxyList.h"
-#include "platform/win32/WindowsHeaders.h"
-
+// Not WindowsHeaders.h: its wininet.h and winhttp.h declare the same names differently.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
 #include <winhttp.h>
 
 namespace platform {
@@ -24,7 +30,8 @@ struct WinHttp {
     CloseHandleFn CloseHandle = nullptr;
 };
 
-template <typename Fn> Fn Entry(HMODULE library, const char* name)
+template <typename Fn>
+Fn Entry(HMODULE library, const char* name)
 {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
 }
@@ -104,8 +111,8 @@ std::optional<WinHttpProxyResolver::Settings> WinHttpProxyResolver::ReadSettings
 std::optional<ProxyRoute> WinHttpProxyResolver::RunScript(const std::string& url, const Settings& settings)
 {
     const WinHttp* winhttp = Library();
-    HINTERNET session = winhttp->Open(L"updater", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                      WINHTTP_NO_PROXY_BYPASS, 0);
+    HINTERNET session =
+        winhttp->Open(L"updater", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session)
         return std::nullopt;
     const std::wstring scriptUrl = Widen(settings.AutoConfigUrl);
