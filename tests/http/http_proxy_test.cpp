@@ -211,18 +211,18 @@ TEST_F(Proxy, EveryWayThroughSquidAndAround)
 {
     const RefusingPort down;
     const std::string wrong = squid->Address(SquidProxy::kUser, "wrong");
-    const std::string downProxy = "http://alice:" + std::string("pw-of-down") + "@127.0.0.1:" +
-                                  std::to_string(down.Port());
+    const std::string downProxy =
+        "http://alice:" + std::string("pw-of-down") + "@127.0.0.1:" + std::to_string(down.Port());
     struct Case {
         const char* name;
         std::map<std::string, std::string> env;
         std::string url;
-        std::string body = {};     // when no error is expected
-        std::string error = {};    // "CLASS: MESSAGE"
+        std::string body = {};  // when no error is expected
+        std::string error = {}; // "CLASS: MESSAGE"
         int code = 0;
         std::string connecting = {}; // the hsConnecting text; empty: none checked
-        std::string logged = {};   // a line squid must have logged; empty: nothing logged
-        int denied = 0;            // squid's 407 answers
+        std::string logged = {};     // a line squid must have logged; empty: nothing logged
+        int denied = 0;              // squid's 407 answers
     } cases[] = {
         {.name = "http through the proxy, sized",
          .env = {{"http_proxy", squid->Address()}},
@@ -324,7 +324,7 @@ TEST_F(Proxy, EveryWayThroughSquidAndAround)
         }
         EXPECT_EQ(Count(logged, "TCP_DENIED/407"), c.denied) << logged;
         for (const std::string& secret : {std::string(SquidProxy::kPassword), std::string("s3cr%25t"),
-                                         std::string("wrong"), std::string("pw-of-")}) {
+                                          std::string("wrong"), std::string("pw-of-")}) {
             EXPECT_EQ(out.events.find(secret), std::string::npos) << out.events;
             EXPECT_EQ(out.error.find(secret), std::string::npos) << out.error;
         }

@@ -135,8 +135,8 @@ bool SquidProxy::Start()
             lastWords_ = line;
         if (line.empty() || line.find("FATAL") != std::string::npos) {
             process_->Stop();
-            const bool portTaken = lastWords_.find("bind") != std::string::npos ||
-                                   lastWords_.find("in use") != std::string::npos;
+            const bool portTaken =
+                lastWords_.find("bind") != std::string::npos || lastWords_.find("in use") != std::string::npos;
             process_.reset();
             if (!portTaken)
                 throw std::runtime_error("squid did not start: " + lastWords_);
@@ -167,6 +167,19 @@ std::string SquidProxy::AccessLog() const
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+bool SquidProxy::WaitForLog(const std::string& text, std::size_t from, int timeoutMs) const
+{
+    constexpr int kLookEveryMs = 20;
+    for (int waited = 0;; waited += kLookEveryMs) {
+        const std::string log = AccessLog();
+        if (log.size() > from && log.find(text, from) != std::string::npos)
+            return true;
+        if (waited >= timeoutMs)
+            return false;
+        ::usleep(kLookEveryMs * 1000);
+    }
 }
 
 } // namespace testsupport

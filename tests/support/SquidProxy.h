@@ -33,6 +33,9 @@ public:
     std::string Address(const std::string& user = kUser, const std::string& password = kPassword) const;
     // The lines squid logged for the requests it served, so far.
     std::string AccessLog() const;
+    // Waits until the access log holds `text` after its first `from` bytes (a tunnel is
+    // logged only once it closes); false after timeoutMs.
+    bool WaitForLog(const std::string& text, std::size_t from, int timeoutMs = 10000) const;
 
 private:
     bool Start(); // false: the port was taken meanwhile
