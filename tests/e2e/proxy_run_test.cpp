@@ -24,7 +24,7 @@ using testsupport::SquidProxy;
 
 namespace {
 
-constexpr const char* kProxyVariables[] = {"http_proxy", "https_proxy", "all_proxy", "no_proxy",
+constexpr const char* kProxyVariables[] = {"http_proxy",  "https_proxy", "all_proxy", "no_proxy",
                                            "HTTPS_PROXY", "ALL_PROXY",   "NO_PROXY"};
 
 struct ProxyRun : ::testing::Test {
@@ -57,8 +57,8 @@ struct ProxyRun : ::testing::Test {
                                       "--signoffer", std::string(std::getenv("UPDATER_BIN_DIR")) + "/signoffer",
                                       "--key",       key.string()};
         if (https)
-            args.insert(args.end(), {"--tls-cert", (certs / "good.pem").string(), "--tls-key",
-                                     (certs / "good.key").string()});
+            args.insert(args.end(),
+                        {"--tls-cert", (certs / "good.pem").string(), "--tls-key", (certs / "good.key").string()});
         return args;
     }
     void Ini(const std::string& server, const std::string& proxy)
@@ -121,8 +121,8 @@ TEST_F(ProxyRun, TheCheckAndASignedInstallerComeThroughSquid)
         EXPECT_NE(Slurp(record).find("arguments: /update\n"), std::string::npos);
 
         const std::string source = c.fromIni ? "update.ini" : variable;
-        EXPECT_NE(statuses.find("Connecting to proxy 127.0.0.1:" + std::to_string(squid->Port()) + " (from " +
-                                source + ").\n"),
+        EXPECT_NE(statuses.find("Connecting to proxy 127.0.0.1:" + std::to_string(squid->Port()) + " (from " + source +
+                                ").\n"),
                   std::string::npos)
             << statuses;
         const std::string origin = "127.0.0.1:" + std::to_string(server.port);
