@@ -1,10 +1,8 @@
 #pragma once
-// Debian's squid for tests: started on 127.0.0.1 with a configuration written for this run
-// into a temporary folder (Basic authentication through basic_ncsa_auth and a password file
-// made with "openssl passwd -apr1", no cache, the logs and pid file in the folder), waited
-// for until its port accepts, and stopped by the destructor. Squid takes no port 0, so a
-// free port is found by binding port 0 first, and another is tried when squid loses it.
-// Run as root, squid works as the "proxy" user, which then owns the folder.
+// Debian's squid for tests, with Basic authentication for one user, started on 127.0.0.1 by
+// tests/support/squid_proxy.py (which writes its configuration and password file into a
+// temporary folder and finds it a free port; the Windows tests and the benchmark start it
+// the same way), waited for until its port accepts, and stopped by the destructor.
 
 #include "tests/support/ChildProcess.h"
 
@@ -18,6 +16,8 @@ public:
     static constexpr const char* kUser = "alice";
     static constexpr const char* kPassword = "s3cr%t-p4ss";
     static constexpr const char* kSquid = "/usr/sbin/squid";
+    // How long squid may take to listen (it starts its helpers first).
+    static constexpr int kStartTimeoutMs = 30000;
 
     // Throws std::runtime_error (with squid's last words) when it cannot be started.
     SquidProxy();
@@ -38,12 +38,9 @@ public:
     bool WaitForLog(const std::string& text, std::size_t from, int timeoutMs = 10000) const;
 
 private:
-    bool Start(); // false: the port was taken meanwhile
-
-    std::string dir_;
+    std::string log_;
     int port_ = 0;
     std::unique_ptr<ChildProcess> process_;
-    std::string lastWords_;
 };
 
 } // namespace testsupport
