@@ -199,47 +199,10 @@ void TIdHTTP::ConnectToHost()
     const bool secure = IsSecure(url_);
     if (secure && !tls_)
         throw EIdIOHandlerPropInvalid();
-    const bool viaProxy = ViaProxy();
-    // The route a connection serves: a connection to a proxy carries requests only for the
-    // origin it was opened for, so that a download never rides on a connection (or tunnel)
-    // made for another server.
-    const std::string route = LowerCase(
-        (viaProxy ? proxyParams_.ProxyServer + ":" + std::to_string(proxyParams_.ProxyPort) + ">" : std::string()) +
-        url_.Protocol + "://" + url_.Host + ":" + std::to_string(port));
-    if (IsOpen() && route != connectionRoute_)
-        CloseConnection();
-    if (viaProxy) {
-        // The connection goes to the proxy; the current URL keeps the origin.
-        TIdTCPClient::SetHost(proxyParams_.ProxyServer);
-        TIdTCPClient::SetPort(proxyParams_.ProxyPort);
-        url_.Port = std::to_string(port);
-    } else if (!SameText(Host(), url_.Host) || Port() != port) {
-        if (IsOpen())
-            CloseConnection();
-        // Through the client's own setters, which write the endpoint back into the current
-        // URL: the port as a number, so that "08080" is "8080" in the next request's Host
-        // line when that request's address gives no port of its own.
-        SetHost(url_.Host);
-        SetPort(port);
-    }
-    // A connection is reused only for the same scheme and way: an owned transport of
-    // another kind goes, and OpenConnection makes the right one.
-    const auto* tlsHandler = dynamic_cast<TIdTLSIOHandlerSocket*>(IOHandler());
-    if (IOHandler() && (tlsHandler != nullptr) != secure) {
-        if (!OwnsIOHandler()) {
-            if (secure)
-                throw EIdIOHandlerPropInvalid();
-        } else if (IsOpen()) {
-            CloseConnection();
-        } else {
-            SetIOHandler(nullptr);
-        }
-    } else if (tlsHandler && OwnsIOHandler() && tlsHandler->Tunnel() != viaProxy) {
-        if (IsOpen())
-            CloseConnection();
-        SetIOHandler(nullptr);
-    }
-    request_.UseProxy = viaProxy ? (secure ? ctSSLProxy : ctProxy) : ctNormal;
+    const std::string route = RouteKey(port);
+    SelectEndpoint(port, route);
+    SelectTransport(secure);
+    request_.UseProxy = ViaProxy() ? (secure ? ctSSLProxy : ctProxy) : ctNormal;
 
     // The previous answer decides whether its connection may carry this request.
     if (!answerComplete_ || !ResponseKeepAlive())
@@ -249,7 +212,7 @@ void TIdHTTP::ConnectToHost()
     ProbePeerClosed(false);
     if (!IsOpen()) {
         SetConnectingText(ConnectingTextFor(port));
-        OpenRoute(secure && viaProxy, port);
+        OpenRoute(secure && ViaProxy(), port);
         connectionRoute_ = route;
     }
     answerComplete_ = true;
@@ -265,6 +228,57 @@ void TIdHTTP::ConnectToHost()
     TIdProxyConnectionInfo noProxy;
     SendRequest(BuildRequestLines(request_, ProtocolVersion, request_.UseProxy == ctProxy ? proxyParams_ : noProxy,
                                   cookie, system_));
+}
+
+std::string TIdHTTP::RouteKey(int port) const
+{
+    std::string key;
+    if (ViaProxy())
+        key = proxyParams_.ProxyServer + ":" + std::to_string(proxyParams_.ProxyPort) + ">";
+    return LowerCase(key + url_.Protocol + "://" + url_.Host + ":" + std::to_string(port));
+}
+
+void TIdHTTP::SelectEndpoint(int port, const std::string& route)
+{
+    // A connection to a proxy carries requests only for the origin it was opened for, so
+    // that a download never rides on a connection (or tunnel) made for another server.
+    if (IsOpen() && route != connectionRoute_)
+        CloseConnection();
+    if (ViaProxy()) {
+        // The connection goes to the proxy; the current URL keeps the origin.
+        TIdTCPClient::SetHost(proxyParams_.ProxyServer);
+        TIdTCPClient::SetPort(proxyParams_.ProxyPort);
+        url_.Port = std::to_string(port);
+    } else if (!SameText(Host(), url_.Host) || Port() != port) {
+        if (IsOpen())
+            CloseConnection();
+        // Through the client's own setters, which write the endpoint back into the current
+        // URL: the port as a number, so that "08080" is "8080" in the next request's Host
+        // line when that request's address gives no port of its own.
+        SetHost(url_.Host);
+        SetPort(port);
+    }
+}
+
+void TIdHTTP::SelectTransport(bool secure)
+{
+    // A connection is reused only for the same scheme and way: an owned transport of
+    // another kind goes, and OpenConnection makes the right one.
+    const auto* tlsHandler = dynamic_cast<TIdTLSIOHandlerSocket*>(IOHandler());
+    if (IOHandler() && (tlsHandler != nullptr) != secure) {
+        if (!OwnsIOHandler()) {
+            if (secure)
+                throw EIdIOHandlerPropInvalid();
+        } else if (IsOpen()) {
+            CloseConnection();
+        } else {
+            SetIOHandler(nullptr);
+        }
+    } else if (tlsHandler && OwnsIOHandler() && tlsHandler->Tunnel() != ViaProxy()) {
+        if (IsOpen())
+            CloseConnection();
+        SetIOHandler(nullptr);
+    }
 }
 
 void TIdHTTP::SendRequest(const std::vector<std::string>& lines)

@@ -168,6 +168,12 @@ private:
     enum class Outcome { Follow, Finish, Authorize };
 
     void ConnectToHost();
+    // The route a connection serves: the proxy (if any), the scheme, the origin and port.
+    std::string RouteKey(int port) const;
+    // Points the client at the proxy or the origin, closing a connection of another route.
+    void SelectEndpoint(int port, const std::string& route);
+    // Lets go of an owned transport of the wrong kind (plain, TLS, TLS in a tunnel).
+    void SelectTransport(bool secure);
     // Asks the resolver for the current URL's route and fills ProxyParams from it.
     void ResolveRoute();
     // Opens the connection of this cycle: to the origin, or to the proxy (whose failures

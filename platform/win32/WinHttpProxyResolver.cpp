@@ -86,7 +86,7 @@ ProxyRoute RouteFromLists(const std::string& proxy, const std::string& bypass, c
                           const std::string& source)
 {
     if (BypassListMatches(bypass, target))
-        return {.Source = source + ", bypass list"};
+        return {.Source = source + "' bypass list"};
     return PickFromProxyList(proxy, target, source);
 }
 
@@ -152,9 +152,10 @@ ProxyRoute WinHttpProxyResolver::RouteFor(const std::string& url)
             return *route;
         if (s.Proxy.empty()) {
             // A script that cannot be fetched or run means direct, as in browsers.
-            return {.Source = s.AutoConfigUrl.empty() ? std::string(kSettingsSource) + " (no proxy was detected)"
-                                                      : std::string(kSettingsSource) + " (the PAC script " +
-                                                            s.AutoConfigUrl + " could not be run)"};
+            return {.Source = s.AutoConfigUrl.empty()
+                                  ? std::string(kSettingsSource) + ": automatic detection found no proxy"
+                                  : std::string(kSettingsSource) + ": the PAC script " + s.AutoConfigUrl +
+                                        " could not be run"};
         }
     }
     if (s.Proxy.empty())
