@@ -165,7 +165,8 @@ TEST_F(WindowsSettings, StaticProxyBypassListAndPacScript)
          .bypass = "<local>;127.0.0.*",
          .pac = "",
          .path = "/sized/5000",
-         .connecting = "127.0.0.1:" + Env("UPDATER_REAL_SERVER_PORT") + " (direct, from the Windows settings' bypass list)"},
+         .connecting =
+             "127.0.0.1:" + Env("UPDATER_REAL_SERVER_PORT") + " (direct, from the Windows settings' bypass list)"},
         {.name = "a PAC script that names the proxy",
          .flags = kDirect | kPacScript,
          .proxy = "",
