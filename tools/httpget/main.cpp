@@ -69,6 +69,15 @@ struct Options {
     std::vector<Target> targets;
 };
 
+// The non-empty value after the option at argv[i], given once; false on a usage error.
+bool TakeValue(int argc, char** argv, int& i, std::string& value)
+{
+    if (i + 1 >= argc || !value.empty() || argv[i + 1][0] == '\0')
+        return false;
+    value = argv[++i];
+    return true;
+}
+
 // Reads the command line; nothing on a usage error. An empty URL argument is a URL.
 std::optional<Options> ParseArguments(int argc, char** argv)
 {
@@ -82,14 +91,9 @@ std::optional<Options> ParseArguments(int argc, char** argv)
             o.follow = true;
         else if (arg == "--antifreeze")
             o.antifreeze = true;
-        else if (arg == "--cafile") {
-            if (i + 1 >= argc || !o.caFile.empty() || argv[i + 1][0] == '\0')
+        else if (arg == "--cafile" || arg == "--proxy") {
+            if (!TakeValue(argc, argv, i, arg == "--cafile" ? o.caFile : o.proxy))
                 return std::nullopt;
-            o.caFile = argv[++i];
-        } else if (arg == "--proxy") {
-            if (i + 1 >= argc || !o.proxy.empty() || argv[i + 1][0] == '\0')
-                return std::nullopt;
-            o.proxy = argv[++i];
         } else if (arg == "--resume")
             o.resume = true;
         else if (arg == "-o") {
