@@ -5,6 +5,7 @@
 #include "app/Form85.h"
 #include "platform/posix/OpenSslCrypto.h"
 #include "platform/posix/OpenSslTls.h"
+#include "platform/posix/PosixProxyResolver.h"
 #include "platform/posix/PosixSystem.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtUiBackend.h"
@@ -41,6 +42,8 @@ int main(int argc, char** argv)
     env.PublicKey = UPDATER_PUBLIC_KEY;
     env.Crypto = &crypto;
     env.Tls = &tls;
+    platform::PosixProxyResolver proxy;
+    env.Proxy = &proxy;
     TUpdateFrm updateFrm(env);
     ui.AttachPeers(updateFrm);
     app.Guard([&] { updateFrm.DoCreate(); });

@@ -6,6 +6,7 @@
 #include "app/Form85.h"
 #include "platform/win32/BCryptCrypto.h"
 #include "platform/win32/SchannelTls.h"
+#include "platform/win32/WinHttpProxyResolver.h"
 #include "platform/win32/Win32Application.h"
 #include "platform/win32/Win32System.h"
 #include "platform/win32/Win32UiBackend.h"
@@ -38,6 +39,8 @@ int main(int argc, char** argv)
     env.PublicKey = UPDATER_PUBLIC_KEY;
     env.Crypto = &crypto;
     env.Tls = &tls;
+    platform::WinHttpProxyResolver proxy;
+    env.Proxy = &proxy;
     TUpdateFrm updateFrm(env);
     // The shell's windows (installer start, product page) belong to the update window.
     sys.SetOwnerWindow([&updateFrm] { return platform::Win32UiBackend::WindowOf(&updateFrm); });

@@ -130,6 +130,10 @@ UPDATER_ID_EXCEPTION_TEXT(EIdTLSStreamCutShort, EIdTLSError,
                           "The TLS stream ended without a close-notify before the body was complete.");
 // A redirect from an https address to a plain http one.
 UPDATER_EXCEPTION_CLASS(EIdTLSDowngrade, EIdTLSError);
+// A proxy setting that cannot be followed, or a proxy that cannot be reached; the text
+// names the proxy and where it was configured, never its credentials.
+UPDATER_EXCEPTION_CLASS(EIdProxyError, EIdException);
+UPDATER_EXCEPTION_CLASS(EIdProxyConnectError, EIdProxyError);
 // A chunk-size line that holds no size or one too large to be real; the message quotes it.
 UPDATER_EXCEPTION_CLASS(EIdHTTPInvalidChunkSize, EIdException);
 

@@ -9,6 +9,7 @@
 #include "platform/runtime/Convert.h"
 #include "platform/runtime/Format.h"
 #include "platform/runtime/MemoryStream.h"
+#include "platform/proxy/ProxyResolver.h"
 #include "platform/runtime/Strings.h"
 
 #include <algorithm>
@@ -49,6 +50,18 @@ void CountHeaderLine(std::size_t& lines, std::size_t& bytes, std::size_t length)
 }
 
 bool IsSecure(const TIdURI& url) { return SameText(url.Protocol, "https"); }
+
+int DefaultPort(const TIdURI& url) { return IsSecure(url) ? 443 : 80; }
+
+// The address without user part and bookmark, and without the port when it is the
+// scheme's own: the request target through a proxy, and what the resolver is asked about.
+std::string AbsoluteAddress(const TIdURI& url)
+{
+    TIdURI target = url;
+    if (TryStrToInt(target.Port).value_or(-1) == DefaultPort(url))
+        target.Port.clear();
+    return target.GetFullURI(false, false);
+}
 
 // A host that names this machine's loopback interface.
 bool IsLoopbackHost(const std::string& host)
@@ -96,8 +109,11 @@ void TIdHTTP::SetCookieManager(std::unique_ptr<TIdCookieManager> manager)
 
 std::unique_ptr<TIdIOHandler> TIdHTTP::NewIOHandler()
 {
-    if (IsSecure(url_) && tls_)
-        return std::make_unique<TIdTLSIOHandlerSocket>(nullptr, *tls_, caFile_);
+    if (IsSecure(url_) && tls_) {
+        auto handler = std::make_unique<TIdTLSIOHandlerSocket>(nullptr, *tls_, caFile_);
+        handler->SetTunnel(ViaProxy());
+        return handler;
+    }
     return TIdTCPClient::NewIOHandler();
 }
 
@@ -114,6 +130,7 @@ void TIdHTTP::Get(const std::string& url, TStream& stream)
 {
     authRetries_ = 0;
     proxyAuthRetries_ = 0;
+    routePending_ = true;
     request_.URL = url;
     request_.Method = hmGet;
     request_.Source = nullptr;
@@ -149,7 +166,8 @@ void TIdHTTP::Get(const std::string& url, TStream& stream)
                 // Redirect bodies never reach the stream, so it still stands where it did.
                 authRetries_ = 0;
                 proxyAuthRetries_ = 0;
-            } else { // Authorize: the same address again, with the scheme now attached
+                routePending_ = true; // another address may take another way
+            } else {                  // Authorize: the same address again, with the scheme now attached
                 --redirectCount_;
                 request_.URL = url;
             }
@@ -174,7 +192,64 @@ void TIdHTTP::ConnectToHost()
     const int port = StrToInt(url_.Port);
     if (port < 0 || port > kMaxPort)
         throw EConvertError(Format("'%s' is not a valid port number", {url_.Port}));
-    if (!SameText(Host(), url_.Host) || Port() != port) {
+    if (routePending_) {
+        ResolveRoute();
+        routePending_ = false;
+    }
+    const bool secure = IsSecure(url_);
+    if (secure && !tls_)
+        throw EIdIOHandlerPropInvalid();
+    const std::string route = RouteKey(port);
+    SelectEndpoint(port, route);
+    SelectTransport(secure);
+    request_.UseProxy = ViaProxy() ? (secure ? ctSSLProxy : ctProxy) : ctNormal;
+
+    // The previous answer decides whether its connection may carry this request.
+    if (!answerComplete_ || !ResponseKeepAlive())
+        CloseConnection();
+    // A server that closed the kept-alive connection meanwhile is noticed here, so that
+    // the request goes out on a fresh one.
+    ProbePeerClosed(false);
+    if (!IsOpen()) {
+        SetConnectingText(ConnectingTextFor(port));
+        OpenRoute(secure && ViaProxy(), port);
+        connectionRoute_ = route;
+    }
+    answerComplete_ = true;
+
+    ApplyConnectionType(request_, ProtocolVersion);
+    // Plain http through a proxy names the whole address; the bytes inside a tunnel are the
+    // origin's, as on a direct connection.
+    if (request_.UseProxy == ctProxy && request_.URL != "*")
+        request_.URL = AbsoluteAddress(url_);
+    const std::string cookie = cookieManager_ ? cookieManager_->GenerateCookieList(url_, false) : std::string();
+    // The proxy's credentials go to the proxy only: never to an origin, directly or through
+    // a tunnel.
+    TIdProxyConnectionInfo noProxy;
+    SendRequest(BuildRequestLines(request_, ProtocolVersion, request_.UseProxy == ctProxy ? proxyParams_ : noProxy,
+                                  cookie, system_));
+}
+
+std::string TIdHTTP::RouteKey(int port) const
+{
+    std::string key;
+    if (ViaProxy())
+        key = proxyParams_.ProxyServer + ":" + std::to_string(proxyParams_.ProxyPort) + ">";
+    return LowerCase(key + url_.Protocol + "://" + url_.Host + ":" + std::to_string(port));
+}
+
+void TIdHTTP::SelectEndpoint(int port, const std::string& route)
+{
+    // A connection to a proxy carries requests only for the origin it was opened for, so
+    // that a download never rides on a connection (or tunnel) made for another server.
+    if (IsOpen() && route != connectionRoute_)
+        CloseConnection();
+    if (ViaProxy()) {
+        // The connection goes to the proxy; the current URL keeps the origin.
+        TIdTCPClient::SetHost(proxyParams_.ProxyServer);
+        TIdTCPClient::SetPort(proxyParams_.ProxyPort);
+        url_.Port = std::to_string(port);
+    } else if (!SameText(Host(), url_.Host) || Port() != port) {
         if (IsOpen())
             CloseConnection();
         // Through the client's own setters, which write the endpoint back into the current
@@ -183,13 +258,14 @@ void TIdHTTP::ConnectToHost()
         SetHost(url_.Host);
         SetPort(port);
     }
-    const bool secure = IsSecure(url_);
-    if (secure && !tls_)
-        throw EIdIOHandlerPropInvalid();
-    // A connection is reused only for the same scheme: an owned transport of the other
-    // kind goes, and OpenConnection makes the right one.
-    const bool secureHandler = dynamic_cast<TIdTLSIOHandlerSocket*>(IOHandler()) != nullptr;
-    if (IOHandler() && secureHandler != secure) {
+}
+
+void TIdHTTP::SelectTransport(bool secure)
+{
+    // A connection is reused only for the same scheme and way: an owned transport of
+    // another kind goes, and OpenConnection makes the right one.
+    const auto* tlsHandler = dynamic_cast<TIdTLSIOHandlerSocket*>(IOHandler());
+    if (IOHandler() && (tlsHandler != nullptr) != secure) {
         if (!OwnsIOHandler()) {
             if (secure)
                 throw EIdIOHandlerPropInvalid();
@@ -198,22 +274,15 @@ void TIdHTTP::ConnectToHost()
         } else {
             SetIOHandler(nullptr);
         }
+    } else if (tlsHandler && OwnsIOHandler() && tlsHandler->Tunnel() != ViaProxy()) {
+        if (IsOpen())
+            CloseConnection();
+        SetIOHandler(nullptr);
     }
-    request_.UseProxy = ctNormal;
+}
 
-    // The previous answer decides whether its connection may carry this request.
-    if (!answerComplete_ || !ResponseKeepAlive())
-        CloseConnection();
-    // A server that closed the kept-alive connection meanwhile is noticed here, so that
-    // the request goes out on a fresh one.
-    ProbePeerClosed(false);
-    if (!IsOpen())
-        OpenConnection(ReadTimeout());
-    answerComplete_ = true;
-
-    ApplyConnectionType(request_, ProtocolVersion);
-    const std::string cookie = cookieManager_ ? cookieManager_->GenerateCookieList(url_, false) : std::string();
-    const auto lines = BuildRequestLines(request_, ProtocolVersion, proxyParams_, cookie, system_);
+void TIdHTTP::SendRequest(const std::vector<std::string>& lines)
+{
     BeginWriteBatch(-1);
     try {
         for (const auto& line : lines)
@@ -226,6 +295,103 @@ void TIdHTTP::ConnectToHost()
         throw;
     }
     EndWriteBatch();
+}
+
+void TIdHTTP::ResolveRoute()
+{
+    if (!proxyResolver_)
+        return; // ProxyParams as the caller set them
+    const platform::ProxyRoute route = proxyResolver_->RouteFor(AbsoluteAddress(url_));
+    if (!route.Problem.empty())
+        throw EIdProxyError(route.Problem);
+    proxyParams_.ProxyServer = route.Host;
+    proxyParams_.ProxyPort = route.Port;
+    proxyParams_.ProxyUsername = route.Username;
+    proxyParams_.ProxyPassword = route.Password;
+    proxyParams_.BasicAuthentication = !route.Username.empty();
+    proxyParams_.Authentication.reset();
+    proxyParams_.Source = route.Direct() ? std::string() : route.Source;
+    directSource_ = route.Direct() ? route.Source : std::string();
+}
+
+std::string TIdHTTP::ConnectingTextFor(int port) const
+{
+    if (ViaProxy())
+        return proxyParams_.Describe();
+    if (directSource_.empty())
+        return {}; // the remote address, as always
+    return url_.Host + ":" + std::to_string(port) + " (direct, from " + directSource_ + ")";
+}
+
+void TIdHTTP::OpenRoute(bool tunnel, int port)
+{
+    if (!ViaProxy()) {
+        OpenConnection(ReadTimeout());
+        return;
+    }
+    OpenProxyConnection();
+    if (!tunnel)
+        return;
+    OpenTunnel(port);
+    if (auto* handler = dynamic_cast<TIdTLSIOHandlerSocket*>(IOHandler()))
+        handler->StartTls(url_.Host, ReadTimeout());
+}
+
+void TIdHTTP::OpenProxyConnection()
+{
+    try {
+        OpenConnection(ReadTimeout());
+    } catch (const EIdConnectException& e) {
+        throw EIdProxyConnectError("Cannot connect to " + proxyParams_.Describe() + ": " + e.Message());
+    } catch (const EIdConnectTimeout& e) {
+        throw EIdProxyConnectError("Cannot connect to " + proxyParams_.Describe() + ": " + e.Message());
+    } catch (const EIdSocketError& e) {
+        throw EIdProxyConnectError("Cannot connect to " + proxyParams_.Describe() + ": " + e.Message());
+    }
+}
+
+void TIdHTTP::OpenTunnel(int port)
+{
+    const std::string authority = url_.Host + ":" + std::to_string(port);
+    struct Tunnelling {
+        bool& flag;
+        ~Tunnelling() { flag = false; }
+    } tunnelling{tunnelling_ = true};
+    for (;;) {
+        TIdHTTPRequest connect;
+        connect.Method = hmConnect;
+        connect.URL = authority;
+        connect.Host = authority;
+        connect.ContentType.clear();
+        connect.Accept.clear();
+        connect.Pragma = "no-cache";
+        connect.UserAgent = request_.UserAgent;
+        SendRequest(BuildRequestLines(connect, ProtocolVersion, proxyParams_, std::string(), system_));
+        answerComplete_ = false;
+        response_.ResponseText = ReceiveLine();
+        ReadHeaderBlock();
+        response_.ProcessHeaders(system_);
+        const int code = response_.ResponseCode();
+        if (code / 100 == 2)
+            break;
+        if (code != kStatusProxyAuthRequired || !AuthorizationAttempt(true)) {
+            if (proxyParams_.Authentication)
+                proxyParams_.Authentication->Reset();
+            RaiseProtocolException();
+        }
+        // New credentials: again on this connection when the refusal left it usable.
+        DiscardBody(ReadTimeout());
+        if (!answerComplete_ || !ResponseKeepAlive()) {
+            CloseConnection();
+            OpenProxyConnection();
+        }
+    }
+    answerComplete_ = true;
+    // The TLS client speaks first, so nothing may follow the proxy's answer yet: bytes here
+    // would be taken for the origin's.
+    if (!InputQueue().Empty())
+        throw EIdProxyError("The " + proxyParams_.Describe() + " sent data after its answer to CONNECT " + authority +
+                            ".");
 }
 
 void TIdHTTP::ReadAnswerHead()
@@ -437,7 +603,13 @@ void TIdHTTP::RaiseProtocolException()
         } catch (const EIdHTTPInvalidChunkSize&) {
         }
     }
-    throw EIdHTTPProtocolException(response_.ResponseText, response_.ResponseCode(), body.ToString());
+    // An answer of the proxy itself says so: its 407, and any refusal of a CONNECT.
+    const int code = response_.ResponseCode();
+    const bool fromProxy = ViaProxy() && (code == kStatusProxyAuthRequired || tunnelling_);
+    std::string text = response_.ResponseText;
+    if (fromProxy)
+        text = "The " + proxyParams_.Describe() + " answered: " + text;
+    throw EIdHTTPProtocolException(text, code, body.ToString());
 }
 
 // --- Bodies -------------------------------------------------------------------------------

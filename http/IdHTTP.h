@@ -17,6 +17,7 @@
 #include "http/IdTCPClient.h"
 #include "http/IdURI.h"
 #include "http/forward.h"
+#include "platform/proxy/forward.h"
 #include "platform/runtime/forward.h"
 #include "platform/system/forward.h"
 #include "platform/tls/forward.h"
@@ -93,6 +94,9 @@ public:
     //   the handshake and the stream; EIdTLSStreamCutShort when the server's close without
     //   a close-notify ends a body (whatever its framing) that this side did not cancel;
     //   EIdTLSDowngrade for a followed redirect from https to http;
+    // - through a proxy: EIdProxyConnectError when the proxy cannot be reached, EIdProxyError
+    //   for a proxy setting that cannot be followed, EIdHTTPProtocolException naming the
+    //   proxy for its 407 and for a CONNECT it refuses (code: the proxy's status);
     // - the connection layer's errors for connect, read, write and time-out failures.
     // The stream keeps what was written into it before a failure; error bodies and
     // redirect bodies never reach it.
@@ -103,6 +107,12 @@ public:
     // The current URL: kept across requests; relative addresses resolve against it.
     TIdURI& URL() { return url_; }
     TIdProxyConnectionInfo& ProxyParams() { return proxyParams_; }
+    // Decides the way to each new address (borrowed; it must outlive the client): direct,
+    // or which proxy with which credentials. The client asks it when a Get starts and when
+    // a redirect leads elsewhere, fills ProxyParams from the answer and follows it; a proxy
+    // that fails is an error naming the proxy, never a reason to go direct. Null: the
+    // ProxyParams as set (no proxy server: direct).
+    void SetProxyResolver(platform::ProxyResolver* resolver) { proxyResolver_ = resolver; }
 
     // Setting the endpoint also writes the current URL's host or port.
     void SetHost(const std::string& host);
@@ -158,6 +168,24 @@ private:
     enum class Outcome { Follow, Finish, Authorize };
 
     void ConnectToHost();
+    // The route a connection serves: the proxy (if any), the scheme, the origin and port.
+    std::string RouteKey(int port) const;
+    // Points the client at the proxy or the origin, closing a connection of another route.
+    void SelectEndpoint(int port, const std::string& route);
+    // Lets go of an owned transport of the wrong kind (plain, TLS, TLS in a tunnel).
+    void SelectTransport(bool secure);
+    // Asks the resolver for the current URL's route and fills ProxyParams from it.
+    void ResolveRoute();
+    // Opens the connection of this cycle: to the origin, or to the proxy (whose failures
+    // are reported as the proxy's), then the tunnel and its handshake for https.
+    void OpenRoute(bool tunnel, int port);
+    void OpenProxyConnection();
+    // CONNECT host:port through the open proxy connection, with the proxy's 407 road.
+    void OpenTunnel(int port);
+    void SendRequest(const std::vector<std::string>& lines);
+    // The text the hsConnecting status gives for this cycle's connection.
+    std::string ConnectingTextFor(int port) const;
+    bool ViaProxy() const { return !proxyParams_.ProxyServer.empty(); }
     void ReadAnswerHead();
     void ReadHeaderBlock();
     Outcome ProcessResponse();
@@ -192,6 +220,15 @@ private:
     bool ResponseKeepAlive();
 
     platform::System& system_;
+    platform::ProxyResolver* proxyResolver_ = nullptr;
+    // The resolver is asked again: a Get starts, or a redirect is followed.
+    bool routePending_ = true;
+    // Why a resolved route goes direct ("no_proxy"); empty when nothing was configured.
+    std::string directSource_;
+    // The route of the open connection: proxy (if any), scheme, origin host and port. A
+    // connection carries a request only to the same route.
+    std::string connectionRoute_;
+    bool tunnelling_ = false; // the answer being read is the proxy's to a CONNECT
     const platform::Tls* tls_ = nullptr;
     std::string caFile_;
     TIdHTTPRequest request_;

@@ -17,6 +17,8 @@ std::optional<std::string> ResponseVersionOf(std::string_view statusLine);
 
 // The interim answer that is skipped: another status line and header block follow it.
 constexpr int kStatusContinue = 100;
+// The proxy's demand for credentials.
+constexpr int kStatusProxyAuthRequired = 407;
 
 // What one answer leads to, before any handler has had its say.
 enum class TIdHTTPStatusAction {

@@ -24,4 +24,8 @@ public:
     // The peer's last close ended a secured stream without its end-of-stream message, so
     // the bytes read before it may be a truncation. Plain sockets have no such message.
     virtual bool StreamCutShort() const { return false; }
+
+    // The value of the hsConnecting status ("Connecting to %s."): where the connection goes
+    // and why, e.g. "proxy 127.0.0.1:3128 (from http_proxy)". Empty: the remote address.
+    std::string ConnectingText;
 };

@@ -43,7 +43,7 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& host, int port, int timeou
             stack.SetSockOpt(binding_->OsSocket(), platform::IpProtoTcp, platform::TcpNoDelay, &on, sizeof on));
     }
 
-    ReportStatus(hsConnecting, binding_->RemoteIP());
+    ReportStatus(hsConnecting, ConnectingText.empty() ? binding_->RemoteIP() : ConnectingText);
 
     if (timeout != TimeoutDefault && timeout != 0)
         TimedConnect(timeout);

@@ -2,6 +2,14 @@
 
 #include "http/IdBasicAuthentication.h"
 
+std::string TIdProxyConnectionInfo::Describe() const
+{
+    std::string text = "proxy " + ProxyServer + ":" + std::to_string(ProxyPort);
+    if (!Source.empty())
+        text += " (from " + Source + ")";
+    return text;
+}
+
 void TIdProxyConnectionInfo::SetHeaders(TIdHeaderList& headers)
 {
     if (!Authentication && BasicAuthentication)

@@ -18,6 +18,7 @@ void TIdTCPClient::OpenConnection(int timeout)
     TIdIOHandler* const handler = IOHandler();
     const HandlerInUse inUse(*this);
     try {
+        handler->ConnectingText = connectingText_;
         handler->PrepareHandle();
         ResetState();
         SetClosedLocally(false);

@@ -19,6 +19,9 @@ public:
     int BoundPort() const { return boundPort_; }
     void SetBoundPort(int port) { boundPort_ = port; }
 
+    // Handed to the transport for its hsConnecting status (see TIdIOHandler::ConnectingText).
+    void SetConnectingText(std::string text) { connectingText_ = std::move(text); }
+
     TNotifyEvent OnConnected;
 
     // Connects to Host:Port, creating an owned socket transport when none is attached.
@@ -36,4 +39,5 @@ private:
     int port_ = 0;
     std::string boundIP_;
     int boundPort_ = 0;
+    std::string connectingText_;
 };

@@ -51,6 +51,14 @@ void TIdTLSIOHandlerSocket::ConnectTo(const std::string& host, int port, int tim
     TIdIOHandlerSocket::ConnectTo(host, port, timeout, boundIP, boundPort, portMin, portMax);
     // A connect cancelled by a close from a handler returns without an open socket; the
     // next use of the connection reports it, as without TLS.
+    if (!IsHandleOpen() || tunnel_)
+        return;
+    StartTls(host, timeout);
+}
+
+void TIdTLSIOHandlerSocket::StartTls(const std::string& host, int timeout)
+{
+    host_ = host;
     if (!IsHandleOpen())
         return;
     Handshake(host, timeout == TimeoutDefault || timeout == 0 ? TimeoutInfinite : timeout);
@@ -205,8 +213,11 @@ std::int64_t TIdTLSIOHandlerSocket::SendSome(const void* buffer, std::size_t len
 {
     if (!IsHandleOpen())
         throw EIdClosedSocket();
-    if (!established_ || !session_)
+    if (!established_ || !session_) {
+        if (tunnel_ && !session_)
+            return TIdIOHandlerSocket::SendSome(buffer, length); // the CONNECT request
         throw EIdClosedSocket();
+    }
     if (session_->Write(buffer, length) != platform::TlsStatus::Done)
         RaiseFailure();
     if (!SendQueued())

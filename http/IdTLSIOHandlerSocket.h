@@ -44,6 +44,14 @@ public:
     // The protocol version of the current session ("TLSv1.3"), empty before a handshake.
     std::string Protocol() const;
 
+    // Through a proxy: ConnectTo opens only the socket (to the proxy), the bytes of the
+    // CONNECT exchange pass in plain, and StartTls then makes the handshake with the origin
+    // inside the tunnel, verified exactly as a direct one.
+    bool Tunnel() const { return tunnel_; }
+    void SetTunnel(bool tunnel) { tunnel_ = tunnel; }
+    // The handshake with `host` on the open socket; timeout as for ConnectTo.
+    void StartTls(const std::string& host, int timeout);
+
 private:
     void Handshake(const std::string& host, int timeout);
     // Sends everything the session has queued; false when the socket failed.
@@ -63,6 +71,7 @@ private:
     std::size_t plainAt_ = 0;
     std::size_t plainEnd_ = 0;
     std::unique_ptr<char[]> received_; // RecvChunk bytes for the socket's receives
+    bool tunnel_ = false;
     bool established_ = false;
     bool peerNotified_ = false; // the peer's close-notify came
     bool eof_ = false;          // the socket reached its end

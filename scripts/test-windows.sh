@@ -98,6 +98,28 @@ else
   echo "(no build/bin/signoffer: the silent update.exe runs are skipped)"
 fi
 
+# Two squid instances for win32_proxy_test (one open to this machine, one with Basic
+# authentication) and a PAC script that sends every address to the first, except those on
+# the host "localhost", served over http.
+start_squid() { # variable output-file [squid_proxy.py options]
+  python3 -u tests/support/squid_proxy.py "${@:3}" >"$2" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 300); do grep -q ' port ' "$2" 2>/dev/null && break; sleep 0.1; done
+  export "$1=$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$2" | head -1)"
+}
+if [ -x /usr/sbin/squid ]; then
+  export UPDATER_AUTH_SQUID_PASSWORD="w1ne-pass"
+  start_squid UPDATER_SQUID_PORT "$work/squid.out"
+  start_squid UPDATER_AUTH_SQUID_PORT "$work/squid-auth.out" --user alice --password "$UPDATER_AUTH_SQUID_PASSWORD"
+  mkdir -p "$work/pac"
+  printf 'function FindProxyForURL(url, host) {\n  if (host == "localhost") return "DIRECT";\n  return "PROXY 127.0.0.1:%s";\n}\n' \
+    "$UPDATER_SQUID_PORT" >"$work/pac/proxy.pac"
+  (cd "$work/pac" && exec python3 -u -m http.server --bind 127.0.0.1 0) >"$work/pac.out" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do grep -q ' port ' "$work/pac.out" 2>/dev/null && break; sleep 0.1; done
+  export UPDATER_PAC_URL="http://127.0.0.1:$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$work/pac.out" | head -1)/proxy.pac"
+fi
+
 # Cases whose expected texts are UTF-8 bytes, the narrow code page on Linux: on Windows the
 # same texts are Windows-1252, which win32_codepage_test checks instead.
 filter_of() {

@@ -29,6 +29,7 @@ InstalledSettings ReadInstalledSettings(platform::System& sys, const std::string
     s.PublicKey = ini.ReadString(kInstalledSection, "PublicKey", "");
     if (s.PublicKey.empty())
         s.PublicKey = builtInPublicKey;
+    s.Proxy = ini.ReadString(kInstalledSection, "Proxy", "");
     return s;
 }
 

@@ -27,6 +27,9 @@ struct InstalledSettings {
     // The publisher's public keys ("PublicKey": base64 DER keys separated by commas), else
     // the built-in text. Empty: offers are not verified and the network is trusted.
     std::string PublicKey{};
+    // "Proxy": "http://[user:password@]host:port" or "direct"; overrides the system's proxy
+    // settings. Empty: the system decides.
+    std::string Proxy{};
 };
 
 struct OfferedSettings {

@@ -139,6 +139,8 @@ void TUpdateFrm::FormCreate(TComponent*)
     log_.Open(updateFolder_ + kUpdateLogName);
     LogStart();
     ConfigureUpdateClientTls(*IdHTTP1, env_.Tls, installed_.CAFile);
+    proxyResolver_ = std::make_unique<UpdateProxyResolver>(env_.Proxy, installed_.Proxy, kInstalledSettingsFile);
+    IdHTTP1->SetProxyResolver(proxyResolver_.get());
 
     const std::string title = FormatEntry(CatalogueEntry::Title, installed_.AppName);
     env_.App.SetTitle(title);

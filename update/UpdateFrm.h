@@ -24,6 +24,7 @@
 #include "update/TransferProgress.h"
 #include "update/UpdateFolder.h"
 #include "update/UpdateLog.h"
+#include "update/UpdateProxyResolver.h"
 #include "update/UpdateState.h"
 #include "update/UpdaterEnvironment.h"
 #include "platform/crypto/forward.h"
@@ -226,6 +227,7 @@ private:
     std::unique_ptr<TLocEngine> engine_;
     TMessageCatalogue catalogue_;
     InstalledSettings installed_;
+    std::unique_ptr<UpdateProxyResolver> proxyResolver_; // the client's; made with the settings
     std::string updateFolder_;
     OfferedSettings offered_;
     bool shownForOffer_ = false;

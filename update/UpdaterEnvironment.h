@@ -4,6 +4,7 @@
 // entry point (or a test) owns them and keeps them alive longer than the window.
 
 #include "platform/crypto/forward.h"
+#include "platform/proxy/forward.h"
 #include "platform/system/forward.h"
 #include "platform/tls/forward.h"
 #include "platform/ui/forward.h"
@@ -34,4 +35,6 @@ struct UpdaterEnvironment {
     // signed offer is refused).
     const platform::Crypto* Crypto = nullptr;
     int HiddenRunBudgetMs = kHiddenRunBudgetMs;
+    // The system's proxy settings; null: direct unless "update.ini" names a proxy.
+    platform::ProxyResolver* Proxy = nullptr;
 };

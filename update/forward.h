@@ -16,4 +16,5 @@ class TTransferProgress;
 class TSettingsFile;
 class TUpdateFrm;
 class TUpdateLog;
+class UpdateProxyResolver;
 struct UpdaterEnvironment;

@@ -7,6 +7,7 @@ class OpenSslCrypto;
 class OpenSslTls;
 struct P256KeyPair;
 class PosixFileStream;
+class PosixProxyResolver;
 class PosixSockets;
 class PosixSystem;
 } // namespace platform

@@ -10,4 +10,5 @@ class Win32FileStream;
 class Win32Sockets;
 class Win32System;
 class Win32UiBackend;
+class WinHttpProxyResolver;
 } // namespace platform

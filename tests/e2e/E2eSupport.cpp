@@ -135,6 +135,7 @@ Updater::Updater(InstallFolder& folder, std::vector<std::string> params, std::fu
         UpdaterEnvironment{*app, sys, params, "http://127.0.0.1:9/update/", "http://127.0.0.1:9", connection});
     env->Tls = &tls;
     env->Crypto = &crypto;
+    env->Proxy = &proxy;
 }
 
 Updater::~Updater() { form.reset(); }

@@ -5,6 +5,7 @@
 
 #include "platform/posix/OpenSslTls.h"
 #include "platform/posix/OpenSslCrypto.h"
+#include "platform/posix/PosixProxyResolver.h"
 #include "platform/posix/PosixSystem.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtUiBackend.h"
@@ -106,6 +107,9 @@ struct Updater {
     TestSystem sys;
     platform::OpenSslTls tls;
     platform::OpenSslCrypto crypto;
+    // The environment's proxy, as the entry point gives it (CTest runs the tests without
+    // any proxy variable; the proxy tests set their own).
+    platform::PosixProxyResolver proxy;
     std::unique_ptr<platform::QtApplication> app;
     std::unique_ptr<platform::QtUiBackend> ui;
     std::unique_ptr<UpdaterEnvironment> env;

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Throw-away certificates for the TLS tests, made in DIR with the openssl command line:
 #   ca.pem            the test CA (trusted by the tests through a CA file)
-#   good.pem/key      localhost and 127.0.0.1, issued by the test CA
+#   good.pem/key      localhost, 127.0.0.1 and 127.0.0.2, issued by the test CA
 #   wrongname.pem/key only wrong.example, issued by the test CA
 #   expired.pem/key   localhost and 127.0.0.1, valid in January 2020 only
 #   self.pem/key      localhost and 127.0.0.1, signed by itself
-#   other.pem/key     localhost and 127.0.0.1, issued by a second CA nobody trusts
+#   other.pem/key     localhost, 127.0.0.1 and 127.0.0.2, issued by a second CA nobody trusts
 set -euo pipefail
 dir=$1
 mkdir -p "$dir"
@@ -30,11 +30,11 @@ issue() { # name ca
 ca ca "/CN=Updater Test CA"
 ca otherca "/CN=Untrusted Test CA"
 
-csr good "/CN=localhost/O=Updater Tests" "DNS:localhost,IP:127.0.0.1"
+csr good "/CN=localhost/O=Updater Tests" "DNS:localhost,IP:127.0.0.1,IP:127.0.0.2"
 issue good ca
 csr wrongname "/CN=wrong.example/O=Updater Tests" "DNS:wrong.example"
 issue wrongname ca
-csr other "/CN=localhost/O=Other CA" "DNS:localhost,IP:127.0.0.1"
+csr other "/CN=localhost/O=Other CA" "DNS:localhost,IP:127.0.0.1,IP:127.0.0.2"
 issue other otherca
 
 csr self "/CN=localhost/O=Self Signed" "DNS:localhost,IP:127.0.0.1"

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """An HTTP/1.1 server on python's http.server for the client's tests.
 
-Listens on 127.0.0.1 with a port chosen by the system and prints
-"Serving HTTP on 127.0.0.1 port N" as its first line. Routes:
+Listens on 127.0.0.1 (or the address given as its argument) with a port chosen by the
+system and prints "Serving HTTP on ADDRESS port N" as its first line. Routes:
   /sized/N        N pattern bytes with a Content-Length
   /chunked/N/K    N pattern bytes in chunks of K
   /close/N        N pattern bytes without a length; the server then closes
@@ -93,8 +93,9 @@ class Server(http.server.ThreadingHTTPServer):
 
 
 if __name__ == "__main__":
-    server = Server(("127.0.0.1", 0), Handler)
-    print("Serving HTTP on 127.0.0.1 port %d" % server.server_address[1], flush=True)
+    address = sys.argv[1] if len(sys.argv) > 1 else "127.0.0.1"
+    server = Server((address, 0), Handler)
+    print("Serving HTTP on %s port %d" % (address, server.server_address[1]), flush=True)
     try:
         server.serve_forever()
     except KeyboardInterrupt:

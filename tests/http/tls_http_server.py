@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """An HTTPS server for the client's TLS tests, on 127.0.0.1 with a port chosen by the system.
 
-    tls_http_server.py CERT KEY [--max-tls 1.2|1.3] [--require-client-cert CA]
+    tls_http_server.py CERT KEY [--max-tls 1.2|1.3] [--require-client-cert CA] [--bind ADDRESS]
 
-Prints "Serving HTTPS on 127.0.0.1 port N" once it listens. Each connection is served on a
+Prints "Serving HTTPS on ADDRESS port N" once it listens (127.0.0.1 unless --bind). Each connection is served on a
 thread of its own and may carry several requests (keep-alive). Paths:
 
   /sized/N           N bytes with Content-Length
@@ -133,9 +133,10 @@ def main():
         context.load_verify_locations(sys.argv[sys.argv.index("--require-client-cert") + 1])
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
+    address = sys.argv[sys.argv.index("--bind") + 1] if "--bind" in sys.argv else "127.0.0.1"
+    listener.bind((address, 0))
     listener.listen(16)
-    print("Serving HTTPS on 127.0.0.1 port %d" % listener.getsockname()[1], flush=True)
+    print("Serving HTTPS on %s port %d" % (address, listener.getsockname()[1]), flush=True)
     global accepted
     while True:
         raw, _ = listener.accept()

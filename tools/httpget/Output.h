@@ -3,6 +3,7 @@
 // backend, and how a FILE given with -o is written. One source per system
 // (PosixOutput.cpp, Win32Output.cpp) implements it; the build picks the file.
 
+#include "platform/proxy/ProxyResolver.h"
 #include "platform/system/System.h"
 #include "platform/tls/Tls.h"
 
@@ -13,12 +14,13 @@
 
 namespace httpget {
 
-// The backend's system services and TLS, alive for the whole run.
+// The backend's system services, TLS and proxy settings, alive for the whole run.
 class Backend {
 public:
     virtual ~Backend() = default;
     virtual platform::System& System() = 0;
     virtual const platform::Tls& Tls() = 0;
+    virtual platform::ProxyResolver& Proxy() = 0;
 };
 std::unique_ptr<Backend> MakeBackend();
 

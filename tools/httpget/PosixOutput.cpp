@@ -3,6 +3,7 @@
 #include "tools/httpget/Output.h"
 
 #include "platform/posix/OpenSslTls.h"
+#include "platform/posix/PosixProxyResolver.h"
 #include "platform/posix/PosixSystem.h"
 #include "platform/runtime/Exception.h"
 
@@ -21,8 +22,10 @@ class PosixBackend : public Backend {
 public:
     platform::System& System() override { return system_; }
     const platform::Tls& Tls() override { return tls_; }
+    platform::ProxyResolver& Proxy() override { return proxy_; }
 
 private:
+    platform::PosixProxyResolver proxy_;
     platform::PosixSystem system_;
     platform::OpenSslTls tls_;
 };

@@ -5,18 +5,27 @@
 #include "platform/runtime/Exception.h"
 #include "platform/win32/SchannelTls.h"
 #include "platform/win32/Win32System.h"
+#include "platform/win32/WinHttpProxyResolver.h"
 
+#include <fcntl.h>
 #include <fstream>
+#include <io.h>
+#include <stdio.h>
 
 namespace httpget {
 namespace {
 
 class Win32Backend : public Backend {
 public:
+    // Bodies go to standard output byte for byte: in the C library's default text mode
+    // every LF of a body written there would become CR LF.
+    Win32Backend() { _setmode(_fileno(stdout), _O_BINARY); }
     platform::System& System() override { return system_; }
     const platform::Tls& Tls() override { return tls_; }
+    platform::ProxyResolver& Proxy() override { return proxy_; }
 
 private:
+    platform::WinHttpProxyResolver proxy_;
     platform::Win32System system_;
     platform::SchannelTls tls_;
 };

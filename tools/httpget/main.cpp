@@ -1,7 +1,11 @@
 // httpget: the updater's HTTP client on the command line, for people who run an update
 // server and want to see what the updater sees.
 //
-//   httpget [--events] [--follow] [--antifreeze] [--cafile FILE] [--resume] [-o FILE] URL [[-o FILE] URL ...]
+//   httpget [--events] [--follow] [--antifreeze] [--cafile FILE] [--resume] [--proxy URL|direct]
+//           [-o FILE] URL [[-o FILE] URL ...]
+//
+// The proxy is chosen as the updater chooses it: --proxy in place of "update.ini"'s
+// "Proxy", otherwise the system's settings (the environment on Linux, as curl reads it).
 //
 // https addresses are verified against the system's trust store, plus the certificates of
 // the PEM FILE given with --cafile (for a server with a private CA), as the updater does
@@ -25,6 +29,7 @@
 #include "tools/httpget/Output.h"
 #include "update/FileDownload.h"
 #include "update/UpdateClientSettings.h"
+#include "update/UpdateProxyResolver.h"
 
 #include <cerrno>
 #include <climits>
@@ -46,7 +51,8 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 const char* const kUsage =
-    "usage: httpget [--events] [--follow] [--antifreeze] [--cafile FILE] [--resume] [-o FILE] URL [[-o FILE] URL ...]\n";
+    "usage: httpget [--events] [--follow] [--antifreeze] [--cafile FILE] [--resume] [--proxy URL|direct]\n"
+    "               [-o FILE] URL [[-o FILE] URL ...]\n";
 
 struct Target {
     std::string url;
@@ -59,8 +65,18 @@ struct Options {
     bool antifreeze = false;
     std::string caFile;
     bool resume = false;
+    std::string proxy; // empty: the system's settings
     std::vector<Target> targets;
 };
+
+// The non-empty value after the option at argv[i], given once; false on a usage error.
+bool TakeValue(int argc, char** argv, int& i, std::string& value)
+{
+    if (i + 1 >= argc || !value.empty() || argv[i + 1][0] == '\0')
+        return false;
+    value = argv[++i];
+    return true;
+}
 
 // Reads the command line; nothing on a usage error. An empty URL argument is a URL.
 std::optional<Options> ParseArguments(int argc, char** argv)
@@ -75,10 +91,9 @@ std::optional<Options> ParseArguments(int argc, char** argv)
             o.follow = true;
         else if (arg == "--antifreeze")
             o.antifreeze = true;
-        else if (arg == "--cafile") {
-            if (i + 1 >= argc || !o.caFile.empty() || argv[i + 1][0] == '\0')
+        else if (arg == "--cafile" || arg == "--proxy") {
+            if (!TakeValue(argc, argv, i, arg == "--cafile" ? o.caFile : o.proxy))
                 return std::nullopt;
-            o.caFile = argv[++i];
         } else if (arg == "--resume")
             o.resume = true;
         else if (arg == "-o") {
@@ -194,9 +209,12 @@ int Run(const Options& options)
         antiFreeze->SetActive(true);
     }
 
+    // Outlives the client, which borrows it.
+    UpdateProxyResolver proxy(&backend->Proxy(), options.proxy, "--proxy");
     TIdHTTP http(nullptr, system, "IdHTTP1");
     ConfigureUpdateClient(http);
     ConfigureUpdateClientTls(http, tls, options.caFile);
+    http.SetProxyResolver(&proxy);
     http.HandleRedirects = options.follow;
     if (options.events) {
         http.OnWorkBegin = [](TComponent*, TWorkMode mode, std::int64_t max) {
