@@ -13,6 +13,7 @@
 
 #include <QApplication>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,7 @@ int main(int argc, char** argv)
     env.PublicKey = UPDATER_PUBLIC_KEY;
     env.Crypto = &crypto;
     env.Tls = &tls;
+    env.HiddenRunBudgetMs = UnattendedRunBudgetMs(std::getenv(kRunBudgetVariable));
     TUpdateFrm updateFrm(env);
     ui.AttachPeers(updateFrm);
     app.Guard([&] { updateFrm.DoCreate(); });

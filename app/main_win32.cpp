@@ -12,6 +12,7 @@
 #include "update/StartupSwitches.h"
 #include "update/UpdateFrm.h"
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,7 @@ int main(int argc, char** argv)
     env.PublicKey = UPDATER_PUBLIC_KEY;
     env.Crypto = &crypto;
     env.Tls = &tls;
+    env.HiddenRunBudgetMs = UnattendedRunBudgetMs(std::getenv(kRunBudgetVariable));
     TUpdateFrm updateFrm(env);
     // The shell's windows (installer start, product page) belong to the update window.
     sys.SetOwnerWindow([&updateFrm] { return platform::Win32UiBackend::WindowOf(&updateFrm); });

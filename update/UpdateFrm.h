@@ -53,6 +53,10 @@ public:
     TTimer* Timer1;
     TIdHTTP* IdHTTP1;
     TIdAntiFreeze* IdAntiFreeze1;
+    // Ends an unattended run that has gone on too long. A timer of its own: the start
+    // timer's tick is not re-entered while its handler waits inside a download, so only a
+    // second timer fires while the run waits on the network.
+    TTimer* BudgetTimer;
 
     // Creation and closing (UpdateFrm.cpp).
     void FormCreate(TComponent* Sender);
@@ -61,6 +65,7 @@ public:
 
     // The update run (UpdateRun.cpp).
     void Timer1Timer(TComponent* Sender);
+    void BudgetTimerTimer(TComponent* Sender);
     void RunUpdate();
     bool IsConnected();
     // The check address: base address + query with the name's blanks as "_", all lowered.
@@ -86,6 +91,9 @@ public:
     bool HiddenMode() const { return hiddenMode_; }
     // The "/silent" switch: no window and no box; the outcome is the exit status.
     bool SilentMode() const { return silentMode_; }
+    // Whether nobody watches the run: hidden before its offer, or silent. Such a run has a
+    // time budget (UpdaterEnvironment::HiddenRunBudgetMs).
+    bool Unattended() const { return hiddenMode_ || silentMode_; }
     // What the process exits with once the run has ended.
     ::ExitStatus ExitStatus() const { return exitStatus_; }
     int LangId() const { return langId_; }
@@ -170,8 +178,6 @@ private:
     void HashKeptPart(TFileDownload& download, std::int64_t kept, THashingStream& hashed, const std::string& mismatch);
     // Throws EInstallerNoRoom when the update folder has less room than `needed` bytes.
     void CheckFreeSpace(std::int64_t needed);
-    // A hidden run past its time budget ends by itself.
-    bool HiddenBudgetSpent();
 
     const UpdaterEnvironment& env_;
     bool hiddenMode_ = false;
@@ -186,7 +192,6 @@ private:
     OfferedSettings offered_;
     bool shownForOffer_ = false;
     TDateTime startTime_ = 0;
-    TDateTime createdAt_ = 0;
     OfferVerdict verdict_{OfferCheck::Accepted};
     // Read transfers larger than the bar's 32-bit range are shown scaled down by this.
     std::int64_t progressScale_ = 1;

@@ -22,22 +22,20 @@ using namespace platform;
 void TUpdateFrm::Timer1Timer(TComponent*)
 {
     // The timer keeps ticking for the whole life of the program; only the first tick with
-    // a connection starts the run. Ticks also come inside the run's downloads, which is
-    // where a hidden run that has gone on too long is stopped.
-    if (HiddenBudgetSpent()) {
-        EndRun();
-        return;
-    }
+    // a connection starts the run.
     if (updateState_ == UpdateState::Waiting)
         RunUpdate();
 }
 
-bool TUpdateFrm::HiddenBudgetSpent()
+void TUpdateFrm::BudgetTimerTimer(TComponent*)
 {
-    if (!hiddenMode_ || updateState_ == UpdateState::Ending)
-        return false;
-    const double ms = (env_.Sys.Now() - createdAt_) * 86400000.0;
-    return ms >= env_.HiddenRunBudgetMs;
+    // Fires inside whatever the run waits on (a connect, a trickling answer, the installer
+    // download), since the waits pump messages. The waiting Get then ends and its phase
+    // sees the run ending. A run that has shown its window, or has handed over to the
+    // installer, has stopped this timer.
+    BudgetTimer->SetEnabled(false);
+    if (Unattended() && updateState_ != UpdateState::Ending)
+        EndRun();
 }
 
 void TUpdateFrm::EndRun()
@@ -178,6 +176,7 @@ bool TUpdateFrm::RunOfferPhase()
     if (hiddenMode_) {
         hiddenMode_ = false;
         shownForOffer_ = true;
+        BudgetTimer->SetEnabled(Unattended()); // someone may now be there to answer
         Show();
     }
     const std::string offer = FormatEntry(CatalogueEntry::Offer, installed_.AppName, installed_.LocalVersion,
@@ -220,6 +219,7 @@ void TUpdateFrm::InstallAndWait(TFileDownload& download, const std::string& setu
     download.Commit();
     SetStatus(kInstallerStartingText);
     cancelBt->SetEnabled(false);
+    BudgetTimer->SetEnabled(false); // the installer is waited for however long it runs
     ShowInfo(FormatEntry(CatalogueEntry::CloseInstances, installed_.AppName));
     RunAndWait(setup, "/update", SW_SHOW);
     updateState_ = UpdateState::InstallerFinished;
