@@ -36,6 +36,7 @@ enum class CatalogueEntry : int {
     AnswerRefused = 66,     // status line after the check answer was refused
     InstallerMismatch = 67, // message when the installer is not the one that was signed
     NoRoom = 68,            // message when the disk lacks room: MiB needed, folder, MiB free
+    AlreadyRunning = 69,    // message when another run updates the same application; its name
 };
 
 struct CatalogueEntryInfo {
@@ -44,7 +45,7 @@ struct CatalogueEntryInfo {
 };
 
 // Every named entry in ascending order, with its count of format arguments.
-inline constexpr std::array<CatalogueEntryInfo, 22> kCatalogueEntries = {{
+inline constexpr std::array<CatalogueEntryInfo, 23> kCatalogueEntries = {{
     {CatalogueEntry::CloseCaption, 0},
     {CatalogueEntry::CloseQuestion, 0},
     {CatalogueEntry::Online, 0},
@@ -67,6 +68,7 @@ inline constexpr std::array<CatalogueEntryInfo, 22> kCatalogueEntries = {{
     {CatalogueEntry::AnswerRefused, 0},
     {CatalogueEntry::InstallerMismatch, 0},
     {CatalogueEntry::NoRoom, 3},
+    {CatalogueEntry::AlreadyRunning, 1},
 }};
 
 constexpr int EntryNumber(CatalogueEntry e) { return static_cast<int>(e); }

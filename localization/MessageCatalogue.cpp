@@ -114,6 +114,10 @@ constexpr std::string_view kDefaults[TMessageCatalogue::kEntryCount] = {
     "Espace disque insuffisant pour télécharger la mise à jour.\r\n"
     "Il faut %s Mo libres dans le dossier %s ; il n'y en a que %s Mo.\r\n"
     "Libérez de la place, puis relancez la mise à jour.",
+    // 69: message when another run is already updating the same application; %s = the
+    // application name
+    "Une mise à jour de %s est déjà en cours.\r\n"
+    "Attendez qu'elle se termine avant d'en lancer une autre.",
 };
 
 std::size_t IndexOf(int number)

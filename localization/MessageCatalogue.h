@@ -1,5 +1,5 @@
 #pragma once
-// The message catalogue: the 68 numbered texts from which the updater takes every
+// The message catalogue: the 69 numbered texts from which the updater takes every
 // message, status line, speed line and title it shows. Each entry starts with its
 // built-in French text; Load replaces entry n by string n of the language file's
 // "-Strings-" section when the file has that many strings (keys 1..n without a gap).
@@ -17,7 +17,7 @@
 
 class TMessageCatalogue {
 public:
-    static constexpr int kEntryCount = 68;
+    static constexpr int kEntryCount = 69;
     // The entries the updater shows; the others keep the numbering shared with the
     // language files of other applications and are never shown.
     static constexpr std::array<int, kCatalogueEntries.size()> kShownEntries = [] {

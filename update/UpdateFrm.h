@@ -25,6 +25,7 @@
 #include "update/UpdaterEnvironment.h"
 #include "platform/crypto/forward.h"
 #include "platform/runtime/forward.h"
+#include "platform/system/forward.h"
 
 #include <cstdint>
 #include <memory>
@@ -158,6 +159,10 @@ private:
     bool RunWasHidden() const { return hiddenMode_ || shownForOffer_; }
     // Ends the program: a granted close, or a hidden run out of time.
     void EndRun();
+    // Takes the lock that makes this the only run for the application; false when another
+    // run holds it: the run then ends at once (a box when someone watches, status 25 when
+    // silent). A folder where no lock can be made does not stop the run.
+    bool TakeRunLock();
 
     // The check download, bounded by kMaxCheckAnswerSize, saved as "webinfo.ini"; false
     // when it failed (the failure has been shown) or the run is ending.
@@ -193,6 +198,9 @@ private:
     bool shownForOffer_ = false;
     TDateTime startTime_ = 0;
     OfferVerdict verdict_{OfferCheck::Accepted};
+    // Held from the start of the run until the program ends; the system releases it when the
+    // process dies, so a killed run never blocks the next.
+    std::unique_ptr<platform::FileLock> runLock_;
     // Read transfers larger than the bar's 32-bit range are shown scaled down by this.
     std::int64_t progressScale_ = 1;
     // The installer download while it runs: the bar starts at the bytes it continues after.
@@ -206,5 +214,7 @@ inline constexpr const char* kTransferDoneText = "Téléchargement terminé avec
 inline constexpr const char* kErrorCaption = "Error";
 inline constexpr const char* kCheckQuery = "index.php?checkupdate&app=%s&version=%s&updatemode=appUpdater&langid=%d";
 inline constexpr int SW_SHOW = 5;
+// The lock file in the update folder that one run at a time holds.
+inline constexpr const char* kRunLockName = "update.lock";
 // The largest check answer taken; a longer one fails the check.
 inline constexpr std::int64_t kMaxCheckAnswerSize = std::int64_t{1} << 20;

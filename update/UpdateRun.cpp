@@ -47,6 +47,27 @@ void TUpdateFrm::EndRun()
     updateState_ = UpdateState::Ending;
 }
 
+bool TUpdateFrm::TakeRunLock()
+{
+    try {
+        runLock_ = env_.Sys.TryLockFile(updateFolder_ + kRunLockName);
+    } catch (const Exception&) {
+        return true; // no lock can be made there; the run's own files say what is wrong
+    }
+    if (runLock_)
+        return true;
+    // Another run is checking, downloading or waiting for its installer: this one would
+    // resume its part file under it or start a second installer beside the first.
+    updateState_ = UpdateState::Ending;
+    BudgetTimer->SetEnabled(false);
+    if (silentMode_)
+        exitStatus_ = ::ExitStatus::AlreadyRunning;
+    else
+        ShowMsg(FormatEntry(CatalogueEntry::AlreadyRunning, installed_.AppName), "", MB_ICONINFORMATION);
+    env_.App.Terminate();
+    return false;
+}
+
 bool TUpdateFrm::IsConnected() { return env_.ConnectionTest ? env_.ConnectionTest() : env_.Sys.IsConnected(); }
 
 std::string TUpdateFrm::CheckAddress() const
@@ -62,6 +83,8 @@ void TUpdateFrm::RunUpdate()
 {
     if (!IsConnected())
         return; // still waiting: the next tick tests again
+    if (!TakeRunLock())
+        return;
 
     shownForOffer_ = false;
     updateState_ = UpdateState::Checking;

@@ -5,7 +5,9 @@
 
 #include "E2eSupport.h"
 
+#include "platform/ui/Application.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/QtBoxAnswerer.h"
 #include "tests/support/FullBacklogListener.h"
 #include "tests/support/ScriptedServer.h"
 #include "update/UpdaterEnvironment.h"
@@ -28,7 +30,7 @@ using Clock = std::chrono::steady_clock;
 
 // How a run is started: under an accelerated clock, with a shortened budget.
 struct Start {
-    bool fakeTime = false;                  // faketime -f "+0 x100"
+    bool fakeTime = false;                      // faketime -f "+0 x100"
     std::optional<int> budgetMs = std::nullopt; // the tests' shorter budget
     std::vector<std::string> args = {"/hidden"};
 };
@@ -38,7 +40,8 @@ std::unique_ptr<ChildProcess> StartUpdater(const InstallFolder& folder, const St
 {
     const char* bin = std::getenv("UPDATER_BIN_DIR");
     const fs::path exe = folder.app / "update";
-    fs::copy_file(fs::path(bin ? bin : "bin") / "update", exe, fs::copy_options::overwrite_existing);
+    if (!fs::exists(exe)) // a run of the same folder may be using it
+        fs::copy_file(fs::path(bin ? bin : "bin") / "update", exe);
     std::vector<std::string> argv;
     if (start.fakeTime) {
         // The toolkit's timers run on the monotonic clock: it must be accelerated too.
@@ -117,4 +120,78 @@ TEST(GuardedProcess, AnUnattendedRunEndsWithinItsBudgetWhateverItWaitsOn)
     }
 }
 
+// A hidden run that holds the application's lock: its check answer trickles for minutes.
+struct HeldRun {
+    ScriptedServer server{{TricklingCheck(2000)}, 16};
+    InstallFolder folder;
+    std::unique_ptr<ChildProcess> run;
+    HeldRun()
+    {
+        folder.WriteIni(IniFor("http://127.0.0.1:" + std::to_string(server.Port()) + "/update/"));
+        run = StartUpdater(folder, {});
+        // The lock is taken before the check is asked for.
+        EXPECT_TRUE(server.WaitAccepted(1, 20000)) << "the first run never asked";
+    }
+    fs::path Lock() const { return folder.UpdateFolder("Guard App") / "update.lock"; }
+};
+
 } // namespace
+
+TEST(GuardedProcess, ASecondRunWhileTheFirstHoldsTheLockEndsAtOnceAndAsksNothing)
+{
+    HeldRun first;
+    ASSERT_TRUE(fs::is_regular_file(first.Lock()));
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {.name = "hidden: silently", .args = {"/hidden"}, .status = 0},
+        {.name = "silent: status 25", .args = {"/silent"}, .status = 25},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto second = StartUpdater(first.folder, {.args = c.args});
+        EXPECT_EQ(second->Wait(15000), c.status) << second->Stderr();
+    }
+    // Neither asked the server: the only connection is the first run's.
+    EXPECT_EQ(first.server.Accepted(), 1);
+    first.run->Kill();
+}
+
+TEST(GuardedProcess, AnInteractiveSecondRunSaysAnUpdateIsAlreadyInProgress)
+{
+    HeldRun first;
+    for (int langId : {0, 1}) {
+        SCOPED_TRACE(langId);
+        Updater u(first.folder, {"/langid=" + std::to_string(langId)}, [] { return true; });
+        QtBoxAnswerer boxes({platform::IDOK});
+        u.Create();
+        ASSERT_TRUE(u.RunUntilTerminated(15000));
+        ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
+        EXPECT_EQ(boxes.Boxes()[0].Text, langId == 0
+                                             ? "Une mise \u00e0 jour de Guard App est d\u00e9j\u00e0 en cours.\n"
+                                               "Attendez qu'elle se termine avant d'en lancer une autre."
+                                             : "An update of Guard App is already in progress.\n"
+                                               "Wait for it to end before starting another one.");
+        EXPECT_EQ(boxes.Boxes()[0].Icon, platform::MB_ICONINFORMATION);
+    }
+    EXPECT_EQ(first.server.Accepted(), 1);
+    first.run->Kill();
+}
+
+TEST(GuardedProcess, ARunAfterAKilledOneProceeds)
+{
+    // The lock goes with the process that held it, however it ended.
+    HeldRun first;
+    first.run->Kill();
+    ScriptedServer server({ScriptedServer::Script()
+                               .ExpectRequest()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 19\r\n\r\n[web]\nbuildId=2012\n")
+                               .WaitPeerClose()});
+    first.folder.WriteIni(IniFor("http://127.0.0.1:" + std::to_string(server.Port()) + "/update/"));
+    auto next = StartUpdater(first.folder, {});
+    EXPECT_EQ(next->Wait(20000), 0) << next->Stderr();
+    EXPECT_EQ(server.Requests().size(), 1u);
+    EXPECT_TRUE(fs::exists(first.folder.UpdateFolder("Guard App") / "webinfo.ini"));
+}

@@ -71,6 +71,8 @@ TEST(MessageCatalogue, DefaultsOfTheShownEntriesAreExact)
         {68, "Espace disque insuffisant pour t" + kEAcute + "l" + kEAcute + "charger la mise " + kAGrave +
                  " jour.\r\nIl faut %s Mo libres dans le dossier %s ; il n'y en a que %s Mo.\r\nLib" + kEAcute +
                  "rez de la place, puis relancez la mise " + kAGrave + " jour."},
+        {69, "Une mise " + kAGrave + " jour de %s est d" + kEAcute + "j" + kAGrave +
+                 " en cours.\r\nAttendez qu'elle se termine avant d'en lancer une autre."},
     };
     TMessageCatalogue catalogue;
     std::vector<int> tested;

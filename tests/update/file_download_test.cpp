@@ -4,13 +4,17 @@
 
 #include "http/IdException.h"
 #include "http/IdHTTP.h"
+#include "platform/posix/PosixSystem.h"
+#include "platform/runtime/Exception.h"
 #include "tests/support/FakeSystem.h"
 #include "tests/support/ScriptedServer.h"
 #include "update/FileDownload.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using testsupport::ScriptedServer;
@@ -332,3 +336,32 @@ TEST_F(Download, AFullDiskIsAnErrorAndNeverAFile)
 }
 
 } // namespace
+
+// A folder where the part file goes: an empty one is replaced, so later runs are not stuck
+// on it; one that holds something is reported under the part file's own name, the file
+// the system refused.
+TEST(FileDownloadFolder, AFolderInPlaceOfThePartFileIsReplacedOrReportedByItsName)
+{
+    namespace fs = std::filesystem;
+    char tmpl[] = "/tmp/file-download-folder.XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const fs::path dir = tmpl;
+    platform::PosixSystem sys;
+    const std::string setup = (dir / "setup.exe").string();
+    fs::create_directory(setup + ".part");
+    {
+        TFileDownload download(sys, setup);
+        download.Open("http://127.0.0.1:9/setup.exe", "", true);
+        EXPECT_TRUE(fs::is_regular_file(setup + ".part"));
+        download.Discard();
+    }
+    fs::create_directories(setup + ".part/inside");
+    TFileDownload download(sys, setup);
+    try {
+        download.Open("http://127.0.0.1:9/setup.exe", "", true);
+        ADD_FAILURE() << "opened";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Message(), "Cannot create file \"" + setup + ".part\". Directory not empty");
+    }
+    fs::remove_all(dir);
+}
