@@ -309,6 +309,14 @@ void TFileDownload::Commit(bool durable)
     }
 }
 
+std::string TFileDownload::KeptForResume()
+{
+    const auto size = sys_.FileSize(part_);
+    if (!size || *size <= 0 || !sys_.FileExists(recordPath_))
+        return {};
+    return "Kept \"" + part_ + "\" (" + std::to_string(*size) + " bytes) to continue the download later.";
+}
+
 void TFileDownload::Discard()
 {
     file_.reset();

@@ -78,8 +78,8 @@ TEST(PlantedLinks, AreReplacedNeverWrittenThroughAndTheUpdateCompletes)
         }
         if (c.fittingRecord)
             std::ofstream(update / "setup.exe.resume")
-                << "Address=http://127.0.0.1:" << server.port << "/update/setup.exe\nETag=\"v1\"\nLastModified=\nSize="
-                << kSize << "\nOffer=build 2013\n";
+                << "Address=http://127.0.0.1:" << server.port
+                << "/update/setup.exe\nETag=\"v1\"\nLastModified=\nSize=" << kSize << "\nOffer=build 2013\n";
 
         Updater u(folder, {}, [] { return true; });
         QtBoxAnswerer boxes({IDYES, IDOK});

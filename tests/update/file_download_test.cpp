@@ -365,3 +365,19 @@ TEST(FileDownloadFolder, AFolderInPlaceOfThePartFileIsReplacedOrReportedByItsNam
     }
     fs::remove_all(dir);
 }
+
+// The line a failed run's log gets about what it kept: only a part file with bytes and its
+// record can be continued.
+TEST(FileDownloadKept, SaysWhatIsKeptForALaterRun)
+{
+    FakeSystem sys;
+    const std::string setup = "/home/user/Documents/setup.exe";
+    TFileDownload download(sys, setup);
+    EXPECT_EQ(download.KeptForResume(), "");
+    sys.files[setup + ".part"] = "12345";
+    EXPECT_EQ(download.KeptForResume(), "") << "without a record nothing can be continued";
+    sys.files[setup + ".resume"] = "Address=x\nSize=9\n";
+    EXPECT_EQ(download.KeptForResume(), "Kept \"" + setup + ".part\" (5 bytes) to continue the download later.");
+    download.Discard();
+    EXPECT_EQ(download.KeptForResume(), "");
+}
