@@ -42,8 +42,6 @@ links="$WINEPREFIX/drive_c/planted-links"
 mkdir -p "$links/folder.part"
 printf 'precious\n' >"$links/victim.txt"
 ln -s victim.txt "$links/create.part"
-ln -s victim.txt "$links/append.part"
-ln -s /nonexistent-victim "$links/dangling.part"
 ln -s victim.txt "$links/written.ini.part"
 ln -s victim.txt "$links/written.ini"
 export UPDATER_WINE_LINKS='C:\planted-links\'

@@ -72,26 +72,47 @@ DWORD RemoveInPlace(const std::string& path)
     return ok ? 0 : ::GetLastError();
 }
 
+// A fresh, empty file at `path`, made under a new name and moved into place: the move
+// replaces whatever is there (a link too, also one wine shows only as its target) instead of
+// opening it. An empty folder or a reparse point there is removed first.
+HANDLE CreateFreshFile(const std::string& path, DWORD access, DWORD share, DWORD& err)
+{
+    const DWORD a = ::GetFileAttributesA(path.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES && (a & kNotOwnAttributes) && (err = RemoveInPlace(path)) != 0)
+        return INVALID_HANDLE_VALUE;
+    static LONG counter = 0;
+    const std::string temp = path + "." + std::to_string(::GetCurrentProcessId()) + "." +
+                             std::to_string(::InterlockedIncrement(&counter)) + ".new";
+    HANDLE h = ::CreateFileA(temp.c_str(), access, share | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        err = ::GetLastError();
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        err = ::GetLastError();
+        ::CloseHandle(h);
+        ::DeleteFileA(temp.c_str());
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
 // Opens `path` for writing as a file of the program's own, emptied when `truncate`, never
 // through a link: what is in its place and is not a plain file with one name is removed
 // and a fresh file made there. The handle, or INVALID_HANDLE_VALUE with `err` set.
 HANDLE OpenOwnFile(const std::string& path, DWORD access, DWORD share, bool truncate, DWORD& err)
 {
+    if (truncate)
+        return CreateFreshFile(path, access, share, err);
     // A few rounds, in case something puts another thing there between removal and creation.
     constexpr int kAttempts = 3;
     DWORD disposition = OPEN_ALWAYS;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr, disposition,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (h != INVALID_HANDLE_VALUE && OwnRegularFile(h, path)) {
-            const LARGE_INTEGER zero{};
-            if (truncate && (!::SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(h))) {
-                err = ::GetLastError();
-                ::CloseHandle(h);
-                return INVALID_HANDLE_VALUE;
-            }
+        if (h != INVALID_HANDLE_VALUE && OwnRegularFile(h, path))
             return h;
-        }
         if (h != INVALID_HANDLE_VALUE) {
             ::CloseHandle(h);
         } else {
