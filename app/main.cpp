@@ -14,6 +14,7 @@
 
 #include <QApplication>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,7 @@ int main(int argc, char** argv)
     env.Tls = &tls;
     platform::PosixProxyResolver proxy;
     env.Proxy = &proxy;
+    env.HiddenRunBudgetMs = UnattendedRunBudgetMs(std::getenv(kRunBudgetVariable));
     TUpdateFrm updateFrm(env);
     ui.AttachPeers(updateFrm);
     app.Guard([&] { updateFrm.DoCreate(); });

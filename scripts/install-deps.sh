@@ -9,7 +9,7 @@ packages=(
   libgtest-dev googletest
   clang libclang-rt-14-dev clang-tidy clang-format
   libssl-dev openssl locales
-  python3 curl time
+  python3 curl time faketime
   squid
   xvfb xauth x11-utils imagemagick openbox wmctrl xdotool
   fonts-dejavu-core fonts-liberation2

@@ -36,6 +36,16 @@ pids+=($!)
 timeout 30 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
 timeout 30 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
 
+# Links planted on the Linux side of the prefix for win32_system_test: the files the updater
+# writes must replace them, never write through them.
+links="$WINEPREFIX/drive_c/planted-links"
+mkdir -p "$links/folder.part"
+printf 'precious\n' >"$links/victim.txt"
+ln -s victim.txt "$links/create.part"
+ln -s victim.txt "$links/written.ini.part"
+ln -s victim.txt "$links/written.ini"
+export UPDATER_WINE_LINKS='C:\planted-links\'
+
 # The HTTP server of the client's integration tests, on the Linux side, port 0 read back.
 python3 -u tests/http/real_http_server.py >"$work/server.out" 2>&1 &
 pids+=($!)

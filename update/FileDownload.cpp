@@ -176,17 +176,9 @@ void TFileDownload::Open(const std::string& address, const std::string& offer, b
             // An unreadable record is no record.
         }
     }
-    // Failures name the file asked for, which is the one the user knows.
-    auto open = [this](platform::System::OpenMode mode) {
-        try {
-            file_ = sys_.OpenFileStream(part_, mode);
-        } catch (const EFCreateError& e) {
-            const std::string prefix = "Cannot create file \"" + part_ + "\". ";
-            const std::string& m = e.Message();
-            throw EFCreateError("Cannot create file \"" + path_ + "\". " +
-                                (m.rfind(prefix, 0) == 0 ? m.substr(prefix.size()) : m));
-        }
-    };
+    // Failures name the part file: it is the file the system refused (a folder in its place
+    // that is not empty, a folder without room), and the one to look at.
+    auto open = [this](platform::System::OpenMode mode) { file_ = sys_.OpenFileStream(part_, mode); };
     const auto partSize = sys_.FileSize(part_);
     complete_ = false;
     verified_ = false;
@@ -360,6 +352,14 @@ void TFileDownload::Commit()
         const int err = sys_.LastError();
         throw EFCreateError("Cannot create file \"" + path_ + "\". " + sys_.ErrorText(err));
     }
+}
+
+std::string TFileDownload::KeptForResume()
+{
+    const auto size = sys_.FileSize(part_);
+    if (!size || *size <= 0 || !sys_.FileExists(recordPath_))
+        return {};
+    return "Kept \"" + part_ + "\" (" + std::to_string(*size) + " bytes) to continue the download later.";
 }
 
 void TFileDownload::Discard()

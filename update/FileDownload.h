@@ -115,6 +115,10 @@ public:
     void Commit();
     // Closes the part file and removes it and its record (a download not worth continuing).
     void Discard();
+    // After a failure, what is left for a later run to continue, as a line for the run's
+    // log: "Kept "<part file>" (N bytes) to continue the download later." Empty when
+    // nothing is kept (no part file with bytes, or no record to continue it by).
+    std::string KeptForResume();
 
 private:
     class Target;

@@ -93,6 +93,11 @@ TUpdateFrm::TUpdateFrm(const UpdaterEnvironment& env, TComponent* owner) : TForm
     IdAntiFreeze1->SetActive(false);
     IdAntiFreeze1->SetIdleTimeOut(1);
 
+    // Not part of the window as designed: the time budget of an unattended run.
+    BudgetTimer = new TTimer(this, "BudgetTimer");
+    BudgetTimer->SetEnabled(false);
+    BudgetTimer->OnTimer = [this](TComponent* s) { BudgetTimerTimer(s); };
+
     OnCreate = [this](TComponent* s) { FormCreate(s); };
     OnCloseQuery = [this](TComponent* s, bool& canClose) { FormCloseQuery(s, canClose); };
 }
@@ -150,7 +155,8 @@ void TUpdateFrm::FormCreate(TComponent*)
     IdAntiFreeze1->SetActive(true);
 
     updateState_ = UpdateState::Waiting;
-    createdAt_ = env_.Sys.Now();
+    BudgetTimer->SetInterval(env_.HiddenRunBudgetMs);
+    BudgetTimer->SetEnabled(Unattended());
     Timer1->SetEnabled(true);
 }
 

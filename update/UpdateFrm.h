@@ -29,6 +29,7 @@
 #include "update/UpdaterEnvironment.h"
 #include "platform/crypto/forward.h"
 #include "platform/runtime/forward.h"
+#include "platform/system/forward.h"
 
 #include <cstdint>
 #include <memory>
@@ -55,6 +56,10 @@ public:
     TTimer* Timer1;
     TIdHTTP* IdHTTP1;
     TIdAntiFreeze* IdAntiFreeze1;
+    // Ends an unattended run that has gone on too long. A timer of its own: the start
+    // timer's tick is not re-entered while its handler waits inside a download, so only a
+    // second timer fires while the run waits on the network.
+    TTimer* BudgetTimer;
 
     // Creation and closing (UpdateFrm.cpp).
     void FormCreate(TComponent* Sender);
@@ -63,6 +68,7 @@ public:
 
     // The update run (UpdateRun.cpp).
     void Timer1Timer(TComponent* Sender);
+    void BudgetTimerTimer(TComponent* Sender);
     void RunUpdate();
     bool IsConnected();
     // The check address: base address + query with the name's blanks as "_", all lowered.
@@ -193,6 +199,10 @@ private:
     void HandOver(const std::string& setup);
     // The download's line of the log: status, bytes, resumed from, time and speed.
     void LogDownload(TFileDownload& download, TDateTime started);
+    // Takes the lock that makes this the only run for the application; false when another
+    // run holds it: the run then ends at once (a box when someone watches, status 25 when
+    // silent). A folder where no lock can be made does not stop the run.
+    bool TakeRunLock();
 
     // The check download, bounded by kMaxCheckAnswerSize, saved as "webinfo.ini"; false
     // when it failed (the failure has been shown) or the run is ending.
@@ -213,8 +223,6 @@ private:
     void InstallerBodyEnded();
     // Throws EInstallerNoRoom when the update folder has less room than `needed` bytes.
     void CheckFreeSpace(std::int64_t needed);
-    // An unattended run past its time budget ends by itself.
-    bool HiddenBudgetSpent();
 
     const UpdaterEnvironment& env_;
     bool hiddenMode_ = false;
@@ -232,8 +240,10 @@ private:
     OfferedSettings offered_;
     bool shownForOffer_ = false;
     TDateTime startTime_ = 0;
-    TDateTime createdAt_ = 0;
     OfferVerdict verdict_{OfferCheck::Accepted};
+    // Held from the start of the run until the program ends; the system releases it when the
+    // process dies, so a killed run never blocks the next.
+    std::unique_ptr<platform::FileLock> runLock_;
     // Read transfers larger than the bar's 32-bit range are shown scaled down by this.
     std::int64_t progressScale_ = 1;
     // The installer's body, aggregated over the client's spans.
@@ -246,5 +256,7 @@ inline constexpr const char* kTransferDoneText = "Téléchargement terminé avec
 inline constexpr const char* kErrorCaption = "Error";
 inline constexpr const char* kCheckQuery = "index.php?checkupdate&app=%s&version=%s&updatemode=appUpdater&langid=%d";
 inline constexpr int SW_SHOW = 5;
+// The lock file in the update folder that one run at a time holds.
+inline constexpr const char* kRunLockName = "update.lock";
 // The largest check answer taken; a longer one fails the check.
 inline constexpr std::int64_t kMaxCheckAnswerSize = std::int64_t{1} << 20;

@@ -22,25 +22,23 @@ using namespace platform;
 void TUpdateFrm::Timer1Timer(TComponent*)
 {
     // The timer keeps ticking for the whole life of the program; only the first tick with
-    // a connection starts the run. Ticks also come inside the run's downloads, which is
-    // where an unattended (hidden or silent) run that has gone on too long is stopped.
-    if (HiddenBudgetSpent()) {
-        log_.Write("time budget of " + std::to_string(env_.HiddenRunBudgetMs / 1000) +
-                   " s spent: the unattended run ends");
-        SetOutcome(updateState_ == UpdateState::Installing ? ExitStatus::InstallerFailed : ExitStatus::CheckFailed);
-        EndRun();
-        return;
-    }
+    // a connection starts the run.
     if (updateState_ == UpdateState::Waiting)
         RunUpdate();
 }
 
-bool TUpdateFrm::HiddenBudgetSpent()
+void TUpdateFrm::BudgetTimerTimer(TComponent*)
 {
+    // Fires inside whatever the run waits on (a connect, a trickling answer, the installer
+    // download), since the waits pump messages. The waiting Get then ends and its phase
+    // sees the run ending. A run that has shown its window, or has handed over to the
+    // installer, has stopped this timer.
+    BudgetTimer->SetEnabled(false);
     if (!Unattended() || updateState_ == UpdateState::Ending)
-        return false;
-    const double ms = (env_.Sys.Now() - createdAt_) * 86400000.0;
-    return ms >= env_.HiddenRunBudgetMs;
+        return;
+    log_.Write("time budget of " + std::to_string(env_.HiddenRunBudgetMs / 1000) + " s spent: the unattended run ends");
+    SetOutcome(updateState_ == UpdateState::Installing ? ExitStatus::InstallerFailed : ExitStatus::CheckFailed);
+    EndRun();
 }
 
 void TUpdateFrm::EndRun()
@@ -67,6 +65,27 @@ void TUpdateFrm::SetOutcome(::ExitStatus status)
         exitStatus_ = status;
 }
 
+bool TUpdateFrm::TakeRunLock()
+{
+    try {
+        runLock_ = env_.Sys.TryLockFile(updateFolder_ + kRunLockName);
+    } catch (const Exception&) {
+        return true; // no lock can be made there; the run's own files say what is wrong
+    }
+    if (runLock_)
+        return true;
+    // Another run is checking, downloading or waiting for its installer: this one would
+    // resume its part file under it or start a second installer beside the first.
+    updateState_ = UpdateState::Ending;
+    BudgetTimer->SetEnabled(false);
+    log_.Write("another run of this application holds " + updateFolder_ + kRunLockName + ": this one ends");
+    SetOutcome(::ExitStatus::AlreadyRunning);
+    if (!silentMode_)
+        ShowMsg(FormatEntry(CatalogueEntry::AlreadyRunning, installed_.AppName), "", MB_ICONINFORMATION);
+    EndProgram("another run is in progress");
+    return false;
+}
+
 bool TUpdateFrm::IsConnected() { return env_.ConnectionTest ? env_.ConnectionTest() : env_.Sys.IsConnected(); }
 
 std::string TUpdateFrm::CheckAddress() const
@@ -82,6 +101,8 @@ void TUpdateFrm::RunUpdate()
 {
     if (!IsConnected())
         return; // still waiting: the next tick tests again
+    if (!TakeRunLock())
+        return;
 
     shownForOffer_ = false;
     updateState_ = UpdateState::Checking;
@@ -264,6 +285,7 @@ bool TUpdateFrm::RunOfferPhase()
     if (hiddenMode_) {
         hiddenMode_ = false;
         shownForOffer_ = true;
+        BudgetTimer->SetEnabled(Unattended()); // someone may now be there to answer
         Show();
     }
     const std::string offer = FormatEntry(CatalogueEntry::Offer, installed_.AppName, installed_.LocalVersion,
@@ -291,7 +313,11 @@ void TUpdateFrm::RunInstallerPhase()
         InstallAndWait(download, setup);
     } catch (const Exception& e) {
         body_.Reset();
-        FailRun(InstallerFailure(e));
+        RunFailure failure = InstallerFailure(e);
+        const std::string kept = download.KeptForResume();
+        if (!kept.empty())
+            failure.LogText += " " + kept;
+        FailRun(failure);
     }
 }
 
@@ -302,7 +328,8 @@ void TUpdateFrm::InstallAndWait(TFileDownload& download, const std::string& setu
     DownloadInstaller(download);
     if (updateState_ == UpdateState::Ending) {
         body_.Reset();
-        log_.Write("download: closed while it ran; the part is kept");
+        const std::string kept = download.KeptForResume();
+        log_.Write("download: closed while it ran" + (kept.empty() ? std::string() : "; " + kept));
         return; // a close was granted and the read ended normally: end quietly
     }
     LogDownload(download, started);
@@ -313,6 +340,7 @@ void TUpdateFrm::InstallAndWait(TFileDownload& download, const std::string& setu
     log_.Write("installer saved: " + setup);
     SetStatus(kInstallerStartingText);
     cancelBt->SetEnabled(false);
+    BudgetTimer->SetEnabled(false); // the installer is waited for however long it runs
     ShowInfo(FormatEntry(CatalogueEntry::CloseInstances, installed_.AppName));
     HandOver(setup);
 }

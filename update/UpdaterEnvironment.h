@@ -9,13 +9,30 @@
 #include "platform/tls/forward.h"
 #include "platform/ui/forward.h"
 
+#include <charconv>
 #include <functional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 // How long a hidden run may go on before it ends by itself: a server that trickles its
 // answer must not keep an invisible updater alive for hours.
 inline constexpr int kHiddenRunBudgetMs = 15 * 60 * 1000;
+// The environment variable through which tests of the built program shorten that budget.
+inline constexpr const char* kRunBudgetVariable = "UPDATER_TEST_RUN_BUDGET_MS";
+
+// The budget of an unattended run: `shorter` (the variable's text, may be null) when it is
+// a positive number of milliseconds below the built-in budget, else the built-in budget.
+// It can only shorten a run, never lengthen one.
+inline int UnattendedRunBudgetMs(const char* shorter)
+{
+    if (!shorter)
+        return kHiddenRunBudgetMs;
+    int ms = 0;
+    const char* end = shorter + std::char_traits<char>::length(shorter);
+    const auto [at, ec] = std::from_chars(shorter, end, ms);
+    return ec == std::errc() && at == end && ms > 0 && ms < kHiddenRunBudgetMs ? ms : kHiddenRunBudgetMs;
+}
 
 struct UpdaterEnvironment {
     platform::Application& App;

@@ -63,11 +63,16 @@ private:
 
 std::unique_ptr<Process> PosixSystem::StartProcess(const std::string& path, const std::vector<std::string>& args)
 {
-    // A downloaded installer arrives without execute permission.
+    // A downloaded installer arrives without execute permission. Only a regular file is
+    // started: a link put in its place would start, and make executable, another file.
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0)
+    if (lstat(path.c_str(), &st) != 0)
         return nullptr; // errno says why
-    if (S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0111)
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISLNK(st.st_mode) ? ELOOP : EACCES;
+        return nullptr;
+    }
+    if ((st.st_mode & 0111) != 0111)
         chmod(path.c_str(), st.st_mode | 0111);
 
     std::vector<char*> argv;

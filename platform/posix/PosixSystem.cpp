@@ -16,6 +16,7 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
@@ -70,6 +71,58 @@ int WriteAll(int fd, std::string_view bytes)
         bytes.remove_prefix(static_cast<size_t>(n));
     }
     return 0;
+}
+
+// Whether an open file is one this user may write as its own: a regular file of this user
+// with no other name (a hard link would carry the writes to another file).
+bool OwnRegularFile(int fd)
+{
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1;
+}
+
+// Removes whatever is at `path` without following it: a link goes, not what it points to; a
+// folder goes only when it is empty. 0 or the errno.
+int RemoveInPlace(const std::string& path)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? 0 : errno;
+    const int r = S_ISDIR(st.st_mode) ? ::rmdir(path.c_str()) : ::unlink(path.c_str());
+    return r == 0 || errno == ENOENT ? 0 : errno;
+}
+
+// Opens `path` for writing as a file of the updater's own, emptied when `truncate`: never
+// through a link. What is in its place and is not a regular file of this user with one name
+// (a symbolic or hard link, a folder, a pipe, a device, another user's file) is removed and
+// a fresh file made there. The descriptor, or -errno.
+int OpenOwnFile(const std::string& path, bool truncate)
+{
+    // A few rounds, in case something puts another thing there between removal and creation.
+    constexpr int kAttempts = 3;
+    int exclusive = 0;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        // Non-blocking, so that a pipe without a reader fails instead of waiting for one.
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | exclusive, 0666);
+        if (fd >= 0 && OwnRegularFile(fd)) {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            if (truncate && ::ftruncate(fd, 0) != 0) {
+                const int err = errno;
+                ::close(fd);
+                return -err;
+            }
+            return fd;
+        }
+        if (fd >= 0)
+            ::close(fd);
+        else if (errno != ELOOP && errno != EISDIR && errno != ENXIO && errno != EEXIST && errno != EWOULDBLOCK)
+            return -errno;
+        if (const int err = RemoveInPlace(path))
+            return -err;
+        exclusive = O_EXCL;
+    }
+    return -EEXIST;
 }
 
 std::string HomeDir()
@@ -211,8 +264,9 @@ void PosixSystem::WriteFile(const std::string& path, std::string_view bytes)
             fail(errno);
     }
 
+    // The rename below replaces a link at `path` itself, never what it points to.
     struct stat old;
-    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+    if (::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
         ::fchmod(fd, old.st_mode & 07777);
 
     int err = WriteAll(fd, bytes);
@@ -248,21 +302,14 @@ bool PosixSystem::CreateDir(const std::string& path) { return !path.empty() && :
 
 std::unique_ptr<TFileStream> PosixSystem::OpenFileStream(const std::string& path, OpenMode mode)
 {
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | (mode == OpenMode::Create ? O_TRUNC : 0);
-    auto fail = [&](int err) -> std::unique_ptr<TFileStream> {
-        throw EFCreateError("Cannot create file \"" + path + "\". " + ErrorText(err));
-    };
-    if (path.empty())
-        return fail(ENOENT);
-    const int fd = ::open(path.c_str(), flags, 0666);
+    const int fd = path.empty() ? -ENOENT : OpenOwnFile(path, mode == OpenMode::Create);
     if (fd < 0)
-        return fail(errno);
+        throw EFCreateError("Cannot create file \"" + path + "\". " + ErrorText(-fd));
     struct stat st;
-    // Devices, pipes and folders are not files a download can be continued in.
-    const int err = ::fstat(fd, &st) != 0 ? errno : (S_ISREG(st.st_mode) ? 0 : EINVAL);
-    if (err != 0) {
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
         ::close(fd);
-        return fail(err);
+        throw EFCreateError("Cannot create file \"" + path + "\". " + ErrorText(err));
     }
     return std::make_unique<PosixFileStream>(fd, path, static_cast<std::int64_t>(st.st_size));
 }
@@ -270,7 +317,7 @@ std::unique_ptr<TFileStream> PosixSystem::OpenFileStream(const std::string& path
 std::optional<std::int64_t> PosixSystem::FileSize(const std::string& path)
 {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     return static_cast<std::int64_t>(st.st_size);
 }
@@ -278,6 +325,39 @@ std::optional<std::int64_t> PosixSystem::FileSize(const std::string& path)
 bool PosixSystem::RenameFile(const std::string& from, const std::string& to)
 {
     return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+namespace {
+
+class PosixFileLock : public FileLock {
+public:
+    explicit PosixFileLock(int fd) : fd_(fd) {}
+    ~PosixFileLock() override { ::close(fd_); }
+    PosixFileLock(const PosixFileLock&) = delete;
+    PosixFileLock& operator=(const PosixFileLock&) = delete;
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+std::unique_ptr<FileLock> PosixSystem::TryLockFile(const std::string& path)
+{
+    const int fd = path.empty() ? -ENOENT : OpenOwnFile(path, false);
+    if (fd < 0)
+        throw EFCreateError("Cannot create file \"" + path + "\". " + ErrorText(-fd));
+    int r;
+    do
+        r = ::flock(fd, LOCK_EX | LOCK_NB);
+    while (r != 0 && errno == EINTR);
+    if (r == 0)
+        return std::make_unique<PosixFileLock>(fd);
+    const int err = errno;
+    ::close(fd);
+    if (err == EWOULDBLOCK)
+        return nullptr;
+    throw EFCreateError("Cannot create file \"" + path + "\". " + ErrorText(err));
 }
 
 std::optional<std::int64_t> PosixSystem::FreeSpace(const std::string& folder)

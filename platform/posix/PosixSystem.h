@@ -38,6 +38,9 @@ public:
     std::unique_ptr<TFileStream> OpenFileStream(const std::string& path, OpenMode mode) override;
     std::optional<std::int64_t> FileSize(const std::string& path) override;
     bool RenameFile(const std::string& from, const std::string& to) override;
+    // flock on the file's descriptor, kept open (and not inherited by started programs)
+    // until the lock is freed.
+    std::unique_ptr<FileLock> TryLockFile(const std::string& path) override;
     // statvfs: the blocks available to unprivileged users.
     std::optional<std::int64_t> FreeSpace(const std::string& folder) override;
 

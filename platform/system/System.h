@@ -26,6 +26,13 @@ public:
     virtual std::optional<int> ExitCode() const = 0;
 };
 
+// An exclusive lock on a file, taken by System::TryLockFile. Freeing it releases the lock;
+// so does the end of the process, however it ends (the system holds it, not the file).
+class FileLock {
+public:
+    virtual ~FileLock() = default;
+};
+
 class System {
 public:
     virtual ~System() = default;
@@ -53,7 +60,8 @@ public:
     // At most `count` bytes of the file from `offset` on (fewer at its end), so that a big
     // file can be read in pieces. Throws EFOpenError as ReadFile does.
     virtual std::string ReadFilePart(const std::string& path, std::int64_t offset, std::size_t count) = 0;
-    // Creates or replaces the file. Throws EFCreateError "Cannot create file "<path>". <text>".
+    // Creates or replaces the file; a link at `path` is replaced, never written through.
+    // Throws EFCreateError "Cannot create file "<path>". <text>".
     virtual void WriteFile(const std::string& path, std::string_view bytes) = 0;
     virtual bool FileExists(const std::string& path) = 0;
     // Removes the file; true when it is gone afterwards (also when it was not there).
@@ -63,13 +71,22 @@ public:
     virtual bool CreateDir(const std::string& path) = 0;
 
     // Opens a file for writing, creating it when absent: Create empties it, Append keeps its
-    // bytes and writes after them. Throws EFCreateError "Cannot create file "<path>". <text>".
+    // bytes and writes after them. The file is the program's own: it is never opened through
+    // a link, and anything in its place that is not a regular file of this user with a single
+    // name (a symbolic or hard link, a reparse point, a folder, a device) is removed and a
+    // fresh, empty file made instead. Throws EFCreateError "Cannot create file "<path>". <text>".
     enum class OpenMode { Create, Append };
     virtual std::unique_ptr<TFileStream> OpenFileStream(const std::string& path, OpenMode mode) = 0;
-    // The size of a plain file; nothing when there is none.
+    // The size of a plain file; nothing when there is none (a link is none).
     virtual std::optional<std::int64_t> FileSize(const std::string& path) = 0;
-    // Renames a file, replacing `to`; false on failure (LastError says why).
+    // Renames a file, replacing `to` (a link at `to` is replaced, not followed); false on
+    // failure (LastError says why).
     virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
+    // Takes an exclusive lock on the file at `path` without waiting, creating the file when
+    // absent (as OpenFileStream does, never through a link). Nothing when another process
+    // holds it. Throws EFCreateError "Cannot create file "<path>". <text>" when the file
+    // cannot be opened or locked for another reason.
+    virtual std::unique_ptr<FileLock> TryLockFile(const std::string& path) = 0;
     // The bytes this user may still write in the folder's file system; nothing when the
     // system cannot tell.
     virtual std::optional<std::int64_t> FreeSpace(const std::string& folder) = 0;
@@ -91,7 +108,8 @@ public:
 
     // Starts the program at `path` with `args` (without the program itself) in the
     // current folder, making a downloaded file executable first where the system needs
-    // that. Nothing when it could not be started; the reason is then LastError().
+    // that. Only a regular file is started, never one reached through a link. Nothing when
+    // it could not be started; the reason is then LastError().
     virtual std::unique_ptr<Process> StartProcess(const std::string& path, const std::vector<std::string>& args) = 0;
     // Opens a web address or document with the user's preferred program, in `workDir`.
     // Does not wait; false when nothing could be started.

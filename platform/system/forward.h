@@ -6,6 +6,7 @@ class TBufferedFileStream;
 class TFileStream;
 
 namespace platform {
+class FileLock;
 class Process;
 class System;
 } // namespace platform

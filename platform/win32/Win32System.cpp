@@ -44,6 +44,104 @@ namespace {
 
 std::string TextOf(DWORD code) { return SystemErrorText(code); }
 
+constexpr DWORD kNotOwnAttributes = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+
+// Whether an open file is one of the program's own: on disk, no reparse point (a symbolic
+// link or a junction), not a folder, a single name (a hard link would carry the writes to
+// another file). The path is looked at too: wine opens a Linux link's target and shows
+// the link only on the path.
+bool OwnRegularFile(HANDLE h, const std::string& path)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    const DWORD onPath = ::GetFileAttributesA(path.c_str());
+    return ::GetFileType(h) == FILE_TYPE_DISK && ::GetFileInformationByHandle(h, &info) &&
+           !(info.dwFileAttributes & kNotOwnAttributes) && info.nNumberOfLinks == 1 &&
+           onPath != INVALID_FILE_ATTRIBUTES && !(onPath & kNotOwnAttributes);
+}
+
+// Removes whatever is at `path` without following it: a link goes, not what it names; a
+// folder goes only when it is empty. 0 or the error.
+DWORD RemoveInPlace(const std::string& path)
+{
+    const DWORD a = ::GetFileAttributesA(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) {
+        const DWORD err = ::GetLastError();
+        return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? 0 : err;
+    }
+    const BOOL ok = (a & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryA(path.c_str()) : ::DeleteFileA(path.c_str());
+    return ok ? 0 : ::GetLastError();
+}
+
+// A fresh, empty file at `path`, made under a new name and moved into place: the move
+// replaces whatever is there (a link too, also one wine shows only as its target) instead of
+// opening it. An empty folder or a reparse point there is removed first.
+HANDLE CreateFreshFile(const std::string& path, DWORD access, DWORD share, DWORD& err)
+{
+    const DWORD a = ::GetFileAttributesA(path.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES && (a & kNotOwnAttributes) && (err = RemoveInPlace(path)) != 0)
+        return INVALID_HANDLE_VALUE;
+    static LONG counter = 0;
+    const std::string temp = path + "." + std::to_string(::GetCurrentProcessId()) + "." +
+                             std::to_string(::InterlockedIncrement(&counter)) + ".new";
+    HANDLE h = ::CreateFileA(temp.c_str(), access, share | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        err = ::GetLastError();
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        err = ::GetLastError();
+        ::CloseHandle(h);
+        ::DeleteFileA(temp.c_str());
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+// Opens `path` for writing as a file of the program's own, emptied when `truncate`, never
+// through a link: what is in its place and is not a plain file with one name is removed
+// and a fresh file made there. The handle, or INVALID_HANDLE_VALUE with `err` set.
+HANDLE OpenOwnFile(const std::string& path, DWORD access, DWORD share, bool truncate, DWORD& err)
+{
+    if (truncate)
+        return CreateFreshFile(path, access, share, err);
+    // A few rounds, in case something puts another thing there between removal and creation.
+    constexpr int kAttempts = 3;
+    DWORD disposition = OPEN_ALWAYS;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr, disposition,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h != INVALID_HANDLE_VALUE && OwnRegularFile(h, path))
+            return h;
+        if (h != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(h);
+        } else {
+            err = ::GetLastError();
+            // A folder cannot be opened for writing; it, or a link, is replaced. Any other
+            // failure is reported.
+            const DWORD a = ::GetFileAttributesA(path.c_str());
+            if (err != ERROR_FILE_EXISTS && (a == INVALID_FILE_ATTRIBUTES || !(a & kNotOwnAttributes)))
+                return INVALID_HANDLE_VALUE;
+        }
+        if ((err = RemoveInPlace(path)) != 0)
+            return INVALID_HANDLE_VALUE;
+        disposition = CREATE_NEW;
+    }
+    err = ERROR_FILE_EXISTS;
+    return INVALID_HANDLE_VALUE;
+}
+
+class Win32FileLock : public FileLock {
+public:
+    explicit Win32FileLock(HANDLE h) : handle_(h) {}
+    ~Win32FileLock() override { ::CloseHandle(handle_); }
+    Win32FileLock(const Win32FileLock&) = delete;
+    Win32FileLock& operator=(const Win32FileLock&) = delete;
+
+private:
+    HANDLE handle_;
+};
+
 class ShellProcess : public Process {
 public:
     explicit ShellProcess(HANDLE h) : handle_(h) {}
@@ -151,9 +249,10 @@ void Win32System::WriteFile(const std::string& path, std::string_view bytes)
 {
     const std::string temp = path + ".part";
     auto fail = [&](DWORD err) { throw EFCreateError("Cannot create file \"" + path + "\". " + TextOf(err)); };
-    HANDLE h = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD openError = 0;
+    HANDLE h = OpenOwnFile(temp, GENERIC_WRITE, FILE_SHARE_READ, true, openError);
     if (h == INVALID_HANDLE_VALUE)
-        fail(::GetLastError());
+        fail(openError);
     while (!bytes.empty()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
         DWORD n = 0;
@@ -225,10 +324,10 @@ std::string Win32System::ReadFilePart(const std::string& path, std::int64_t offs
 
 std::unique_ptr<TFileStream> Win32System::OpenFileStream(const std::string& path, OpenMode mode)
 {
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                             mode == OpenMode::Create ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD openError = 0;
+    HANDLE h = OpenOwnFile(path, GENERIC_WRITE, FILE_SHARE_READ, mode == OpenMode::Create, openError);
     if (h == INVALID_HANDLE_VALUE)
-        throw EFCreateError("Cannot create file \"" + path + "\". " + TextOf(::GetLastError()));
+        throw EFCreateError("Cannot create file \"" + path + "\". " + TextOf(openError));
     LARGE_INTEGER size{};
     const LARGE_INTEGER zero{};
     if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &size) ||
@@ -244,7 +343,7 @@ std::optional<std::int64_t> Win32System::FileSize(const std::string& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        (data.dwFileAttributes & kNotOwnAttributes))
         return std::nullopt;
     return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
@@ -252,6 +351,25 @@ std::optional<std::int64_t> Win32System::FileSize(const std::string& path)
 bool Win32System::RenameFile(const std::string& from, const std::string& to)
 {
     return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+std::unique_ptr<FileLock> Win32System::TryLockFile(const std::string& path)
+{
+    DWORD err = 0;
+    // Shared, so that a second run reaches the lock itself and learns that it is taken.
+    HANDLE h = OpenOwnFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, false, err);
+    if (h == INVALID_HANDLE_VALUE && err == ERROR_SHARING_VIOLATION)
+        return nullptr;
+    if (h == INVALID_HANDLE_VALUE)
+        throw EFCreateError("Cannot create file \"" + path + "\". " + TextOf(err));
+    OVERLAPPED at{};
+    if (::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+        return std::make_unique<Win32FileLock>(h);
+    err = ::GetLastError();
+    ::CloseHandle(h);
+    if (err == ERROR_LOCK_VIOLATION || err == ERROR_IO_PENDING)
+        return nullptr;
+    throw EFCreateError("Cannot create file \"" + path + "\". " + TextOf(err));
 }
 
 std::optional<std::int64_t> Win32System::FreeSpace(const std::string& folder)

@@ -43,6 +43,8 @@ public:
     std::optional<std::int64_t> FileSize(const std::string& path) override;
     // MoveFileExA, replacing `to`.
     bool RenameFile(const std::string& from, const std::string& to) override;
+    // LockFileEx on the file's handle, kept open until the lock is freed.
+    std::unique_ptr<FileLock> TryLockFile(const std::string& path) override;
     // GetDiskFreeSpaceExA: the bytes free to this user.
     std::optional<std::int64_t> FreeSpace(const std::string& folder) override;
 

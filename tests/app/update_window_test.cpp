@@ -55,12 +55,13 @@ TEST_F(Fixture, DesignedWindowBeforeCreation)
     EXPECT_EQ(f.ClientHeight, 150);
     EXPECT_EQ(f.BorderIcons, unsigned(biSystemMenu | biMinimize));
     EXPECT_EQ(f.FormStyle, TFormStyle::fsStayOnTop);
-    // Ownership order is the design order; the relabelling walks it.
+    // Ownership order is the design order; the relabelling walks it. The budget timer of an
+    // unattended run comes after the designed components.
     std::vector<std::string> names;
     for (auto* c : f.Components())
         names.push_back(c->Name());
     EXPECT_EQ(names, (std::vector<std::string>{"Label1", "Label2", "Label3", "Memo", "ProgressBar", "cancelBt",
-                                               "Timer1", "IdHTTP1", "IdAntiFreeze1"}));
+                                               "Timer1", "IdHTTP1", "IdAntiFreeze1", "BudgetTimer"}));
     struct Box {
         TControl* c;
         int l, t, w, h;

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -142,13 +143,14 @@ TEST_F(FileStreamTest, AppendContinuesCreateEmptiesTruncateCuts)
 TEST_F(FileStreamTest, OpeningFailsWithTheFileAndTheSystemText)
 {
     fs::create_directory(dir / "folder");
+    std::ofstream(dir / "folder" / "inside") << "kept";
     struct Case {
         const char* name;
         std::string path;
         const char* text;
     } cases[] = {
         {.name = "missing folder", .path = Path("none/f"), .text = "No such file or directory"},
-        {.name = "a folder", .path = Path("folder"), .text = "Is a directory"},
+        {.name = "a folder with something in it", .path = Path("folder"), .text = "Directory not empty"},
         {.name = "empty name", .path = "", .text = "No such file or directory"},
     };
     for (const auto& c : cases) {
@@ -160,6 +162,45 @@ TEST_F(FileStreamTest, OpeningFailsWithTheFileAndTheSystemText)
             } catch (const EFCreateError& e) {
                 EXPECT_EQ(e.Message(), "Cannot create file \"" + c.path + "\". " + c.text);
             }
+        }
+    }
+}
+
+// Whatever is planted where the stream's file goes is replaced by a fresh file of its own,
+// never written through: the file a link names keeps its bytes, in both modes.
+TEST_F(FileStreamTest, APlantedLinkOrSpecialFileIsReplacedNeverWrittenThrough)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& at, const fs::path& victim)> plant;
+    } cases[] = {
+        {.name = "a symbolic link to a file", .plant = [](auto& at, auto& victim) { fs::create_symlink(victim, at); }},
+        {.name = "a symbolic link to nothing",
+         .plant = [](auto& at, auto&) { fs::create_symlink("/nonexistent-x", at); }},
+        {.name = "a hard link", .plant = [](auto& at, auto& victim) { fs::create_hard_link(victim, at); }},
+        {.name = "an empty folder", .plant = [](auto& at, auto&) { fs::create_directory(at); }},
+        {.name = "a pipe", .plant = [](auto& at, auto&) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }},
+    };
+    for (const auto& c : cases) {
+        for (auto mode : {OpenMode::Create, OpenMode::Append}) {
+            SCOPED_TRACE(std::string(c.name) + (mode == OpenMode::Create ? ", create" : ", append"));
+            const fs::path victim = dir / "victim", at = dir / "setup.exe.part";
+            std::ofstream(victim) << "precious";
+            fs::permissions(victim, fs::perms::owner_read | fs::perms::owner_write);
+            c.plant(at, victim);
+            {
+                auto stream = sys.OpenFileStream(at.string(), mode);
+                EXPECT_EQ(stream->Size(), 0);
+                stream->Write("new", 3);
+            }
+            EXPECT_EQ(Slurp(victim.string()), "precious");
+            EXPECT_EQ(fs::status(victim).permissions() & fs::perms::all,
+                      fs::perms::owner_read | fs::perms::owner_write);
+            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(at)));
+            EXPECT_EQ(fs::hard_link_count(at), 1u);
+            EXPECT_EQ(Slurp(at.string()), "new");
+            fs::remove(at);
+            fs::remove(victim);
         }
     }
 }

@@ -135,6 +135,14 @@ void ChildProcess::Stop()
     Wait(5000);
 }
 
+void ChildProcess::Kill()
+{
+    if (pid_ <= 0 || ended_)
+        return;
+    ::kill(pid_, SIGKILL);
+    Wait(5000);
+}
+
 ToolRun RunTool(const std::string& name, const std::vector<std::string>& args, int timeoutMs)
 {
     const char* bin = std::getenv("UPDATER_BIN_DIR");

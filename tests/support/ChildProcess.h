@@ -31,6 +31,8 @@ public:
     int Wait(int timeoutMs = kHangMs);
     // Asks the child to end (SIGTERM) and waits for it.
     void Stop();
+    // Ends the child at once (SIGKILL), as a crash or a killed session would, and reaps it.
+    void Kill();
 
     const std::string& Stdout() const { return out_; }
     const std::string& Stderr() const { return err_; }

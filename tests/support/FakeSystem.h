@@ -133,6 +133,22 @@ public:
         return true;
     }
     std::optional<std::int64_t> FreeSpace(const std::string&) override { return freeSpace; }
+    // Locks held, by path; another process holds those put here by a test.
+    std::set<std::string> locked;
+    std::unique_ptr<platform::FileLock> TryLockFile(const std::string& path) override
+    {
+        if (unwritable.count(path) || !ParentExists(path))
+            throw EFCreateError("Cannot create file \"" + path + "\". No such file or directory");
+        if (!locked.insert(path).second)
+            return nullptr;
+        struct L : platform::FileLock {
+            FakeSystem& sys;
+            std::string path;
+            L(FakeSystem& s, std::string p) : sys(s), path(std::move(p)) {}
+            ~L() override { sys.locked.erase(path); }
+        };
+        return std::make_unique<L>(*this, path);
+    }
     bool DirectoryExists(const std::string& path) override { return dirs.count(Normal(path)) > 0; }
     bool CreateDir(const std::string& path) override
     {

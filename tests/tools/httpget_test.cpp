@@ -218,7 +218,7 @@ TEST(Httpget, ABigBodyReplacesItsFileOnlyAfterANormalReturn)
     EXPECT_EQ(Names(dir.path), std::vector<std::string>{"setup.exe"});
 }
 
-TEST(Httpget, DevicesAndLinksAreWrittenThrough)
+TEST(Httpget, DevicesAreWrittenInPlaceAndLinksAreReplacedNeverFollowed)
 {
     namespace fs = std::filesystem;
     TempDir dir;
@@ -231,9 +231,40 @@ TEST(Httpget, DevicesAndLinksAreWrittenThrough)
     fs::create_symlink(real, link);
     const auto r = Httpget({"-o", "/dev/null", Url(server, "/1"), "-o", link.string(), Url(server, "/2")});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_TRUE(ReadFile(real) == big);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(link)));
+    EXPECT_TRUE(ReadFile(link) == big);
+    EXPECT_EQ(ReadFile(real), "x");
     EXPECT_EQ(Names(dir.path), (std::vector<std::string>{"link.bin", "real.bin"}));
+}
+
+TEST(Httpget, APlantedPartFileLinkLeavesItsTargetUnchanged)
+{
+    // "FILE.part" is the tool's own: a link put there is replaced by a fresh file, with and
+    // without --resume, and FILE gets the whole body.
+    namespace fs = std::filesystem;
+    for (bool resume : {false, true}) {
+        SCOPED_TRACE(resume ? "--resume" : "without --resume");
+        TempDir dir;
+        const std::string body(100000, 'n');
+        ScriptedServer server({Script()
+                                   .ExpectRequest()
+                                   .Send("HTTP/1.1 200 OK\r\nETag: \"e\"\r\nContent-Length: " +
+                                         std::to_string(body.size()) + "\r\n\r\n" + body)
+                                   .WaitPeerClose()});
+        const auto victim = dir.path / "victim.txt";
+        const auto file = dir.path / "out.bin";
+        std::ofstream(victim) << "precious";
+        fs::create_symlink(victim, dir.path / "out.bin.part");
+        std::vector<std::string> args{"-o", file.string(), Url(server)};
+        if (resume)
+            args.insert(args.begin(), "--resume");
+        const auto r = Httpget(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(ReadFile(victim), "precious");
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file)));
+        EXPECT_TRUE(ReadFile(file) == body);
+        EXPECT_EQ(Names(dir.path), (std::vector<std::string>{"out.bin", "victim.txt"}));
+    }
 }
 
 TEST(Httpget, AFileThatCannotBeCreatedIsAnError)
@@ -242,7 +273,8 @@ TEST(Httpget, AFileThatCannotBeCreatedIsAnError)
         {Script().ExpectRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").WaitPeerClose()});
     const auto r = Httpget({"-o", "/nonexistent-folder/x/out.bin", Url(server)});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("error: EFCreateError: Cannot create file \"/nonexistent-folder/x/out.bin\". ", 0), 0u)
+    // The error names the file the system refused: the part file the body goes to first.
+    EXPECT_EQ(r.err.rfind("error: EFCreateError: Cannot create file \"/nonexistent-folder/x/out.bin.part\". ", 0), 0u)
         << r.err;
 }
 

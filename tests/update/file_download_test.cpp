@@ -5,13 +5,17 @@
 #include "http/IdException.h"
 #include "http/IdHTTP.h"
 #include "platform/posix/OpenSslCrypto.h"
+#include "platform/posix/PosixSystem.h"
+#include "platform/runtime/Exception.h"
 #include "tests/support/FakeSystem.h"
 #include "tests/support/ScriptedServer.h"
 #include "update/FileDownload.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using testsupport::ScriptedServer;
@@ -458,3 +462,48 @@ TEST_F(Download, AnUnsignedCompletePartIsUsedWhenTheServerConfirmsItsValidator)
 }
 
 } // namespace
+
+// A folder where the part file goes: an empty one is replaced, so later runs are not stuck
+// on it; one that holds something is reported under the part file's own name, the file
+// the system refused.
+TEST(FileDownloadFolder, AFolderInPlaceOfThePartFileIsReplacedOrReportedByItsName)
+{
+    namespace fs = std::filesystem;
+    char tmpl[] = "/tmp/file-download-folder.XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const fs::path dir = tmpl;
+    platform::PosixSystem sys;
+    const std::string setup = (dir / "setup.exe").string();
+    fs::create_directory(setup + ".part");
+    {
+        TFileDownload download(sys, setup);
+        download.Open("http://127.0.0.1:9/setup.exe", "", true);
+        EXPECT_TRUE(fs::is_regular_file(setup + ".part"));
+        download.Discard();
+    }
+    fs::create_directories(setup + ".part/inside");
+    TFileDownload download(sys, setup);
+    try {
+        download.Open("http://127.0.0.1:9/setup.exe", "", true);
+        ADD_FAILURE() << "opened";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Message(), "Cannot create file \"" + setup + ".part\". Directory not empty");
+    }
+    fs::remove_all(dir);
+}
+
+// The line a failed run's log gets about what it kept: only a part file with bytes and its
+// record can be continued.
+TEST(FileDownloadKept, SaysWhatIsKeptForALaterRun)
+{
+    FakeSystem sys;
+    const std::string setup = "/home/user/Documents/setup.exe";
+    TFileDownload download(sys, setup);
+    EXPECT_EQ(download.KeptForResume(), "");
+    sys.files[setup + ".part"] = "12345";
+    EXPECT_EQ(download.KeptForResume(), "") << "without a record nothing can be continued";
+    sys.files[setup + ".resume"] = "Address=x\nSize=9\n";
+    EXPECT_EQ(download.KeptForResume(), "Kept \"" + setup + ".part\" (5 bytes) to continue the download later.");
+    download.Discard();
+    EXPECT_EQ(download.KeptForResume(), "");
+}

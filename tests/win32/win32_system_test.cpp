@@ -199,3 +199,58 @@ TEST(Win32System, StartsAProgramInAFolderWithBlanksAndWaitsForIt)
 }
 
 } // namespace
+
+// One run per application: a lock taken is refused to every other taker until it is
+// freed. Under wine the locks of two handles in one process exclude each other as those
+// of two processes do.
+TEST(Win32System, ALockFileIsHeldUntilItsLockIsFreed)
+{
+    platform::Win32System sys;
+    const std::string path = TempDir() + "updater win32 test.lock";
+    auto first = sys.TryLockFile(path);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(sys.TryLockFile(path), nullptr);
+    first.reset();
+    EXPECT_NE(sys.TryLockFile(path), nullptr);
+    sys.RemoveFile(path);
+}
+
+// Links planted on the Linux side of the prefix by scripts/test-windows.sh, in the folder
+// UPDATER_WINE_LINKS names: "create.part" links to "victim.txt" and "folder.part" is an
+// empty folder. Each is replaced by a fresh file of the stream's own; the victim keeps its
+// bytes. (wine shows a Linux link only as its target, with no reparse point anywhere, so a
+// file continued in place, OpenMode::Append, cannot tell a link there; a new file is made
+// under another name and moved into place, which replaces the link.)
+TEST(Win32System, APlantedLinkIsReplacedNeverWrittenThrough)
+{
+    const char* dir = std::getenv("UPDATER_WINE_LINKS");
+    if (!dir)
+        GTEST_SKIP() << "UPDATER_WINE_LINKS is not set (scripts/test-windows.sh plants the links)";
+    platform::Win32System sys;
+    const std::string folder = dir;
+    const std::string victim = sys.ReadFile(folder + "victim.txt");
+    ASSERT_EQ(victim, "precious\n");
+    struct Case {
+        const char* name;
+        platform::System::OpenMode mode;
+    } cases[] = {
+        {"create.part", platform::System::OpenMode::Create},
+        {"folder.part", platform::System::OpenMode::Create},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            auto stream = sys.OpenFileStream(folder + c.name, c.mode);
+            EXPECT_EQ(stream->Size(), 0);
+            stream->Write("new", 3);
+        }
+        EXPECT_EQ(sys.ReadFile(folder + "victim.txt"), victim);
+        EXPECT_EQ(sys.ReadFile(folder + c.name), "new");
+        const DWORD a = ::GetFileAttributesA((folder + c.name).c_str());
+        EXPECT_FALSE(a & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) << a;
+    }
+    // webinfo.ini and the resume record are written beside a planted link the same way.
+    sys.WriteFile(folder + "written.ini", "[web]\n");
+    EXPECT_EQ(sys.ReadFile(folder + "victim.txt"), victim);
+    EXPECT_EQ(sys.ReadFile(folder + "written.ini"), "[web]\n");
+}

@@ -25,10 +25,10 @@ public:
 std::unique_ptr<Backend> MakeBackend();
 
 struct OutputKind {
-    // Plain: absent or a file of its own, replaced by a rename. Special: a device, a pipe or
-    // a file with other names (hard links), written in place after the Get.
+    // Plain: absent, a file or a link, replaced by a rename (a link is replaced, not
+    // followed). Special: a device or a pipe, written in place after the Get.
     enum Kind { Plain, Special } kind = Plain;
-    std::string path;                  // the file to write, links followed
+    std::string path;                  // the file to write
     std::optional<unsigned> mode = {}; // the permission bits of the file that is there
 };
 

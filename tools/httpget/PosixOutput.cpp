@@ -1,5 +1,7 @@
-// httpget on Linux: a FILE that is a link is followed; a device, a pipe or a file with
-// other names is written in place; a replaced file keeps its permission bits.
+// httpget on Linux: a FILE that is a file, or a link, is replaced by a rename, never written
+// through (the link itself is replaced, as another name of a hard-linked file is); a device
+// or a pipe, also one reached through a link such as /dev/stdout, is written in place; a
+// replaced regular file keeps its permission bits.
 #include "tools/httpget/Output.h"
 
 #include "platform/posix/OpenSslTls.h"
@@ -8,8 +10,6 @@
 #include "platform/runtime/Exception.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,16 +37,18 @@ std::unique_ptr<Backend> MakeBackend() { return std::make_unique<PosixBackend>()
 OutputKind KindOf(const std::string& file)
 {
     OutputKind k{OutputKind::Plain, file};
-    char resolved[PATH_MAX];
-    struct stat link;
-    if (::lstat(file.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && ::realpath(file.c_str(), resolved))
-        k.path = resolved;
     struct stat st;
-    if (::stat(k.path.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode) || st.st_nlink > 1)
-            k.kind = OutputKind::Special;
+    if (::lstat(file.c_str(), &st) != 0)
+        return k;
+    if (S_ISREG(st.st_mode)) {
         k.mode = static_cast<unsigned>(st.st_mode & 07777);
+        return k;
     }
+    // What a link or a special name leads to decides: only a device or a pipe is written in
+    // place; a link to a file (or to nothing) is replaced like a file.
+    if (::stat(file.c_str(), &st) == 0 &&
+        (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
+        k.kind = OutputKind::Special;
     return k;
 }
 

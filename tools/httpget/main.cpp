@@ -236,7 +236,7 @@ int Run(const Options& options)
         try {
             const OutputKind kind = target.file ? KindOf(*target.file) : OutputKind{};
             if (target.file && kind.kind != OutputKind::Special) {
-                // A link is followed: the file it names is the one replaced.
+                // A link at FILE is replaced, never followed; "FILE.part" is the tool's own.
                 download.emplace(system, kind.path);
                 download->Open(target.url, "", options.resume);
                 download->Run(http);
