@@ -116,7 +116,8 @@ constexpr std::string_view kDefaults[TMessageCatalogue::kEntryCount] = {
     "Il faut %s Mo libres dans le dossier %s ; il n'y en a que %s Mo.\r\n"
     "Libérez de la place, puis relancez la mise à jour.",
     // 69: another run for this application is in progress; %s = application name
-    "Une mise à jour de %s est déjà en cours.",
+    "Une mise à jour de %s est déjà en cours.\r\n"
+    "Attendez qu'elle se termine avant d'en lancer une autre.",
     // 70: the downloaded installer could not be started; %s = the system's reason
     "Le programme d'installation téléchargé n'a pas pu être lancé :\r\n%s\r\n"
     "Fermeture du programme de mises à jour.",

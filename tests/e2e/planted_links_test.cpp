@@ -84,7 +84,7 @@ TEST(PlantedLinks, AreReplacedNeverWrittenThroughAndTheUpdateCompletes)
         Updater u(folder, {}, [] { return true; });
         QtBoxAnswerer boxes({IDYES, IDOK});
         u.Create();
-        ASSERT_TRUE(u.RunUntilTerminated(20000));
+        ASSERT_TRUE(u.RunUntilTerminated());
         EXPECT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
 
         for (const auto& v : victims)

@@ -112,7 +112,7 @@ TEST_F(ProxyRun, TheCheckAndASignedInstallerComeThroughSquid)
             u.form->IdHTTP1->OnStatus = [&statuses](TComponent*, TIdStatus, const std::string& text) {
                 statuses += text + "\n";
             };
-            ASSERT_TRUE(u.RunUntilTerminated(30000)) << Describe(boxes);
+            ASSERT_TRUE(u.RunUntilTerminated()) << Describe(boxes);
             ASSERT_EQ(boxes.Boxes().size(), 2u) << Describe(boxes);
             EXPECT_EQ(u.form->LastVerdict().Check, OfferCheck::Accepted);
             shown = Describe(boxes);
@@ -171,10 +171,10 @@ TEST_F(ProxyRun, AWrongPasswordOrADeadProxyEndsTheCheckWithoutAQuestion)
         };
         if (c.hidden) {
             // Nobody is there: the run ends by itself, having asked nothing.
-            ASSERT_TRUE(u.RunUntilTerminated(20000)) << Describe(boxes);
+            ASSERT_TRUE(u.RunUntilTerminated()) << Describe(boxes);
             EXPECT_TRUE(boxes.Boxes().empty()) << Describe(boxes);
         } else {
-            EXPECT_TRUE(u.StaysOpenOnce([&] { return !boxes.Boxes().empty(); }, 20000));
+            EXPECT_TRUE(u.StaysOpenOnce([&] { return !boxes.Boxes().empty(); }));
             ASSERT_EQ(boxes.Boxes().size(), 1u) << Describe(boxes);
             EXPECT_EQ(boxes.Boxes()[0].Type, MB_ICONINFORMATION);
         }

@@ -173,7 +173,7 @@ TEST_F(SilentRun, TheProgramEndsWithTheOutcomesStatusAndTheLogSaysWhy)
             server.emplace(c.server);
         Ini(server ? server->Base() : "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/update/", c.keys, c.ini);
         if (c.logBlocked)
-            fs::create_directories(Update() / "update.log");
+            fs::create_directories(Update() / "update.log" / "kept"); // not empty: never replaced
         EXPECT_EQ(RunProgram(), ExitCode(c.want));
         if (c.installs) {
             EXPECT_NE(Slurp(record).find("arguments: /update\n"), std::string::npos);

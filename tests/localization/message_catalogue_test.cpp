@@ -71,7 +71,8 @@ TEST(MessageCatalogue, DefaultsOfTheShownEntriesAreExact)
         {68, "Espace disque insuffisant pour t" + kEAcute + "l" + kEAcute + "charger la mise " + kAGrave +
                  " jour.\r\nIl faut %s Mo libres dans le dossier %s ; il n'y en a que %s Mo.\r\nLib" + kEAcute +
                  "rez de la place, puis relancez la mise " + kAGrave + " jour."},
-        {69, "Une mise " + kAGrave + " jour de %s est d" + kEAcute + "j" + kAGrave + " en cours."},
+        {69, "Une mise " + kAGrave + " jour de %s est d" + kEAcute + "j" + kAGrave +
+                 " en cours.\r\nAttendez qu'elle se termine avant d'en lancer une autre."},
         {70, "Le programme d'installation t" + kEAcute + "l" + kEAcute + "charg" + kEAcute + " n'a pas pu " + kECirc +
                  "tre lanc" + kEAcute + " :\r\n%s\r\nFermeture du programme de mises " + kAGrave + " jour."},
         {71, "Cause : le certificat du serveur de mise " + kAGrave + " jour n'est pas reconnu comme fiable."},
