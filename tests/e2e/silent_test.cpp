@@ -19,7 +19,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <chrono>
 #include <fstream>
+#include <thread>
 #include <sys/socket.h>
 #include <netinet/in.h>
 #include <unistd.h>
@@ -220,4 +222,40 @@ TEST_F(SilentRun, ADiskWithoutRoomEndsWithItsOwnStatus)
     EXPECT_EQ(u.form->ExitStatus(), ExitStatus::NoRoom);
     EXPECT_FALSE(fs::exists(Update() / "setup.exe"));
     EXPECT_NE(Log().find("Z installer failed: EInstallerNoRoom: "), std::string::npos) << Log();
+}
+
+TEST_F(SilentRun, ASecondRunEndsAtOnceAndAPlantedLinkIsNeverWrittenThrough)
+{
+    // The installer comes slowly enough (150000 bytes at 50000 bytes/s) for a second run to
+    // meet the first one while it downloads.
+    UpdateServer server(Signed(publisher, {"--rate", "50000"}));
+    Ini(server.Base(), publisherKey);
+    fs::create_directories(Update());
+    const fs::path victim = folder.root / "victim.txt";
+    std::ofstream(victim) << "not the updater's";
+    fs::create_symlink(victim, Update() / "setup.exe.part");
+
+    const char* bin = std::getenv("UPDATER_BIN_DIR");
+    const fs::path exe = folder.app / "update";
+    fs::copy_file(fs::path(bin ? bin : "bin") / "update", exe, fs::copy_options::overwrite_existing);
+    testsupport::ChildProcess first({exe.string(), "/silent"});
+    // The first run holds the lock from its start; once its log names the download, it is
+    // writing the installer.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::kHangMs);
+    while (Log().find("Z download: ") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_NE(Log().find("Z download: "), std::string::npos) << Log();
+
+    testsupport::ChildProcess second({exe.string(), "/silent"});
+    EXPECT_EQ(second.Wait(), ExitCode(ExitStatus::AlreadyRunning)) << second.Stderr();
+    EXPECT_EQ(first.Wait(), ExitCode(ExitStatus::Installed)) << first.Stderr();
+
+    EXPECT_EQ(Slurp(victim), "not the updater's");
+    EXPECT_FALSE(fs::is_symlink(Update() / "setup.exe"));
+    EXPECT_TRUE(Slurp(Update() / "setup.exe") == ServedInstaller(SourceDir() / "demo/installer.sh", kSize));
+    EXPECT_NE(Slurp(record).find("arguments: /update\n"), std::string::npos);
+    const std::string log = Log();
+    EXPECT_NE(log.find("Z another run of this application holds "), std::string::npos) << log;
+    EXPECT_NE(log.find("Z end: exit status 25\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Z end: exit status 10\n"), std::string::npos) << log;
 }
