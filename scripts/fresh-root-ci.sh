@@ -26,7 +26,11 @@ bash "$repo/scripts/install-deps.sh" debootstrap
 root="$(mktemp -d /var/tmp/fresh-root.XXXXXX)"
 mounts=()
 cleanup() {
-  local i
+  local i pid
+  # Whatever still runs inside the root (a service a package started) ends with it.
+  for pid in $(ls /proc | grep -E '^[0-9]+$'); do
+    [ "$(readlink "/proc/$pid/root" 2>/dev/null)" = "$root" ] && kill -9 "$pid" 2>/dev/null
+  done
   for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
     umount -l "${mounts[i]}" 2>/dev/null || true
   done
