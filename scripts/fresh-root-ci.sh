@@ -24,6 +24,9 @@ fi
 bash "$repo/scripts/install-deps.sh" debootstrap
 
 root="$(mktemp -d /var/tmp/fresh-root.XXXXXX)"
+# A root folder that only root may enter would stop every service that drops its privileges
+# (squid runs as "proxy"); a machine's "/" is open to all.
+chmod 755 "$root"
 mounts=()
 cleanup() {
   local i pid
