@@ -64,6 +64,8 @@ deb $mirror bookworm-updates main
 deb ${DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security} bookworm-security main
 EOF
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# A machine's own names ("localhost" and the host name), which debootstrap leaves out.
+[ -s "$root/etc/hosts" ] || cp /etc/hosts "$root/etc/hosts"
 mount_in -t proc proc "$root/proc"
 mount_in -t sysfs sys "$root/sys"
 mount_in --rbind /dev "$root/dev"
