@@ -9,6 +9,7 @@
 #include "platform/posix/OpenSslTls.h"
 #include "platform/proxy/EnvironmentProxy.h"
 #include "platform/runtime/MemoryStream.h"
+#include "tests/support/TestData.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeSystem.h"
 #include "tests/support/SquidProxy.h"
@@ -32,19 +33,8 @@ using testsupport::SquidProxy;
 
 namespace {
 
-std::string SourceDir()
-{
-    const char* dir = std::getenv("UPDATER_SOURCE_DIR");
-    return dir ? dir : ".";
-}
-
-std::string Pattern(std::size_t n)
-{
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>(i % 251);
-    return s;
-}
+using testsupport::Pattern;
+using testsupport::SourceDir;
 
 // A server of tests/http that prints "... port N" first; on 127.0.0.2.
 class Origin {

@@ -5,6 +5,7 @@
 #include "http/IdException.h"
 #include "http/IdHTTP.h"
 #include "platform/runtime/MemoryStream.h"
+#include "tests/support/TestData.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeSystem.h"
 
@@ -23,12 +24,6 @@ using testsupport::ChildProcess;
 
 namespace {
 
-std::string SourceDir()
-{
-    const char* dir = std::getenv("UPDATER_SOURCE_DIR");
-    return dir ? dir : ".";
-}
-
 // Starts the server and reads its port from "Serving HTTP on 127.0.0.1 port N ...".
 int StartServer(ChildProcess& server)
 {
@@ -40,13 +35,8 @@ int StartServer(ChildProcess& server)
     return std::atoi(line.c_str() + at + key.size());
 }
 
-std::string Pattern(std::size_t n)
-{
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>(i % 251);
-    return s;
-}
+using testsupport::Pattern;
+using testsupport::SourceDir;
 
 struct Outcome {
     std::string body;

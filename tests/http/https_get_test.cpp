@@ -11,6 +11,7 @@
 #include "platform/headless/HeadlessApplication.h"
 #include "platform/posix/OpenSslTls.h"
 #include "platform/runtime/MemoryStream.h"
+#include "tests/support/TestData.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeSystem.h"
 #include "tests/support/ScriptedServer.h"
@@ -35,19 +36,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string SourceDir()
-{
-    const char* dir = std::getenv("UPDATER_SOURCE_DIR");
-    return dir ? dir : ".";
-}
-
-std::string Pattern(std::size_t n)
-{
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>(i % 251);
-    return s;
-}
+using testsupport::Pattern;
+using testsupport::SourceDir;
 
 // A TLS server of tests/http/tls_http_server.py with one of the certificates.
 class TlsServer {

@@ -6,6 +6,7 @@
 #include "http/IdHTTP.h"
 #include "platform/headless/HeadlessApplication.h"
 #include "platform/runtime/MemoryStream.h"
+#include "tests/support/TestData.h"
 #include "tests/support/FakeSystem.h"
 
 #include <gtest/gtest.h>
@@ -16,13 +17,7 @@
 
 namespace {
 
-std::string Pattern(std::size_t n)
-{
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>(i % 251);
-    return s;
-}
+using testsupport::Pattern;
 
 std::string Base()
 {

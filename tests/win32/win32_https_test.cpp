@@ -10,6 +10,7 @@
 #include "http/IdTLSIOHandlerSocket.h"
 #include "platform/runtime/MemoryStream.h"
 #include "platform/win32/SchannelTls.h"
+#include "tests/support/TestData.h"
 #include "tests/support/FakeSystem.h"
 
 #include <gtest/gtest.h>
@@ -52,13 +53,7 @@ std::string Url(const std::string& server, const std::string& host, const std::s
     return "https://" + host + ":" + std::to_string(Port(server)) + path;
 }
 
-std::string Pattern(std::size_t n)
-{
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>(i % 251);
-    return s;
-}
+using testsupport::Pattern;
 
 struct Result {
     std::string body;

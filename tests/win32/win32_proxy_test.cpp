@@ -12,6 +12,7 @@
 #include "platform/runtime/MemoryStream.h"
 #include "platform/win32/SchannelTls.h"
 #include "platform/win32/WinHttpProxyResolver.h"
+#include "tests/support/TestData.h"
 #include "tests/support/FakeSystem.h"
 #include "update/UpdateProxyResolver.h"
 
@@ -75,13 +76,7 @@ void RemoveSettings()
     }
 }
 
-std::string Pattern(std::size_t n)
-{
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>(i % 251);
-    return s;
-}
+using testsupport::Pattern;
 
 std::string TlsPort(const std::string& name)
 {
