@@ -1,6 +1,7 @@
 #include "E2eSupport.h"
 
 #include "platform/qt/QtControlPeer.h"
+#include "platform/runtime/Base64.h"
 #include "tests/support/QtBoxAnswerer.h"
 #include "tests/support/QtTestApplication.h"
 
@@ -34,6 +35,44 @@ std::string Slurp(const fs::path& p)
     std::stringstream s;
     s << f.rdbuf();
     return s.str();
+}
+
+std::string SignOfferTool()
+{
+    const char* bin = std::getenv("UPDATER_BIN_DIR");
+    return std::string(bin ? bin : "bin") + "/signoffer";
+}
+
+Publisher::Publisher(const fs::path& dir, const std::string& name)
+    : pair(platform::GenerateP256Key()), pem(dir / (name + ".pem"))
+{
+    std::ofstream(pem, std::ios::binary) << pair.PrivateKeyPem;
+}
+
+std::string Publisher::PublicKey() const { return Base64Encode(pair.PublicKeyDer); }
+
+SignedOfferTest::SignedOfferTest(std::size_t size) : installerSize(size) {}
+
+void SignedOfferTest::SetUp()
+{
+    setenv("UPDATER_DEMO_RECORD", record.c_str(), 1);
+    setenv("UPDATER_DEMO_INSTALL_SECONDS", "0.1", 1);
+}
+
+void SignedOfferTest::Ini(const std::string& server, const std::string& keys, const std::string& extra)
+{
+    folder.WriteIni("[Current]\nAppName=My App\nVersion=1.0\nbuildId=2012\nUpdateServer=" + server +
+                    "\nHomePage=http://127.0.0.1:1/product\n" + (keys.empty() ? "" : "PublicKey=" + keys + "\n") +
+                    extra);
+}
+
+std::vector<std::string> SignedOfferTest::Signed(const Publisher& signer, std::vector<std::string> extra) const
+{
+    std::vector<std::string> args{
+        "--size",           std::to_string(installerSize), "--rate", "0", "--signoffer", SignOfferTool(), "--key",
+        signer.pem.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
 }
 
 InstallFolder::InstallFolder()

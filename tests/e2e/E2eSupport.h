@@ -12,6 +12,8 @@
 #include "tests/support/ChildProcess.h"
 #include "update/UpdateFrm.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -79,6 +81,38 @@ private:
 };
 
 std::string Slurp(const std::filesystem::path& p);
+
+// The publisher's signing tool of this build (signoffer).
+std::string SignOfferTool();
+
+// A publisher's key pair: the private half in a file for the signing tool, the public
+// half as "update.ini" names it (base64 DER).
+struct Publisher {
+    Publisher(const std::filesystem::path& dir, const std::string& name);
+    platform::P256KeyPair pair;
+    std::filesystem::path pem;
+    std::string PublicKey() const;
+};
+
+// Offers signed by the publisher's tool: an install folder whose installer records how it
+// was started, the publisher's key and a stranger's, and the update server's arguments for
+// an installer of `installerSize` bytes sent at full speed.
+struct SignedOfferTest : ::testing::Test {
+    explicit SignedOfferTest(std::size_t installerSize);
+    void SetUp() override;
+    // "update.ini" for the application "My App" checking at `server`, trusting `keys`
+    // (none when empty), with the lines of `extra` added.
+    void Ini(const std::string& server, const std::string& keys, const std::string& extra = "");
+    std::filesystem::path Update() const { return folder.UpdateFolder("My App"); }
+    // The update server's arguments for an offer signed with `signer`'s key, plus `extra`.
+    std::vector<std::string> Signed(const Publisher& signer, std::vector<std::string> extra = {}) const;
+
+    std::size_t installerSize;
+    InstallFolder folder;
+    std::filesystem::path record = folder.root / "installer-record.txt";
+    Publisher publisher{folder.root, "publisher"};
+    Publisher stranger{folder.root, "stranger"};
+};
 
 using testsupport::kHangMs;
 

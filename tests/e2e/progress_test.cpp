@@ -6,7 +6,6 @@
 #include "E2eSupport.h"
 
 #include "localization/MessageCatalogue.h"
-#include "platform/runtime/Base64.h"
 #include "platform/ui/Application.h"
 #include "tests/support/QtBoxAnswerer.h"
 
@@ -113,20 +112,11 @@ double SpeedOf(const std::string& text)
     return colon == std::string::npos ? -1 : std::atof(text.c_str() + colon + 2);
 }
 
-struct Publisher {
-    P256KeyPair pair = GenerateP256Key();
-    fs::path pem;
-    explicit Publisher(const fs::path& dir) : pem(dir / "publisher.pem")
-    {
-        std::ofstream(pem, std::ios::binary) << pair.PrivateKeyPem;
-    }
-};
-
 } // namespace
 
 TEST_F(Progress, AChunkedInstallerIsOneTransferWithTheRightSpeed)
 {
-    Publisher publisher(folder.root);
+    const Publisher publisher(folder.root, "publisher");
     struct Case {
         const char* name;
         bool sign;
@@ -141,9 +131,8 @@ TEST_F(Progress, AChunkedInstallerIsOneTransferWithTheRightSpeed)
         std::vector<std::string> args{"--size", std::to_string(kSize), "--rate", std::to_string(kRate), "--chunked"};
         std::string extra;
         if (c.sign) {
-            args.insert(args.end(), {"--signoffer", std::string(std::getenv("UPDATER_BIN_DIR")) + "/signoffer", "--key",
-                                     publisher.pem.string()});
-            extra = "PublicKey=" + Base64Encode(publisher.pair.PublicKeyDer) + "\n";
+            args.insert(args.end(), {"--signoffer", SignOfferTool(), "--key", publisher.pem.string()});
+            extra = "PublicKey=" + publisher.PublicKey() + "\n";
         }
         UpdateServer server(args);
         Ini(server.Base(), extra);

@@ -6,7 +6,6 @@
 
 #include "E2eSupport.h"
 
-#include "platform/runtime/Base64.h"
 #include "platform/ui/Application.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/QtBoxAnswerer.h"
@@ -31,8 +30,7 @@ struct ProxyRun : ::testing::Test {
     InstallFolder folder;
     fs::path record = folder.root / "installer-record.txt";
     fs::path certs = folder.root / "certs";
-    fs::path key = folder.root / "publisher.pem";
-    P256KeyPair pair = GenerateP256Key();
+    Publisher publisher{folder.root, "publisher"};
     std::unique_ptr<SquidProxy> squid;
 
     void SetUp() override
@@ -47,15 +45,12 @@ struct ProxyRun : ::testing::Test {
             {"bash", (SourceDir() / "tests/http/make_tls_certs.sh").string(), certs.string()});
         ASSERT_EQ(make.Wait(60000), 0) << make.Stderr();
         fs::copy_file(certs / "ca.pem", folder.app / "company-ca.pem");
-        std::ofstream(key, std::ios::binary) << pair.PrivateKeyPem;
         squid = std::make_unique<SquidProxy>();
     }
     std::vector<std::string> ServerArgs(bool https) const
     {
-        std::vector<std::string> args{"--size",      "300000",
-                                      "--rate",      "0",
-                                      "--signoffer", std::string(std::getenv("UPDATER_BIN_DIR")) + "/signoffer",
-                                      "--key",       key.string()};
+        std::vector<std::string> args{"--size",      "300000",        "--rate", "0",
+                                      "--signoffer", SignOfferTool(), "--key",  publisher.pem.string()};
         if (https)
             args.insert(args.end(),
                         {"--tls-cert", (certs / "good.pem").string(), "--tls-key", (certs / "good.key").string()});
@@ -65,7 +60,7 @@ struct ProxyRun : ::testing::Test {
     {
         folder.WriteIni("[Current]\nAppName=My App\nVersion=1.0\nbuildId=2012\nUpdateServer=" + server +
                         "\nHomePage=http://127.0.0.1:1/product\nCAFile=company-ca.pem\nPublicKey=" +
-                        Base64Encode(pair.PublicKeyDer) + "\n" + (proxy.empty() ? "" : "Proxy=" + proxy + "\n"));
+                        publisher.PublicKey() + "\n" + (proxy.empty() ? "" : "Proxy=" + proxy + "\n"));
     }
     fs::path Update() const { return folder.UpdateFolder("My App"); }
 };

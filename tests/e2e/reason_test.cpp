@@ -22,8 +22,6 @@ using namespace platform;
 
 namespace {
 
-std::string SignOffer() { return std::string(std::getenv("UPDATER_BIN_DIR")) + "/signoffer"; }
-
 // The window as the user sees it, kept beside the build for the README.
 void Grab(const TUpdateFrm& form, const std::string& name)
 {
@@ -33,35 +31,9 @@ void Grab(const TUpdateFrm& form, const std::string& name)
     EXPECT_TRUE(WidgetOf(&form)->grab().save(QString::fromStdString((dir / name).string())));
 }
 
-struct Reasons : ::testing::Test {
-    InstallFolder folder;
-    fs::path record = folder.root / "installer-record.txt";
-    fs::path publisher = folder.root / "publisher.pem", stranger = folder.root / "stranger.pem";
-    std::string publisherKey;
-
-    void SetUp() override
-    {
-        setenv("UPDATER_DEMO_RECORD", record.c_str(), 1);
-        setenv("UPDATER_DEMO_INSTALL_SECONDS", "0.1", 1);
-        for (const fs::path& pem : {publisher, stranger}) {
-            testsupport::ChildProcess keygen({SignOffer(), "keygen", pem.string()});
-            ASSERT_EQ(keygen.Wait(), 0) << keygen.Stderr();
-            if (pem == publisher)
-                publisherKey = keygen.Stdout().substr(0, keygen.Stdout().size() - 1);
-        }
-    }
-    std::vector<std::string> Signed(const fs::path& signer, std::vector<std::string> extra = {}) const
-    {
-        std::vector<std::string> args{"--size",      "20000",     "--rate", "0",
-                                      "--signoffer", SignOffer(), "--key",  signer.string()};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return args;
-    }
-    void Ini(const std::string& server)
-    {
-        folder.WriteIni("[Current]\nAppName=My App\nVersion=1.0\nbuildId=2012\nUpdateServer=" + server +
-                        "\nHomePage=http://127.0.0.1:1/product\nPublicKey=" + publisherKey + "\n");
-    }
+struct Reasons : SignedOfferTest {
+    Reasons() : SignedOfferTest(20000) {}
+    void Ini(const std::string& server) { SignedOfferTest::Ini(server, publisher.PublicKey()); }
 };
 
 } // namespace

@@ -5,7 +5,6 @@
 #include "E2eSupport.h"
 
 #include "localization/MessageCatalogue.h"
-#include "platform/runtime/Base64.h"
 #include "platform/ui/Application.h"
 #include "tests/support/QtBoxAnswerer.h"
 
@@ -22,44 +21,8 @@ namespace {
 
 std::string Entry(CatalogueEntry e) { return TMessageCatalogue::Default(e); }
 
-// A publisher: a key pair, the private half in a file for the signing tool.
-struct Publisher {
-    P256KeyPair pair = GenerateP256Key();
-    fs::path pem;
-    explicit Publisher(const fs::path& dir, const std::string& name) : pem(dir / (name + ".pem"))
-    {
-        std::ofstream(pem, std::ios::binary) << pair.PrivateKeyPem;
-    }
-    std::string PublicKey() const { return Base64Encode(pair.PublicKeyDer); }
-};
-
-std::string SignOffer() { return std::string(std::getenv("UPDATER_BIN_DIR")) + "/signoffer"; }
-
-struct SignedRun : ::testing::Test {
-    InstallFolder folder;
-    fs::path record = folder.root / "installer-record.txt";
-    Publisher publisher{folder.root, "publisher"};
-    Publisher stranger{folder.root, "stranger"};
-
-    void SetUp() override
-    {
-        setenv("UPDATER_DEMO_RECORD", record.c_str(), 1);
-        setenv("UPDATER_DEMO_INSTALL_SECONDS", "0.1", 1);
-    }
-    void Ini(const std::string& server, const std::string& keys)
-    {
-        folder.WriteIni("[Current]\nAppName=My App\nVersion=1.0\nbuildId=2012\nUpdateServer=" + server +
-                        "\nHomePage=http://127.0.0.1:1/product\nPublicKey=" + keys + "\n");
-    }
-    fs::path Update() const { return folder.UpdateFolder("My App"); }
-    // The server's arguments for an offer signed by `signer`, plus `extra`.
-    std::vector<std::string> Signed(const Publisher& signer, std::vector<std::string> extra = {}) const
-    {
-        std::vector<std::string> args{"--size",      "200000",    "--rate", "0",
-                                      "--signoffer", SignOffer(), "--key",  signer.pem.string()};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return args;
-    }
+struct SignedRun : SignedOfferTest {
+    SignedRun() : SignedOfferTest(200000) {}
 };
 
 } // namespace

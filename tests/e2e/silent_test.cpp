@@ -5,8 +5,6 @@
 
 #include "E2eSupport.h"
 
-#include "platform/crypto/Crypto.h"
-#include "platform/runtime/Base64.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ReservedPort.h"
 #include "tests/support/QtBoxAnswerer.h"
@@ -32,8 +30,6 @@ using namespace platform;
 
 namespace {
 
-std::string SignOffer() { return std::string(std::getenv("UPDATER_BIN_DIR")) + "/signoffer"; }
-
 std::string ServedInstaller(const fs::path& installer, std::size_t size)
 {
     const std::string script = Slurp(installer);
@@ -57,38 +53,9 @@ protected:
     }
 };
 
-struct SilentRun : ::testing::Test {
-    InstallFolder folder;
-    fs::path record = folder.root / "installer-record.txt";
-    fs::path publisher = folder.root / "publisher.pem", stranger = folder.root / "stranger.pem";
-    std::string publisherKey;
+struct SilentRun : SignedOfferTest {
     static constexpr int kSize = 150000;
-
-    void SetUp() override
-    {
-        setenv("UPDATER_DEMO_RECORD", record.c_str(), 1);
-        setenv("UPDATER_DEMO_INSTALL_SECONDS", "0.1", 1);
-        for (const fs::path& pem : {publisher, stranger}) {
-            testsupport::ChildProcess keygen({SignOffer(), "keygen", pem.string()});
-            ASSERT_EQ(keygen.Wait(), 0) << keygen.Stderr();
-            if (pem == publisher)
-                publisherKey = keygen.Stdout().substr(0, keygen.Stdout().size() - 1);
-        }
-    }
-    std::vector<std::string> Signed(const fs::path& signer, std::vector<std::string> extra = {}) const
-    {
-        std::vector<std::string> args{"--size",      std::to_string(kSize), "--rate", "0",
-                                      "--signoffer", SignOffer(),           "--key",  signer.string()};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return args;
-    }
-    void Ini(const std::string& server, const std::string& keys, const std::string& extra = "")
-    {
-        folder.WriteIni("[Current]\nAppName=My App\nVersion=1.0\nbuildId=2012\nUpdateServer=" + server +
-                        "\nHomePage=http://127.0.0.1:1/product\n" + (keys.empty() ? "" : "PublicKey=" + keys + "\n") +
-                        extra);
-    }
-    fs::path Update() const { return folder.UpdateFolder("My App"); }
+    SilentRun() : SignedOfferTest(kSize) {}
     std::string Log() const { return Slurp(Update() / "update.log"); }
 
     // The program run silently to its end; its exit status (-1: it did not end by itself,
@@ -123,7 +90,7 @@ TEST_F(SilentRun, TheProgramEndsWithTheOutcomesStatusAndTheLogSaysWhy)
         std::string ini = {};
         bool logBlocked = false; // "update.log" cannot be written: the outcome is the same
     };
-    const std::string key = publisherKey;
+    const std::string key = publisher.PublicKey();
     // Nothing answers there for as long as the test runs: the server that is down, and the
     // proxy that is down.
     const testsupport::ReservedPort down;
@@ -195,7 +162,7 @@ TEST_F(SilentRun, NoWindowAndNoBoxAppearAtAnyMoment)
         SCOPED_TRACE(good ? "installed" : "refused");
         fs::remove_all(Update());
         UpdateServer server(good ? Signed(publisher) : Signed(stranger));
-        Ini(server.Base(), publisherKey);
+        Ini(server.Base(), publisher.PublicKey());
         Updater u(folder, {"/silent"}, [] { return true; });
         ShownWindows windows; // the toolkit's application exists now
         QtBoxAnswerer boxes;
@@ -212,7 +179,7 @@ TEST_F(SilentRun, NoWindowAndNoBoxAppearAtAnyMoment)
 TEST_F(SilentRun, ADiskWithoutRoomEndsWithItsOwnStatus)
 {
     UpdateServer server(Signed(publisher));
-    Ini(server.Base(), publisherKey);
+    Ini(server.Base(), publisher.PublicKey());
     Updater u(folder, {"/silent"}, [] { return true; });
     u.sys.freeSpace = 1000; // less than the signed installer
     QtBoxAnswerer boxes;
@@ -229,7 +196,7 @@ TEST_F(SilentRun, ASecondRunEndsAtOnceAndAPlantedLinkIsNeverWrittenThrough)
     // The installer comes slowly enough (150000 bytes at 50000 bytes/s) for a second run to
     // meet the first one while it downloads.
     UpdateServer server(Signed(publisher, {"--rate", "50000"}));
-    Ini(server.Base(), publisherKey);
+    Ini(server.Base(), publisher.PublicKey());
     fs::create_directories(Update());
     const fs::path victim = folder.root / "victim.txt";
     std::ofstream(victim) << "not the updater's";
