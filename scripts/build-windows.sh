@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # wine's TLS (Schannel) runs on GnuTLS, which wine only recommends; openssl makes the test
 # certificates.
-bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 libgnutls30 xvfb xauth \
+bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 libgnutls30 xvfb xauth x11-utils \
   googletest cmake ninja-build ccache python3 imagemagick openssl
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
 # Arguments -DNAME=VALUE set cache variables (the version resource's product, company and

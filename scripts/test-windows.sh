@@ -8,27 +8,11 @@ root="$PWD"
 bin="$root/build-win/bin"
 limit="${WINE_TEST_TIMEOUT:-180}"
 
-work="$(mktemp -d /tmp/updater-wine.XXXXXX)"
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 export UPDATER_SOURCE_DIR="$root"
-pids=()
-cleanup() {
-  timeout 20 wineserver -k >/dev/null 2>&1 || true
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 # One display for every test; no window manager, so closing a window never waits on one.
-display=":$((90 + RANDOM % 400))"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY="$display"
-sleep 1
-
 echo "== wine prefix"
-timeout 180 wineboot -i >"$work/wineboot.log" 2>&1 || { echo "wineboot failed"; cat "$work/wineboot.log"; exit 1; }
+source scripts/wine-session.sh updater-wine
 # The wine server stays up between the tests, so each start takes a fraction of a second.
 wineserver -p &
 pids+=($!)

@@ -8,32 +8,7 @@ root="$PWD"
 bin="$root/build-win/bin"
 [ -x "$bin/update.exe" ] || { echo "no $bin/update.exe: run scripts/build-windows.sh first" >&2; exit 1; }
 
-work="$(mktemp -d /tmp/updater-shots.XXXXXX)"
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-pids=()
-cleanup() {
-  timeout 20 wineserver -k >/dev/null 2>&1 || true
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Waits (at most $2 seconds, in case it never comes) until the command $1 succeeds.
-await() {
-  local deadline=$((SECONDS + $2))
-  until eval "$1" >/dev/null 2>&1; do
-    ((SECONDS < deadline)) || { echo "timed out waiting for: $1" >&2; return 1; }
-    sleep 0.2
-  done
-}
-
-display=":$((500 + RANDOM % 400))"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY="$display"
-await "xdpyinfo" 30
-timeout 180 wineboot -i >"$work/wineboot.log" 2>&1
+source scripts/wine-session.sh updater-shots
 
 python3 -u demo/server.py --installer "$bin/fake_setup.exe" --size 0 --notes "Faster downloads and a clearer window." \
   >"$work/demo.out" 2>&1 &
