@@ -45,7 +45,7 @@ int main(int argc, char** argv)
     env.Tls = &tls;
     platform::PosixProxyResolver proxy;
     env.Proxy = &proxy;
-    env.HiddenRunBudgetMs = UnattendedRunBudgetMs(std::getenv(kRunBudgetVariable));
+    env.UnattendedRunBudgetMs = RunBudgetFromEnvironment(std::getenv(kRunBudgetVariable));
     TUpdateFrm updateFrm(env);
     ui.AttachPeers(updateFrm);
     app.Guard([&] { updateFrm.DoCreate(); });

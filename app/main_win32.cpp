@@ -42,7 +42,7 @@ int main(int argc, char** argv)
     env.Tls = &tls;
     platform::WinHttpProxyResolver proxy;
     env.Proxy = &proxy;
-    env.HiddenRunBudgetMs = UnattendedRunBudgetMs(std::getenv(kRunBudgetVariable));
+    env.UnattendedRunBudgetMs = RunBudgetFromEnvironment(std::getenv(kRunBudgetVariable));
     TUpdateFrm updateFrm(env);
     // The shell's windows (installer start, product page) belong to the update window.
     sys.SetOwnerWindow([&updateFrm] { return platform::Win32UiBackend::WindowOf(&updateFrm); });

@@ -155,7 +155,7 @@ void TUpdateFrm::FormCreate(TComponent*)
     IdAntiFreeze1->SetActive(true);
 
     updateState_ = UpdateState::Waiting;
-    BudgetTimer->SetInterval(env_.HiddenRunBudgetMs);
+    BudgetTimer->SetInterval(env_.UnattendedRunBudgetMs);
     BudgetTimer->SetEnabled(Unattended());
     Timer1->SetEnabled(true);
 }

@@ -36,7 +36,8 @@ void TUpdateFrm::BudgetTimerTimer(TComponent*)
     BudgetTimer->SetEnabled(false);
     if (!Unattended() || updateState_ == UpdateState::Ending)
         return;
-    log_.Write("time budget of " + std::to_string(env_.HiddenRunBudgetMs / 1000) + " s spent: the unattended run ends");
+    log_.Write("time budget of " + std::to_string(env_.UnattendedRunBudgetMs / 1000) +
+               " s spent: the unattended run ends");
     SetOutcome(updateState_ == UpdateState::Installing ? ExitStatus::InstallerFailed : ExitStatus::CheckFailed);
     EndRun();
 }

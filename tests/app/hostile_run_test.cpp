@@ -321,7 +321,7 @@ TEST(HostileRun, AHiddenRunEndsByItselfWhenItsTimeBudgetIsSpent)
             params.push_back("/hidden");
         UpdaterEnvironment env{
             app, sys, params, "http://127.0.0.1:9/update/", "http://127.0.0.1/home", [] { return false; }};
-        env.HiddenRunBudgetMs = 60000;
+        env.UnattendedRunBudgetMs = 60000;
         TUpdateFrm form(env);
         form.DoCreate();
         EXPECT_EQ(form.BudgetTimer->Enabled(), hidden);
@@ -348,7 +348,7 @@ TEST(HostileRun, ASilentRunHasTheSameTimeBudgetAndSaysTheCheckFailed)
                            "http://127.0.0.1:9/update/",
                            "http://127.0.0.1/home",
                            [] { return false; }};
-    env.HiddenRunBudgetMs = 60000;
+    env.UnattendedRunBudgetMs = 60000;
     TUpdateFrm form(env);
     form.DoCreate();
     EXPECT_TRUE(form.Unattended());
@@ -366,18 +366,18 @@ TEST(HostileRun, OnlyAShorterBudgetIsTakenFromTheEnvironment)
         const char* text;
         int ms;
     } cases[] = {
-        {nullptr, kHiddenRunBudgetMs},
+        {nullptr, kUnattendedRunBudgetMs},
         {"2000", 2000},
         {"1", 1},
-        {"0", kHiddenRunBudgetMs},
-        {"-5", kHiddenRunBudgetMs},
-        {"2000ms", kHiddenRunBudgetMs},
-        {"", kHiddenRunBudgetMs},
-        {"900000", kHiddenRunBudgetMs},
-        {"99999999999", kHiddenRunBudgetMs},
+        {"0", kUnattendedRunBudgetMs},
+        {"-5", kUnattendedRunBudgetMs},
+        {"2000ms", kUnattendedRunBudgetMs},
+        {"", kUnattendedRunBudgetMs},
+        {"900000", kUnattendedRunBudgetMs},
+        {"99999999999", kUnattendedRunBudgetMs},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(UnattendedRunBudgetMs(c.text), c.ms) << (c.text ? c.text : "(unset)");
+        EXPECT_EQ(RunBudgetFromEnvironment(c.text), c.ms) << (c.text ? c.text : "(unset)");
 }
 
 } // namespace

@@ -154,7 +154,7 @@ RunResult RunUpdater(const std::string& name, int buildId, const std::string& se
     ui.AttachPeers(mainForm);
     mainForm.DoCreate();
     UpdaterEnvironment env{app, sys, {"update.exe"}, server, "http://127.0.0.1"};
-    env.HiddenRunBudgetMs = 120000;
+    env.UnattendedRunBudgetMs = 120000;
     platform::SchannelTls tls;
     env.Tls = &tls;
     std::atomic<HWND> window{nullptr};
