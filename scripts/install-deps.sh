@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev clang-tidy clang-format
   libssl-dev openssl locales
   python3 curl time faketime
-  squid
+  squid nginx
   xvfb xauth x11-utils imagemagick openbox wmctrl xdotool
   fonts-dejavu-core fonts-liberation2
 )
