@@ -3,6 +3,7 @@
 // application to end.
 
 #include "app/Form85.h"
+#include "app/RunBudget.h"
 #include "platform/posix/OpenSslCrypto.h"
 #include "platform/posix/OpenSslTls.h"
 #include "platform/posix/PosixProxyResolver.h"

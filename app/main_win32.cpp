@@ -4,6 +4,7 @@
 // application to end.
 
 #include "app/Form85.h"
+#include "app/RunBudget.h"
 #include "platform/win32/BCryptCrypto.h"
 #include "platform/win32/SchannelTls.h"
 #include "platform/win32/WinHttpProxyResolver.h"

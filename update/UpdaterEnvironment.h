@@ -9,32 +9,13 @@
 #include "platform/tls/forward.h"
 #include "platform/ui/forward.h"
 
-#include <charconv>
 #include <functional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 // How long an unattended run (/hidden or /silent) may go on before it ends by itself: a
 // server that trickles its answer must not keep an invisible updater alive for hours.
 inline constexpr int kUnattendedRunBudgetMs = 15 * 60 * 1000;
-// The environment variable through which tests of the built program shorten that budget;
-// the entry point reads it, the window only sees UpdaterEnvironment::UnattendedRunBudgetMs.
-inline constexpr const char* kRunBudgetVariable = "UPDATER_TEST_RUN_BUDGET_MS";
-
-// The budget of an unattended run: `shorter` (the variable's text, may be null) when it is
-// a positive number of milliseconds below the built-in budget, else the built-in budget.
-// It can only shorten a run, never lengthen one.
-inline int RunBudgetFromEnvironment(const char* shorter)
-{
-    if (!shorter)
-        return kUnattendedRunBudgetMs;
-    int ms = 0;
-    const char* end = shorter + std::char_traits<char>::length(shorter);
-    const auto [at, ec] = std::from_chars(shorter, end, ms);
-    return ec == std::errc() && at == end && ms > 0 && ms < kUnattendedRunBudgetMs ? ms : kUnattendedRunBudgetMs;
-}
-
 struct UpdaterEnvironment {
     platform::Application& App;
     platform::System& Sys;

@@ -7,6 +7,7 @@
 #include "platform/ui/Application.h"
 #include "tests/support/FakeSystem.h"
 #include "tests/support/ScriptedServer.h"
+#include "app/RunBudget.h"
 #include "update/UpdateFrm.h"
 
 #include <gtest/gtest.h>

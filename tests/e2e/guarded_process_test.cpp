@@ -10,7 +10,7 @@
 #include "tests/support/QtBoxAnswerer.h"
 #include "tests/support/FullBacklogListener.h"
 #include "tests/support/ScriptedServer.h"
-#include "update/UpdaterEnvironment.h"
+#include "app/RunBudget.h"
 
 #include <gtest/gtest.h>
 

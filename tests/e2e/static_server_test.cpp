@@ -104,10 +104,10 @@ struct StaticServer : SignedOfferTest {
     // The publisher's signed answer for `app` offering `build` of the installer at `url`.
     std::string Answer(const std::string& app, int build, const std::string& url, const fs::path& installer)
     {
-        const auto run = testsupport::RunTool("signoffer", {"sign", "--key", publisher.pem.string(), "--app", app,
-                                                            "--build", std::to_string(build), "--version", "2.0",
-                                                            "--notes", "Notes", "--url", url, "--expires-days", "1",
-                                                            installer.string()});
+        const auto run =
+            testsupport::RunTool("signoffer", {"sign", "--key", publisher.pem.string(), "--app", app, "--build",
+                                               std::to_string(build), "--version", "2.0", "--notes", "Notes", "--url",
+                                               url, "--expires-days", "1", installer.string()});
         EXPECT_EQ(run.status, 0) << run.err;
         return run.out;
     }
