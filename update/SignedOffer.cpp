@@ -1,28 +1,14 @@
 #include "update/SignedOffer.h"
 
 #include "platform/runtime/Base64.h"
+#include "platform/runtime/Decimal.h"
 #include "platform/system/ProfileParser.h"
 #include "platform/runtime/Strings.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace {
-
-bool AllDigits(std::string_view s)
-{
-    for (char c : s)
-        if (c < '0' || c > '9')
-            return false;
-    return !s.empty();
-}
-
-int Number(std::string_view s) // digits only, checked by the caller
-{
-    int v = 0;
-    for (char c : s)
-        v = v * 10 + (c - '0');
-    return v;
-}
 
 int DaysInMonth(int year, int month)
 {
@@ -67,16 +53,20 @@ std::optional<TDateTime> ParseUtcTimestamp(std::string_view t)
         return std::nullopt;
     const std::string_view parts[] = {t.substr(0, 4),  t.substr(5, 2),  t.substr(8, 2),
                                       t.substr(11, 2), t.substr(14, 2), t.substr(17, 2)};
-    for (auto p : parts)
-        if (!AllDigits(p))
+    int values[std::size(parts)];
+    for (std::size_t i = 0; i < std::size(parts); ++i) {
+        const auto v = ParseDecimal(parts[i]); // digits only; four at most, so no overflow
+        if (!v)
             return std::nullopt;
+        values[i] = static_cast<int>(*v);
+    }
     TSystemTime st;
-    st.year = Number(parts[0]);
-    st.month = Number(parts[1]);
-    st.day = Number(parts[2]);
-    st.hour = Number(parts[3]);
-    st.minute = Number(parts[4]);
-    st.second = Number(parts[5]);
+    st.year = values[0];
+    st.month = values[1];
+    st.day = values[2];
+    st.hour = values[3];
+    st.minute = values[4];
+    st.second = values[5];
     if (st.year < 1 || st.month < 1 || st.month > 12 || st.day < 1 || st.day > DaysInMonth(st.year, st.month) ||
         st.hour > 23 || st.minute > 59 || st.second > 59)
         return std::nullopt;
@@ -125,12 +115,10 @@ std::string Sha256Hex(const platform::Sha256Digest& digest)
 
 std::optional<std::int64_t> ParseSetupSize(std::string_view text)
 {
-    if (!AllDigits(text) || text.size() > kMaxSetupSizeDigits)
+    const auto v = ParseDecimal(text, kDecimalNoMaximum, kMaxSetupSizeDigits);
+    if (!v)
         return std::nullopt;
-    std::int64_t v = 0;
-    for (char c : text)
-        v = v * 10 + (c - '0');
-    return v;
+    return static_cast<std::int64_t>(*v); // 18 digits fit 63 bits
 }
 
 const char* OfferCheckName(OfferCheck check)

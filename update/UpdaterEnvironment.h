@@ -9,10 +9,10 @@
 #include "platform/tls/forward.h"
 #include "platform/ui/forward.h"
 
-#include <charconv>
+#include "platform/runtime/Decimal.h"
+
 #include <functional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 // How long a hidden run may go on before it ends by itself: a server that trickles its
@@ -28,10 +28,8 @@ inline int UnattendedRunBudgetMs(const char* shorter)
 {
     if (!shorter)
         return kHiddenRunBudgetMs;
-    int ms = 0;
-    const char* end = shorter + std::char_traits<char>::length(shorter);
-    const auto [at, ec] = std::from_chars(shorter, end, ms);
-    return ec == std::errc() && at == end && ms > 0 && ms < kHiddenRunBudgetMs ? ms : kHiddenRunBudgetMs;
+    const auto ms = ParseDecimal(shorter, kHiddenRunBudgetMs - 1);
+    return ms && *ms > 0 ? static_cast<int>(*ms) : kHiddenRunBudgetMs;
 }
 
 struct UpdaterEnvironment {

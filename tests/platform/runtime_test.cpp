@@ -1,4 +1,5 @@
 #include "platform/runtime/Convert.h"
+#include "platform/runtime/Decimal.h"
 #include "platform/runtime/Exception.h"
 #include "platform/runtime/Format.h"
 #include "platform/runtime/MemoryStream.h"
@@ -111,6 +112,51 @@ TEST(Convert, IntegersInDecimalAndHexadecimal)
     } catch (const EConvertError& e) {
         EXPECT_EQ(e.Message(), "'=' is not a valid integer value");
     }
+}
+
+TEST(Decimal, DigitsOnlyWithinTheMaximumAndTheDigitCount)
+{
+    constexpr std::uint64_t kAll = kDecimalNoMaximum;
+    struct Case {
+        const char* text;
+        std::uint64_t maximum;
+        std::size_t maxDigits;
+        std::optional<std::uint64_t> want;
+    } cases[] = {
+        {"0", kAll, 0, 0},
+        {"007", kAll, 0, 7},
+        {"18446744073709551615", kAll, 0, kAll},
+        {"18446744073709551616", kAll, 0, std::nullopt},
+        {"99999999999999999999", kAll, 0, std::nullopt},
+        {"255", 255, 0, 255},
+        {"256", 255, 0, std::nullopt},
+        {"0000000255", 255, 0, 255}, // leading zeros count only against maxDigits
+        {"0000000255", 255, 9, std::nullopt},
+        {"123456789", kAll, 9, 123456789},
+        {"0", 0, 0, 0},
+        {"1", 0, 0, std::nullopt},
+        {"", kAll, 0, std::nullopt},
+        {"+1", kAll, 0, std::nullopt},
+        {"-1", kAll, 0, std::nullopt},
+        {" 1", kAll, 0, std::nullopt},
+        {"1 ", kAll, 0, std::nullopt},
+        {"0x1", kAll, 0, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseDecimal(c.text, c.maximum, c.maxDigits), c.want) << c.text;
+    EXPECT_EQ(ParseDecimal(std::string_view("1\0", 2)), std::nullopt); // an embedded NUL is no digit
+
+    // A prefix: the digits up to the first other character or the digit count; beyond the
+    // maximum it stops at the maximum and says so.
+    const DecimalPrefix octet = ReadDecimalPrefix("1921.168", 255, 3);
+    EXPECT_EQ(octet.Digits, 3u);
+    EXPECT_EQ(octet.Value, 192u);
+    EXPECT_FALSE(octet.TooLarge);
+    const DecimalPrefix large = ReadDecimalPrefix("99999999999999999999x", 1000);
+    EXPECT_EQ(large.Digits, 20u);
+    EXPECT_EQ(large.Value, 1000u);
+    EXPECT_TRUE(large.TooLarge);
+    EXPECT_EQ(ReadDecimalPrefix("x1").Digits, 0u);
 }
 
 TEST(Convert, FloatsFollowTheGivenSeparatorOnly)
