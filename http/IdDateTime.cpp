@@ -13,7 +13,6 @@ namespace {
 
 constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-constexpr double kMinutesPerDay = 1440.0;
 
 // A plain decimal integer with an optional sign and at most nine digits; nothing else.
 std::optional<int> Decimal(std::string_view s)
@@ -133,16 +132,6 @@ int ZoneMinutes(std::string_view rest)
     if (hh && mm && *hh >= 0 && *mm >= 0 && rest[1] != '+' && rest[1] != '-' && rest[3] != '+' && rest[3] != '-')
         return (*hh * 60 + *mm) * (rest[0] == '-' ? -1 : 1);
     return 0;
-}
-
-bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-bool IsValidDate(int y, int m, int d)
-{
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1)
-        return false;
-    return d <= kDays[m - 1] + (m == 2 && IsLeapYear(y) ? 1 : 0);
 }
 
 // Weekday of a date-time, 0 for Sunday; day 0 (30 December 1899) was a Saturday.

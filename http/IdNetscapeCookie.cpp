@@ -131,7 +131,7 @@ void TIdNetscapeCookie::SetExpires(std::string text)
     Expires = std::move(text);
     if (Expires.empty())
         return;
-    const double seconds = (ExpiresDateTime() - system_.Now()) * 86400.0;
+    const double seconds = (ExpiresDateTime() - system_.Now()) * kSecondsPerDay;
     MaxAge = static_cast<std::int64_t>(std::llround(seconds * 1000.0) / 1000);
 }
 
@@ -160,7 +160,7 @@ void TIdNetscapeCookie::LoadProperties(const std::vector<std::string>& items)
         Form = cfNetscape;
         if (MaxAge >= 0) {
             const TDateTime now = system_.Now();
-            const TDateTime until = std::min(now + static_cast<double>(MaxAge) / 86400.0, kLastDate);
+            const TDateTime until = std::min(now + static_cast<double>(MaxAge) / kSecondsPerDay, kLastDate);
             SetExpires(DateTimeToInternetStr(until, LocalOffsetFromUTC(system_)));
         }
     }

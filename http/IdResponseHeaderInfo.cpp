@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr double kSecondsPerDay = 86400.0;
-
 // Optional sign and decimal digits, trimmed; nothing when it is anything else or does not
 // fit 64 bits.
 std::optional<std::int64_t> DecimalInt64(std::string_view text)

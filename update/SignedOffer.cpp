@@ -10,13 +10,6 @@
 
 namespace {
 
-int DaysInMonth(int year, int month)
-{
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
 } // namespace
 
 std::string SignedOfferMessage(const OfferLookup& lookup)
@@ -67,8 +60,7 @@ std::optional<TDateTime> ParseUtcTimestamp(std::string_view t)
     st.hour = values[3];
     st.minute = values[4];
     st.second = values[5];
-    if (st.year < 1 || st.month < 1 || st.month > 12 || st.day < 1 || st.day > DaysInMonth(st.year, st.month) ||
-        st.hour > 23 || st.minute > 59 || st.second > 59)
+    if (!IsValidDate(st.year, st.month, st.day) || st.hour > 23 || st.minute > 59 || st.second > 59)
         return std::nullopt;
     return EncodeDateTime(st);
 }
@@ -76,7 +68,7 @@ std::optional<TDateTime> ParseUtcTimestamp(std::string_view t)
 std::string FormatUtcTimestamp(TDateTime utc)
 {
     // Whole seconds, rounded so that a value a hair below a second does not show the one before.
-    const TSystemTime t = DecodeDateTime(utc + 0.5 / 86400000.0);
+    const TSystemTime t = DecodeDateTime(utc + 0.5 / kMsPerDay);
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour, t.minute,
                   t.second);

@@ -69,7 +69,7 @@ TDateTime NowUtc()
 {
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    return 25569.0 + static_cast<double>(ms) / 86400000.0; // days since 1899-12-30
+    return UnixMsToDateTime(ms);
 }
 
 int KeyGen(const std::string& path)
