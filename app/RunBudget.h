@@ -3,11 +3,8 @@
 // the built program shorten its unattended run budget through the environment. The update
 // logic never reads it; it is given UpdaterEnvironment::UnattendedRunBudgetMs.
 
+#include "platform/runtime/Decimal.h"
 #include "update/UpdaterEnvironment.h"
-
-#include <charconv>
-#include <string>
-#include <system_error>
 
 // The environment variable through which tests of the built program shorten that budget.
 inline constexpr const char* kRunBudgetVariable = "UPDATER_TEST_RUN_BUDGET_MS";
@@ -19,8 +16,6 @@ inline int RunBudgetFromEnvironment(const char* shorter)
 {
     if (!shorter)
         return kUnattendedRunBudgetMs;
-    int ms = 0;
-    const char* end = shorter + std::char_traits<char>::length(shorter);
-    const auto [at, ec] = std::from_chars(shorter, end, ms);
-    return ec == std::errc() && at == end && ms > 0 && ms < kUnattendedRunBudgetMs ? ms : kUnattendedRunBudgetMs;
+    const auto ms = ParseDecimal(shorter, kUnattendedRunBudgetMs - 1);
+    return ms && *ms > 0 ? static_cast<int>(*ms) : kUnattendedRunBudgetMs;
 }

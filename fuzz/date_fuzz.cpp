@@ -18,14 +18,14 @@
 
 namespace {
 
-constexpr double kSecond = 1.0 / 86400.0;
+constexpr double kSecond = 1.0 / kSecondsPerDay;
 // 1 January 100 and 31 December 9999: the years a written date reads back as (two-digit
 // years are read as 19xx or 20xx).
 constexpr TDateTime kFirstRoundTrip = -657434.0;
 constexpr TDateTime kLastRoundTrip = 2958466.0;
 // How far zones can move a date that was read: the text's own zone takes any two digits of
 // hours and of minutes ("-9999" is 99 hours and 99 minutes), the local offset up to 14 hours.
-constexpr double kFarthestZoneShiftDays = (99 * 60 + 99 + 14 * 60) / 1440.0;
+constexpr double kFarthestZoneShiftDays = (99 * 60 + 99 + 14 * 60) / kMinutesPerDay;
 
 // Writes the local date-time and reads it back: the same second.
 void CheckRoundTrip(TDateTime local, int offset)
@@ -69,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const double span = kLastRoundTrip - 1 - kFirstRoundTrip;
         const TDateTime local =
             kFirstRoundTrip + 1 +
-            std::floor(static_cast<double>(bits % (1ull << 52)) / static_cast<double>(1ull << 52) * span * 86400000.0) /
-                86400000.0;
+            std::floor(static_cast<double>(bits % (1ull << 52)) / static_cast<double>(1ull << 52) * span * kMsPerDay) /
+                kMsPerDay;
         CheckRoundTrip(local, offset);
         return 0;
     }
@@ -78,13 +78,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const TDateTime parsed = GMTToLocalDateTime(text, offset);
     FUZZ_CHECK(std::isfinite(parsed));
-    const TDateTime unreadable = offset / 1440.0;
+    const TDateTime unreadable = offset / kMinutesPerDay;
     if (parsed == unreadable)
         return 0;
     // A date that was read lies within years 1 to 9999, moved by the zones.
     FUZZ_CHECK(parsed >= -693594.0 - kFarthestZoneShiftDays && parsed <= kLastRoundTrip + kFarthestZoneShiftDays);
     // Whole seconds: the parser reads no fractions.
-    const double seconds = (parsed - unreadable) * 86400.0;
+    const double seconds = MillisecondsBetween(unreadable, parsed) / 1000.0;
     FUZZ_CHECK(std::fabs(seconds - std::round(seconds)) < 1e-3);
     CheckRoundTrip(parsed, offset);
     return 0;

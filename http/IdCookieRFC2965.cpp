@@ -1,5 +1,6 @@
 #include "http/IdCookieRFC2965.h"
 
+#include "platform/runtime/Decimal.h"
 #include "platform/runtime/Strings.h"
 
 void TIdCookieRFC2965::LoadProperties(const std::vector<std::string>& items)
@@ -21,8 +22,8 @@ void TIdCookieRFC2965::LoadProperties(const std::vector<std::string>& items)
         auto flush = [this, &element] {
             if (element.empty())
                 return;
-            if (element.size() <= 9 && element.find_first_not_of("0123456789") == std::string::npos)
-                PortList.push_back(std::stoi(element));
+            if (const auto port = ParseDecimal(element, kDecimalNoMaximum, 9))
+                PortList.push_back(static_cast<int>(*port));
             element.clear();
         };
         for (char c : inner) {

@@ -1,6 +1,7 @@
 #include "http/IdDateTime.h"
 
 #include "http/IdException.h"
+#include "platform/runtime/Decimal.h"
 #include "platform/runtime/Strings.h"
 #include "platform/system/System.h"
 
@@ -12,26 +13,17 @@ namespace {
 
 constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-constexpr double kMinutesPerDay = 1440.0;
 
-// A plain decimal integer with an optional sign; nothing else.
+// A plain decimal integer with an optional sign and at most nine digits; nothing else.
 std::optional<int> Decimal(std::string_view s)
 {
-    size_t i = 0;
-    bool neg = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        neg = s[i] == '-';
-        ++i;
-    }
-    if (i == s.size() || s.size() - i > 9)
+    const bool neg = !s.empty() && s[0] == '-';
+    if (!s.empty() && (s[0] == '+' || s[0] == '-'))
+        s.remove_prefix(1);
+    const auto v = ParseDecimal(s, kDecimalNoMaximum, 9);
+    if (!v)
         return std::nullopt;
-    int v = 0;
-    for (; i < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9')
-            return std::nullopt;
-        v = v * 10 + (s[i] - '0');
-    }
-    return neg ? -v : v;
+    return neg ? -static_cast<int>(*v) : static_cast<int>(*v);
 }
 
 // 1 to 12 for an exact three-letter month abbreviation, otherwise 0.
@@ -140,16 +132,6 @@ int ZoneMinutes(std::string_view rest)
     if (hh && mm && *hh >= 0 && *mm >= 0 && rest[1] != '+' && rest[1] != '-' && rest[3] != '+' && rest[3] != '-')
         return (*hh * 60 + *mm) * (rest[0] == '-' ? -1 : 1);
     return 0;
-}
-
-bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-bool IsValidDate(int y, int m, int d)
-{
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1)
-        return false;
-    return d <= kDays[m - 1] + (m == 2 && IsLeapYear(y) ? 1 : 0);
 }
 
 // Weekday of a date-time, 0 for Sunday; day 0 (30 December 1899) was a Saturday.

@@ -6,6 +6,7 @@
 #include "http/IdHTTPStatus.h"
 #include "http/IdStack.h"
 #include "http/IdTLSIOHandlerSocket.h"
+#include "platform/sockets/SocketErrors.h"
 #include "platform/runtime/Convert.h"
 #include "platform/runtime/Format.h"
 #include "platform/runtime/MemoryStream.h"
@@ -47,6 +48,18 @@ void CountHeaderLine(std::size_t& lines, std::size_t& bytes, std::size_t length)
     bytes += length;
     if (bytes > TIdHTTP::MaxHeaderBlockSize)
         throw EIdHTTPHeaderBlockTooLarge();
+}
+
+// A failure that says the connection is gone: the server's close, or a reset or abort.
+bool ShowsConnectionLost(const EIdException& e)
+{
+    if (dynamic_cast<const EIdConnClosedGracefully*>(&e) || dynamic_cast<const EIdNotConnected*>(&e))
+        return true;
+    const auto* socketError = dynamic_cast<const EIdSocketError*>(&e);
+    if (!socketError)
+        return false;
+    const int number = socketError->LastError();
+    return number == platform::WsaEConnAborted || number == platform::WsaEConnReset || number == platform::WsaEShutdown;
 }
 
 bool IsSecure(const TIdURI& url) { return SameText(url.Protocol, "https"); }
@@ -156,8 +169,7 @@ void TIdHTTP::Get(const std::string& url, TStream& stream)
                 !(AllowLoopbackDowngrade && IsLoopbackHost(fromHost) && IsLoopbackHost(url_.Host)))
                 throw EIdTLSDowngrade(Format("Refused to follow a redirect from https://%s to %s://%s: it leaves TLS.",
                                              {fromHost, url_.Protocol, url_.Host}));
-            ConnectToHost();
-            ReadAnswerHead();
+            Exchange();
             const Outcome outcome = ProcessResponse();
             if (outcome == Outcome::Finish)
                 break;
@@ -186,7 +198,29 @@ void TIdHTTP::Get(const std::string& url, TStream& stream)
     redirectCount_ = 0;
 }
 
-void TIdHTTP::ConnectToHost()
+void TIdHTTP::Exchange()
+{
+    const bool kept = ConnectToHost();
+    try {
+        SendPreparedRequest();
+        ReadAnswerHead();
+    } catch (const EIdException& e) {
+        // A server may close a kept connection just as the request goes out (its idle
+        // time-out crossing the request): the send fails, or the read finds the close or a
+        // reset before any byte of the answer. Nothing was answered, so the request goes
+        // once more on a fresh connection. A fresh connection that fails so is the
+        // server's answer, and an answer begun may have been acted on: neither is retried.
+        // A close on this side (a cancel) is the caller's decision, not the server's race.
+        if (!kept || answerStarted_ || ClosedLocally() || !InputQueue().Empty() || !ShowsConnectionLost(e))
+            throw;
+        answerComplete_ = false; // the kept connection is closed before the next one opens
+        ConnectToHost();
+        SendPreparedRequest();
+        ReadAnswerHead();
+    }
+}
+
+bool TIdHTTP::ConnectToHost()
 {
     // Endpoint: a different host or port closes the open connection first.
     const int port = StrToInt(url_.Port);
@@ -210,13 +244,19 @@ void TIdHTTP::ConnectToHost()
     // A server that closed the kept-alive connection meanwhile is noticed here, so that
     // the request goes out on a fresh one.
     ProbePeerClosed(false);
-    if (!IsOpen()) {
+    const bool kept = IsOpen();
+    if (!kept) {
         SetConnectingText(ConnectingTextFor(port));
         OpenRoute(secure && ViaProxy(), port);
         connectionRoute_ = route;
     }
     answerComplete_ = true;
+    return kept;
+}
 
+void TIdHTTP::SendPreparedRequest()
+{
+    answerStarted_ = false;
     ApplyConnectionType(request_, ProtocolVersion);
     // Plain http through a proxy names the whole address; the bytes inside a tunnel are the
     // origin's, as on a direct connection.
@@ -399,6 +439,7 @@ void TIdHTTP::ReadAnswerHead()
     for (int interim = 0;; ++interim) {
         answerComplete_ = false;
         response_.ResponseText = ReceiveLine();
+        answerStarted_ = true;
         ReadHeaderBlock();
         response_.ProcessHeaders(system_);
         if (!cookieManager_ && AllowCookies) {

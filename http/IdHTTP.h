@@ -167,7 +167,14 @@ protected:
 private:
     enum class Outcome { Follow, Finish, Authorize };
 
-    void ConnectToHost();
+    // Sends the request and reads the answer's head, once more on a fresh connection when
+    // a kept one turns out to have been closed by the server before answering.
+    void Exchange();
+    // Selects the endpoint and opens the connection unless a kept one can carry the
+    // request; true when it is a kept one.
+    bool ConnectToHost();
+    // The request on the open connection, adjusted to the connection's type.
+    void SendPreparedRequest();
     // The route a connection serves: the proxy (if any), the scheme, the origin and port.
     std::string RouteKey(int port) const;
     // Points the client at the proxy or the origin, closing a connection of another route.
@@ -243,4 +250,6 @@ private:
     // The connection stands between answers: nothing of the last answer is left unread.
     // A connection in the middle of an answer is never reused.
     bool answerComplete_ = true;
+    // Some of the answer to the request last sent has been read (its status line at least).
+    bool answerStarted_ = false;
 };

@@ -1,6 +1,7 @@
 #include "http/IdHTTPBodyFraming.h"
 
 #include "http/IdHTTPStatus.h"
+#include "platform/runtime/Decimal.h"
 #include "platform/runtime/Strings.h"
 
 #include <string>
@@ -24,19 +25,9 @@ bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 
 std::int64_t ParseContentLength(std::string_view value)
 {
-    const std::string text = Trim(value);
-    if (text.empty())
-        return -1;
-    std::int64_t length = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return -1;
-        const int digit = c - '0';
-        if (length > (INT64_MAX - digit) / 10)
-            return -1;
-        length = length * 10 + digit;
-    }
-    return length;
+    // Blanks around the digits go; a sign, an empty value or one beyond 64 bits is no length.
+    const auto length = ParseDecimal(Trim(value), static_cast<std::uint64_t>(INT64_MAX));
+    return length ? static_cast<std::int64_t>(*length) : -1;
 }
 
 std::optional<std::int64_t> ParseChunkSize(std::string_view line)

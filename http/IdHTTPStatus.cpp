@@ -1,5 +1,6 @@
 #include "http/IdHTTPStatus.h"
 
+#include "platform/runtime/Decimal.h"
 #include "platform/runtime/Strings.h"
 
 #include <limits>
@@ -16,17 +17,11 @@ std::optional<int> DecimalInt(std::string_view s)
         negative = s[i] == '-';
         ++i;
     }
-    if (i == s.size())
+    const auto value = ParseDecimal(s.substr(i), std::numeric_limits<int>::max());
+    if (!value)
         return std::nullopt;
-    long long value = 0;
-    for (; i < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9')
-            return std::nullopt;
-        value = value * 10 + (s[i] - '0');
-        if (value > std::numeric_limits<int>::max())
-            return std::nullopt;
-    }
-    return static_cast<int>(negative ? -value : value);
+    const auto magnitude = static_cast<int>(*value);
+    return negative ? -magnitude : magnitude;
 }
 
 } // namespace

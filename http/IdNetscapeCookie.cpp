@@ -1,6 +1,7 @@
 #include "http/IdNetscapeCookie.h"
 
 #include "http/IdDateTime.h"
+#include "platform/runtime/Decimal.h"
 #include "platform/runtime/Strings.h"
 #include "platform/system/System.h"
 
@@ -47,17 +48,13 @@ std::vector<std::string> SplitItems(std::string_view text)
 // age of more seconds than that is simply "for ever".
 std::optional<std::int64_t> DecimalInt64(std::string_view s)
 {
-    size_t i = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
-    if (i == s.size())
+    const size_t i = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
+    const std::string_view digits = s.substr(i);
+    // Read as a prefix, which stops at the maximum instead of refusing what goes beyond it.
+    const DecimalPrefix r = ReadDecimalPrefix(digits, std::numeric_limits<std::int64_t>::max());
+    if (r.Digits == 0 || r.Digits != digits.size())
         return std::nullopt;
-    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-    std::int64_t v = 0;
-    for (size_t k = i; k < s.size(); ++k) {
-        if (s[k] < '0' || s[k] > '9')
-            return std::nullopt;
-        const int d = s[k] - '0';
-        v = v > (kMax - d) / 10 ? kMax : v * 10 + d;
-    }
+    const auto v = static_cast<std::int64_t>(r.Value);
     return s[0] == '-' ? -v : v;
 }
 
@@ -72,12 +69,7 @@ bool IsIPv4Address(std::string_view host)
         if (part < 3 && dot == std::string_view::npos)
             return false;
         std::string_view p = rest.substr(0, dot);
-        if (p.empty() || p.size() > 3 || !std::all_of(p.begin(), p.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            return false;
-        int v = 0;
-        for (char c : p)
-            v = v * 10 + (c - '0');
-        if (v > 255)
+        if (!ParseDecimal(p, 255, 3))
             return false;
         rest = dot == std::string_view::npos ? std::string_view() : rest.substr(dot + 1);
     }
@@ -139,7 +131,7 @@ void TIdNetscapeCookie::SetExpires(std::string text)
     Expires = std::move(text);
     if (Expires.empty())
         return;
-    const double seconds = (ExpiresDateTime() - system_.Now()) * 86400.0;
+    const double seconds = (ExpiresDateTime() - system_.Now()) * kSecondsPerDay;
     MaxAge = static_cast<std::int64_t>(std::llround(seconds * 1000.0) / 1000);
 }
 
@@ -168,7 +160,7 @@ void TIdNetscapeCookie::LoadProperties(const std::vector<std::string>& items)
         Form = cfNetscape;
         if (MaxAge >= 0) {
             const TDateTime now = system_.Now();
-            const TDateTime until = std::min(now + static_cast<double>(MaxAge) / 86400.0, kLastDate);
+            const TDateTime until = std::min(now + static_cast<double>(MaxAge) / kSecondsPerDay, kLastDate);
             SetExpires(DateTimeToInternetStr(until, LocalOffsetFromUTC(system_)));
         }
     }

@@ -2,6 +2,7 @@
 
 #include "http/IdDateTime.h"
 #include "http/IdHTTPBodyFraming.h"
+#include "platform/runtime/Decimal.h"
 #include "platform/runtime/Strings.h"
 #include "platform/system/System.h"
 
@@ -9,29 +10,17 @@
 
 namespace {
 
-constexpr double kSecondsPerDay = 86400.0;
-
 // Optional sign and decimal digits, trimmed; nothing when it is anything else or does not
 // fit 64 bits.
 std::optional<std::int64_t> DecimalInt64(std::string_view text)
 {
     const std::string s = Trim(text);
-    std::size_t i = 0;
     const bool negative = !s.empty() && s[0] == '-';
-    if (!s.empty() && (s[0] == '-' || s[0] == '+'))
-        i = 1;
-    if (i == s.size())
+    const std::size_t digitsAt = !s.empty() && (s[0] == '-' || s[0] == '+') ? 1 : 0;
+    const auto v = ParseDecimal(std::string_view(s).substr(digitsAt), static_cast<std::uint64_t>(INT64_MAX));
+    if (!v)
         return std::nullopt;
-    std::int64_t v = 0;
-    for (; i < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9')
-            return std::nullopt;
-        const int d = s[i] - '0';
-        if (v > (INT64_MAX - d) / 10)
-            return std::nullopt;
-        v = v * 10 + d;
-    }
-    return negative ? -v : v;
+    return negative ? -static_cast<std::int64_t>(*v) : static_cast<std::int64_t>(*v);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "http/IdStack.h"
 
 #include "http/IdException.h"
+#include "platform/runtime/Decimal.h"
 
 #include <algorithm>
 #include <memory>
@@ -75,17 +76,10 @@ struct StackCleanup {
 // the text goes on to the connect unchanged), value 0 to 255.
 bool ParseOctet(std::string_view part, std::uint8_t& value)
 {
-    if (part.empty())
+    const auto v = ParseDecimal(part, 255);
+    if (!v)
         return false;
-    int v = 0;
-    for (char c : part) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + (c - '0');
-        if (v > 255)
-            return false;
-    }
-    value = static_cast<std::uint8_t>(v);
+    value = static_cast<std::uint8_t>(*v);
     return true;
 }
 

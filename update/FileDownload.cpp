@@ -2,11 +2,12 @@
 
 #include "http/IdException.h"
 #include "http/IdHTTP.h"
+#include "platform/runtime/Decimal.h"
 #include "platform/runtime/Exception.h"
 #include "platform/runtime/LimitStream.h"
 #include "platform/system/System.h"
 
-#include <charconv>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -16,15 +17,13 @@ namespace {
 // out of the Get takes it for a failure to report.
 struct RangeRefused {};
 
+// Digits only (no sign, no blank), within 64 bits.
 std::optional<std::int64_t> Number(std::string_view text)
 {
-    std::int64_t v = 0;
-    if (text.empty() || text.front() == '-' || text.front() == '+')
+    const auto v = ParseDecimal(text, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
+    if (!v)
         return std::nullopt;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (ec != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return v;
+    return static_cast<std::int64_t>(*v);
 }
 
 bool StrongETag(const std::string& tag) { return tag.size() >= 2 && tag.front() == '"' && tag.back() == '"'; }

@@ -21,7 +21,6 @@ constexpr std::int64_t kBarLimit = std::numeric_limits<int>::max();
 constexpr std::int64_t kBarLead = 40;
 // No speed is shown before this much of a transfer has passed (entry 60 stays).
 constexpr double kFirstSpeedMs = 1000.0;
-constexpr double kMsPerDay = 86400000.0;
 
 int ToBar(std::int64_t value, std::int64_t scale)
 {
@@ -88,7 +87,7 @@ double TUpdateFrm::ElapsedMs() const
     // The times have millisecond resolution, so the difference is rounded to whole
     // milliseconds: a day count near 46000 carries rounding noise below that. A clock
     // change during the transfer changes the elapsed time.
-    return std::round(std::fabs(env_.Sys.Now() - startTime_) * kMsPerDay);
+    return std::round(std::fabs(MillisecondsBetween(startTime_, env_.Sys.Now())));
 }
 
 bool TUpdateFrm::ShowTransferProgress(std::int64_t position, std::int64_t received)

@@ -1,35 +1,14 @@
 #include "update/SignedOffer.h"
 
 #include "platform/runtime/Base64.h"
+#include "platform/runtime/Decimal.h"
 #include "platform/system/ProfileParser.h"
 #include "platform/runtime/Strings.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace {
-
-bool AllDigits(std::string_view s)
-{
-    for (char c : s)
-        if (c < '0' || c > '9')
-            return false;
-    return !s.empty();
-}
-
-int Number(std::string_view s) // digits only, checked by the caller
-{
-    int v = 0;
-    for (char c : s)
-        v = v * 10 + (c - '0');
-    return v;
-}
-
-int DaysInMonth(int year, int month)
-{
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : kDays[month - 1];
-}
 
 } // namespace
 
@@ -67,18 +46,21 @@ std::optional<TDateTime> ParseUtcTimestamp(std::string_view t)
         return std::nullopt;
     const std::string_view parts[] = {t.substr(0, 4),  t.substr(5, 2),  t.substr(8, 2),
                                       t.substr(11, 2), t.substr(14, 2), t.substr(17, 2)};
-    for (auto p : parts)
-        if (!AllDigits(p))
+    int values[std::size(parts)];
+    for (std::size_t i = 0; i < std::size(parts); ++i) {
+        const auto v = ParseDecimal(parts[i]); // digits only; four at most, so no overflow
+        if (!v)
             return std::nullopt;
+        values[i] = static_cast<int>(*v);
+    }
     TSystemTime st;
-    st.year = Number(parts[0]);
-    st.month = Number(parts[1]);
-    st.day = Number(parts[2]);
-    st.hour = Number(parts[3]);
-    st.minute = Number(parts[4]);
-    st.second = Number(parts[5]);
-    if (st.year < 1 || st.month < 1 || st.month > 12 || st.day < 1 || st.day > DaysInMonth(st.year, st.month) ||
-        st.hour > 23 || st.minute > 59 || st.second > 59)
+    st.year = values[0];
+    st.month = values[1];
+    st.day = values[2];
+    st.hour = values[3];
+    st.minute = values[4];
+    st.second = values[5];
+    if (!IsValidDate(st.year, st.month, st.day) || st.hour > 23 || st.minute > 59 || st.second > 59)
         return std::nullopt;
     return EncodeDateTime(st);
 }
@@ -86,7 +68,7 @@ std::optional<TDateTime> ParseUtcTimestamp(std::string_view t)
 std::string FormatUtcTimestamp(TDateTime utc)
 {
     // Whole seconds, rounded so that a value a hair below a second does not show the one before.
-    const TSystemTime t = DecodeDateTime(utc + 0.5 / 86400000.0);
+    const TSystemTime t = DecodeDateTime(utc + 0.5 / kMsPerDay);
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour, t.minute,
                   t.second);
@@ -125,12 +107,10 @@ std::string Sha256Hex(const platform::Sha256Digest& digest)
 
 std::optional<std::int64_t> ParseSetupSize(std::string_view text)
 {
-    if (!AllDigits(text) || text.size() > kMaxSetupSizeDigits)
+    const auto v = ParseDecimal(text, kDecimalNoMaximum, kMaxSetupSizeDigits);
+    if (!v)
         return std::nullopt;
-    std::int64_t v = 0;
-    for (char c : text)
-        v = v * 10 + (c - '0');
-    return v;
+    return static_cast<std::int64_t>(*v); // 18 digits fit 63 bits
 }
 
 const char* OfferCheckName(OfferCheck check)

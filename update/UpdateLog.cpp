@@ -66,7 +66,7 @@ void TUpdateLog::Write(std::string_view text) noexcept
     if (path_.empty())
         return;
     try {
-        const TDateTime utc = sys_.Now() + sys_.UtcBiasMinutes() / 1440.0;
+        const TDateTime utc = sys_.Now() + sys_.UtcBiasMinutes() / kMinutesPerDay;
         Append(FormatUtcTimestamp(utc) + " " + OneLine(WithoutCredentials(text)) + "\n");
     } catch (...) {
         // A log that cannot be written (a read-only folder, a full disk) costs its lines,

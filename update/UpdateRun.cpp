@@ -244,7 +244,7 @@ bool TUpdateFrm::AcceptOffer()
         return answer.ReadString(kOfferedSection, key, "");
     };
     if (env_.Crypto) {
-        const TDateTime nowUtc = env_.Sys.Now() + env_.Sys.UtcBiasMinutes() / 1440.0;
+        const TDateTime nowUtc = env_.Sys.Now() + env_.Sys.UtcBiasMinutes() / kMinutesPerDay;
         verdict_ = VerifyOffer(*env_.Crypto, installed_.PublicKey, lookup, installed_.AppName, nowUtc);
     } else {
         verdict_ = {OfferCheck::NoUsableKey, {}, "no security services to verify with"}; // refuse
@@ -355,7 +355,7 @@ void TUpdateFrm::LogDownload(TFileDownload& download, TDateTime started)
     }
     const std::int64_t resumed = body_.Kept();
     const std::int64_t total = body_.Position(); // the kept bytes and the new ones
-    const double seconds = (env_.Sys.Now() - started) * 86400.0;
+    const double seconds = MillisecondsBetween(started, env_.Sys.Now()) / 1000.0;
     const double kibPerSecond = seconds > 0 ? static_cast<double>(total - resumed) / 1024.0 / seconds : 0.0;
     log_.Write("download: " + IdHTTP1->Response().ResponseText + ", " + std::to_string(total) +
                " bytes (resumed from " + std::to_string(resumed) + ") in " + LogNumber(seconds, 3) + " s, " +

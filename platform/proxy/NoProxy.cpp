@@ -1,5 +1,7 @@
 #include "platform/proxy/NoProxy.h"
 
+#include "platform/runtime/Decimal.h"
+
 #include <cctype>
 #include <cstdint>
 #include <optional>
@@ -24,14 +26,11 @@ std::optional<std::uint32_t> ReadIPv4(std::string_view s)
     std::uint32_t value = 0;
     int parts = 0;
     while (parts < 4) {
-        std::size_t digits = 0;
-        unsigned part = 0;
-        while (digits < s.size() && s[digits] >= '0' && s[digits] <= '9' && digits < 3)
-            part = part * 10 + static_cast<unsigned>(s[digits++] - '0');
-        if (digits == 0 || part > 255)
+        const DecimalPrefix part = ReadDecimalPrefix(s, 255, 3);
+        if (part.Digits == 0 || part.TooLarge)
             return std::nullopt;
-        value = (value << 8) | part;
-        s.remove_prefix(digits);
+        value = (value << 8) | static_cast<std::uint32_t>(part.Value);
+        s.remove_prefix(part.Digits);
         if (++parts < 4) {
             if (s.empty() || s.front() != '.')
                 return std::nullopt;
@@ -49,14 +48,10 @@ bool MatchesIPv4(std::string_view entry, std::uint32_t host)
     int bits = 32;
     const auto slash = entry.find('/');
     if (slash != std::string_view::npos) {
-        bits = 0;
-        for (char c : entry.substr(slash + 1)) {
-            if (c < '0' || c > '9' || bits > 32)
-                return false;
-            bits = bits * 10 + (c - '0');
-        }
-        if (bits > 32 || slash + 1 == entry.size())
+        const auto prefixBits = ParseDecimal(entry.substr(slash + 1), 32);
+        if (!prefixBits)
             return false;
+        bits = static_cast<int>(*prefixBits);
         entry = entry.substr(0, slash);
     }
     const auto network = ReadIPv4(entry);
@@ -110,17 +105,9 @@ std::string_view EntryHost(std::string_view entry, std::optional<int>& port)
             portText = entry.substr(colon + 1);
         }
     }
-    if (!portText.empty()) {
-        int value = 0;
-        for (char c : portText) {
-            if (c < '0' || c > '9' || value > 65535) {
-                value = -1;
-                break;
-            }
-            value = value * 10 + (c - '0');
-        }
-        port = value;
-    }
+    // A port that is not a number, or too large to be one, matches no address.
+    if (!portText.empty())
+        port = static_cast<int>(ParseDecimal(portText, 65535).value_or(-1));
     return hostPart;
 }
 

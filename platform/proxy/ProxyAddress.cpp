@@ -1,5 +1,7 @@
 #include "platform/proxy/ProxyAddress.h"
 
+#include "platform/runtime/Decimal.h"
+
 #include <cctype>
 
 namespace platform {
@@ -37,15 +39,8 @@ int HexValue(char c)
 // A port text of 1 to 5 digits within range; -1 otherwise.
 int ReadPort(std::string_view text)
 {
-    if (text.empty() || text.size() > 5)
-        return -1;
-    int port = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return -1;
-        port = port * 10 + (c - '0');
-    }
-    return port >= 1 && port <= kMaxPort ? port : -1;
+    const auto port = ParseDecimal(text, kMaxPort, 5);
+    return port && *port >= 1 ? static_cast<int>(*port) : -1;
 }
 
 struct HostPort {

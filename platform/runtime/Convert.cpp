@@ -1,5 +1,6 @@
 #include "platform/runtime/Convert.h"
 
+#include "platform/runtime/Decimal.h"
 #include "platform/runtime/Exception.h"
 
 #include <charconv>
@@ -52,6 +53,8 @@ std::optional<unsigned> DigitValue(char c, unsigned base)
 // The digits (at least one, nothing else) as a magnitude of at most `limit`.
 std::optional<unsigned long long> ReadMagnitude(std::string_view digits, unsigned base, unsigned long long limit)
 {
+    if (base == 10)
+        return ParseDecimal(digits, limit);
     if (digits.empty())
         return std::nullopt;
     unsigned long long v = 0;

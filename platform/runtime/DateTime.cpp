@@ -28,14 +28,31 @@ void CivilFromDays(std::int64_t z, int& y, int& m, int& d)
     y = static_cast<int>(yy + (m <= 2));
 }
 
-constexpr std::int64_t kEpochOffset = 25569; // 1970-01-01 as a day number since 1899-12-30
+constexpr auto kEpochOffset = static_cast<std::int64_t>(kUnixEpochDay);
+constexpr auto kMsPerDayWhole = static_cast<std::int64_t>(kMsPerDay);
+
+bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 } // namespace
+
+bool IsValidDate(int year, int month, int day)
+{
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1)
+        return false;
+    return day <= kDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+}
+
+double MillisecondsBetween(TDateTime from, TDateTime to) { return (to - from) * kMsPerDay; }
+
+TDateTime UnixMsToDateTime(std::int64_t unixMs) { return kUnixEpochDay + static_cast<double>(unixMs) / kMsPerDay; }
+
+std::int64_t DateTimeToUnixMs(TDateTime t) { return std::llround((t - kUnixEpochDay) * kMsPerDay); }
 
 TDateTime EncodeDateTime(const TSystemTime& t)
 {
     const std::int64_t days =
         DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) + kEpochOffset;
-    const double frac = (t.hour * 3600000.0 + t.minute * 60000.0 + t.second * 1000.0 + t.millisecond) / 86400000.0;
+    const double frac = (t.hour * 3600000.0 + t.minute * 60000.0 + t.second * 1000.0 + t.millisecond) / kMsPerDay;
     return static_cast<double>(days) + (days >= 0 ? frac : -frac);
 }
 
@@ -44,9 +61,9 @@ TSystemTime DecodeDateTime(TDateTime value)
     TSystemTime t;
     double whole = std::trunc(value);
     double frac = std::fabs(value - whole);
-    auto ms = static_cast<std::int64_t>(std::llround(frac * 86400000.0));
-    if (ms >= 86400000) {
-        ms -= 86400000;
+    auto ms = static_cast<std::int64_t>(std::llround(frac * kMsPerDay));
+    if (ms >= kMsPerDayWhole) {
+        ms -= kMsPerDayWhole;
         whole += value >= 0 ? 1 : -1;
     }
     CivilFromDays(static_cast<std::int64_t>(whole) - kEpochOffset, t.year, t.month, t.day);

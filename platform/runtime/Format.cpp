@@ -1,5 +1,6 @@
 #include "platform/runtime/Format.h"
 
+#include "platform/runtime/Decimal.h"
 #include "platform/runtime/Exception.h"
 
 #include <cstdio>
@@ -27,15 +28,12 @@ Placeholder ParsePlaceholder(std::string_view fmt, size_t& i)
         ++i;
     }
     auto number = [&](int& out) {
-        if (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') {
-            out = 0;
-            while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') {
-                out = out * 10 + (fmt[i] - '0');
-                if (out > 4096)
-                    Invalid(fmt);
-                ++i;
-            }
-        }
+        const DecimalPrefix r = ReadDecimalPrefix(fmt.substr(i), 4096);
+        if (r.TooLarge)
+            Invalid(fmt);
+        if (r.Digits > 0)
+            out = static_cast<int>(r.Value);
+        i += r.Digits;
     };
     number(s.width);
     if (i < fmt.size() && fmt[i] == '.') {

@@ -1,5 +1,6 @@
 #include "platform/win32/SchannelTls.h"
 
+#include "platform/runtime/Decimal.h"
 #include "platform/win32/WindowsHeaders.h"
 
 #define SECURITY_WIN32
@@ -86,13 +87,11 @@ bool ParseDotted(const std::string& host, unsigned char (&bytes)[4])
                 return false;
             ++at;
         }
-        const std::size_t start = at;
-        unsigned value = 0;
-        while (at < host.size() && host[at] >= '0' && host[at] <= '9' && at - start < 3)
-            value = value * 10 + static_cast<unsigned>(host[at++] - '0');
-        if (at == start || value > 255 || (at - start > 1 && host[start] == '0'))
+        const DecimalPrefix octet = ReadDecimalPrefix(std::string_view(host).substr(at), 255, 3);
+        if (octet.Digits == 0 || octet.TooLarge || (octet.Digits > 1 && host[at] == '0'))
             return false;
-        bytes[part] = static_cast<unsigned char>(value);
+        bytes[part] = static_cast<unsigned char>(octet.Value);
+        at += octet.Digits;
     }
     return at == host.size();
 }

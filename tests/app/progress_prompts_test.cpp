@@ -14,7 +14,7 @@ using namespace platform;
 
 namespace {
 
-constexpr double kSecond = 1.0 / 86400.0;
+constexpr double kSecond = 1.0 / kSecondsPerDay;
 
 struct Window : ::testing::Test {
     FakeSystem sys;

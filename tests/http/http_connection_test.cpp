@@ -4,11 +4,13 @@
 // from a message handler or a work-event handler while a call waits.
 #include "http/IdAntiFreeze.h"
 #include "http/IdException.h"
+#include "http/IdHTTP.h"
 #include "http/IdIOHandlerSocket.h"
 #include "http/IdStack.h"
 #include "http/IdTCPClient.h"
 #include "platform/headless/HeadlessApplication.h"
 #include "platform/runtime/MemoryStream.h"
+#include "tests/support/FakeSystem.h"
 #include "tests/support/FullBacklogListener.h"
 #include "tests/support/MemoryIOHandler.h"
 #include "tests/support/ReservedPort.h"
@@ -494,6 +496,67 @@ TEST_F(Connection, AReadTimeoutRaisesOnlyForTheDefaultTimeout)
     EXPECT_THROW(client.ReceiveLine(), EIdReadTimeout);
     EXPECT_EQ(client.FillInputQueue(true, 10, false), -1);
     ExpectExplicitAndExactReadsTimeOut(client);
+}
+
+TEST_F(Connection, AKeptConnectionTheServerDropsBeforeAnsweringCarriesTheRequestOnceMoreOnAFreshOne)
+{
+    // An HTTP/1.0 answer without "Connection" keeps the connection; the server then drops
+    // it as the next request arrives, which is how its idle close crosses that request.
+    const std::string kept = "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\na";
+    const std::string next = "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb";
+    struct Case {
+        const char* name;
+        ServerScript first;
+        std::string error; // of the second Get; empty: it returns "b" from the next connection
+        int accepted;
+    };
+    const Case cases[] = {
+        {.name = "closed before any answer byte",
+         .first = ServerScript().ExpectRequest().Send(kept).ExpectRequest().Close(),
+         .error = "",
+         .accepted = 2},
+        {.name = "reset before any answer byte",
+         .first = ServerScript().ExpectRequest().Send(kept).ExpectRequest().Reset(),
+         .error = "",
+         .accepted = 2},
+        // Part of an answer came: it may have been acted on, so it is not asked again.
+        {.name = "closed inside the status line",
+         .first = ServerScript().ExpectRequest().Send(kept).ExpectRequest().Send("HTTP/1.1 2").Close(),
+         .error = "EIdHTTPProtocolException",
+         .accepted = 1},
+        // A fresh connection is never tried twice.
+        {.name = "a fresh connection closed before any answer byte",
+         .first = ServerScript().ExpectRequest().Close(),
+         .error = "EIdConnClosedGracefully",
+         .accepted = 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server({c.first, ServerScript().ExpectRequest().Send(next).WaitPeerClose()});
+        FakeSystem system;
+        TIdHTTP http(nullptr, system);
+        const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/";
+        TMemoryStream first, second;
+        if (c.first.Steps().size() > 2) {
+            ASSERT_NO_THROW(http.Get(url + "check", first));
+        }
+        std::string error;
+        try {
+            http.Get(url + "setup.exe", second);
+        } catch (const Exception& e) {
+            error = e.ClassName();
+        }
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(second.ToString(), c.error.empty() ? "b" : "");
+        EXPECT_EQ(server.Accepted(), c.accepted);
+        http.CloseConnection();
+        const auto requests = server.Requests();
+        if (c.error.empty() && requests.size() == 3) {
+            EXPECT_EQ(requests[1], requests[2]); // the same request, sent again
+        } else if (c.error.empty()) {
+            ADD_FAILURE() << requests.size() << " requests";
+        }
+    }
 }
 
 // --- Cancellation by CloseConnection from a handler during a wait -------------------------

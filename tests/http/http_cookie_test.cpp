@@ -276,7 +276,7 @@ TEST_F(StoreTest, ReplacementCarriesTheNewExpiry)
     const TIdNetscapeCookie& k = store.CookieCollection().DomainList("h").Cookie(0);
     EXPECT_EQ(k.Value, "2");
     EXPECT_EQ(k.Expires, "Wed, 9 Jun 2021 12:01:00 +0200");
-    clock.now += 61.0 / 86400.0;
+    clock.now += 61.0 / kSecondsPerDay;
     EXPECT_EQ(ValueFor("http://h/"), "");
 }
 
@@ -288,9 +288,9 @@ TEST_F(StoreTest, CleanUpRemovesExpiredAndUnreadableDates)
     store.AddCookie("zero=1; path=/; max-age=0", "h");
     store.AddCookie("session=1; path=/", "h");
     EXPECT_EQ(store.CookieCollection().Count(), 5u);
-    clock.now += 0.5 / 86400.0;
+    clock.now += 0.5 / kSecondsPerDay;
     EXPECT_EQ(ValueFor("http://h/"), "session=1; future=1");
-    clock.now += 2.0 / 86400.0;
+    clock.now += 2.0 / kSecondsPerDay;
     store.CleanupCookieList();
     EXPECT_EQ(store.CookieCollection().Count(), 1u);
     // The domain list stays in the index even when it empties.

@@ -26,7 +26,7 @@ TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
 // Equal to the second; the parser works in whole seconds.
 void ExpectSameSecond(TDateTime got, TDateTime want, const char* text)
 {
-    EXPECT_LT(std::fabs(got - want) * 86400.0, 0.5) << text << ": got " << got << " want " << want;
+    EXPECT_LT(std::fabs(got - want) * kSecondsPerDay, 0.5) << text << ": got " << got << " want " << want;
 }
 
 TEST(InternetDate, WritesLocalTimeWithTheLocalOffset)
@@ -113,7 +113,7 @@ TEST(InternetDate, UnreadableTextGivesTheDayZeroPlusTheLocalOffset)
     };
     for (const char* t : texts) {
         ExpectSameSecond(GMTToLocalDateTime(t, 0), 0.0, t);
-        ExpectSameSecond(GMTToLocalDateTime(t, 90), 90 / 1440.0, t);
+        ExpectSameSecond(GMTToLocalDateTime(t, 90), 90 / kMinutesPerDay, t);
     }
 }
 

@@ -138,14 +138,14 @@ TEST(ResponseHeaders, DatesAndExpiresNeverFailTheAnswer)
         const char* expires;
         double want;
     } cases[] = {
-        {.expires = "60", .want = 45000.25 + 60.0 / 86400},
+        {.expires = "60", .want = 45000.25 + 60.0 / kSecondsPerDay},
         {.expires = "0", .want = 45000.25},
         // A day or more, or a past offset: kept as a date instead of failing the Get.
         {.expires = "86400", .want = 45001.25},
         {.expires = "172800", .want = 45002.25},
         {.expires = "-86400", .want = 44999.25},
-        {.expires = "-1", .want = 45000.25 - 1.0 / 86400},
-        {.expires = "Thu, 01 Jan 1970 00:00:00 GMT", .want = 25569.0 + 1.0 / 24},
+        {.expires = "-1", .want = 45000.25 - 1.0 / kSecondsPerDay},
+        {.expires = "Thu, 01 Jan 1970 00:00:00 GMT", .want = kUnixEpochDay + 1.0 / 24},
     };
     for (const auto& c : cases) {
         const std::string line = std::string("Expires: ") + c.expires;
@@ -155,8 +155,8 @@ TEST(ResponseHeaders, DatesAndExpiresNeverFailTheAnswer)
         r.RawHeaders.Add(line);
         ASSERT_NO_THROW(r.ProcessHeaders(system)) << c.expires;
         EXPECT_NEAR(r.Expires, c.want, 1e-6) << c.expires;
-        EXPECT_NEAR(r.Date, 25569.0 + 1.0 / 24, 1e-9);
-        EXPECT_NEAR(r.LastModified, 25569.0 + 12.0 / 24, 1e-9);
+        EXPECT_NEAR(r.Date, kUnixEpochDay + 1.0 / 24, 1e-9);
+        EXPECT_NEAR(r.LastModified, kUnixEpochDay + 12.0 / 24, 1e-9);
     }
     const auto none = Read({"Server: x"}, system);
     EXPECT_EQ(none.Date, 0);

@@ -1,4 +1,6 @@
 #include "platform/runtime/Convert.h"
+#include "platform/runtime/DateTime.h"
+#include "platform/runtime/Decimal.h"
 #include "platform/runtime/Exception.h"
 #include "platform/runtime/Format.h"
 #include "platform/runtime/MemoryStream.h"
@@ -111,6 +113,87 @@ TEST(Convert, IntegersInDecimalAndHexadecimal)
     } catch (const EConvertError& e) {
         EXPECT_EQ(e.Message(), "'=' is not a valid integer value");
     }
+}
+
+TEST(Decimal, DigitsOnlyWithinTheMaximumAndTheDigitCount)
+{
+    constexpr std::uint64_t kAll = kDecimalNoMaximum;
+    struct Case {
+        const char* text;
+        std::uint64_t maximum;
+        std::size_t maxDigits;
+        std::optional<std::uint64_t> want;
+    } cases[] = {
+        {"0", kAll, 0, 0},
+        {"007", kAll, 0, 7},
+        {"18446744073709551615", kAll, 0, kAll},
+        {"18446744073709551616", kAll, 0, std::nullopt},
+        {"99999999999999999999", kAll, 0, std::nullopt},
+        {"255", 255, 0, 255},
+        {"256", 255, 0, std::nullopt},
+        {"0000000255", 255, 0, 255}, // leading zeros count only against maxDigits
+        {"0000000255", 255, 9, std::nullopt},
+        {"123456789", kAll, 9, 123456789},
+        {"0", 0, 0, 0},
+        {"1", 0, 0, std::nullopt},
+        {"", kAll, 0, std::nullopt},
+        {"+1", kAll, 0, std::nullopt},
+        {"-1", kAll, 0, std::nullopt},
+        {" 1", kAll, 0, std::nullopt},
+        {"1 ", kAll, 0, std::nullopt},
+        {"0x1", kAll, 0, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseDecimal(c.text, c.maximum, c.maxDigits), c.want) << c.text;
+    EXPECT_EQ(ParseDecimal(std::string_view("1\0", 2)), std::nullopt); // an embedded NUL is no digit
+
+    // A prefix: the digits up to the first other character or the digit count; beyond the
+    // maximum it stops at the maximum and says so.
+    const DecimalPrefix octet = ReadDecimalPrefix("1921.168", 255, 3);
+    EXPECT_EQ(octet.Digits, 3u);
+    EXPECT_EQ(octet.Value, 192u);
+    EXPECT_FALSE(octet.TooLarge);
+    const DecimalPrefix large = ReadDecimalPrefix("99999999999999999999x", 1000);
+    EXPECT_EQ(large.Digits, 20u);
+    EXPECT_EQ(large.Value, 1000u);
+    EXPECT_TRUE(large.TooLarge);
+    EXPECT_EQ(ReadDecimalPrefix("x1").Digits, 0u);
+}
+
+TEST(DateTime, CalendarDatesUnixTimeAndElapsedMilliseconds)
+{
+    struct Date {
+        int y, m, d;
+        bool valid;
+    } dates[] = {
+        {2024, 2, 29, true},  {2023, 2, 29, false}, {2000, 2, 29, true},  {2100, 2, 29, false}, {2026, 4, 31, false},
+        {2026, 12, 31, true}, {1, 1, 1, true},      {9999, 12, 31, true}, {0, 1, 1, false},     {10000, 1, 1, false},
+        {2026, 13, 1, false}, {2026, 0, 1, false},  {2026, 1, 0, false},
+    };
+    for (const auto& c : dates)
+        EXPECT_EQ(IsValidDate(c.y, c.m, c.d), c.valid) << c.y << "-" << c.m << "-" << c.d;
+
+    EXPECT_EQ(UnixMsToDateTime(0), 25569.0); // 1970-01-01 is day 25569 after 1899-12-30
+    TSystemTime t;
+    t.year = 2026;
+    t.month = 12;
+    t.day = 8;
+    t.hour = 13;
+    t.minute = 45;
+    t.millisecond = 123;
+    EXPECT_EQ(DateTimeToUnixMs(EncodeDateTime(t)), 1796737500123);
+    const TSystemTime back = DecodeDateTime(UnixMsToDateTime(1796737500123));
+    EXPECT_EQ(back.year * 10000 + back.month * 100 + back.day, 20261208);
+    EXPECT_EQ(back.hour * 3600000 + back.minute * 60000 + back.second * 1000 + back.millisecond, 49500123);
+    t = {};
+    t.year = 1601;
+    t.month = 1;
+    t.day = 1;
+    EXPECT_EQ(DateTimeToUnixMs(EncodeDateTime(t)), -11644473600000); // before the epoch
+
+    const TDateTime a = 46000.5;
+    EXPECT_NEAR(MillisecondsBetween(a, a + 1.5 / 86400.0), 1500.0, 1e-3);
+    EXPECT_NEAR(MillisecondsBetween(a + 1.0, a), -86400000.0, 1e-3);
 }
 
 TEST(Convert, FloatsFollowTheGivenSeparatorOnly)

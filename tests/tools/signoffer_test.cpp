@@ -130,9 +130,7 @@ TEST(Signoffer, VerifyJudgesEverySharedCaseAsTheUpdaterDoes)
     TempDir dir;
     const testsupport::OfferKeys keys;
     using namespace std::chrono;
-    const double nowUtc =
-        25569.0 +
-        static_cast<double>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count()) / 86400000.0;
+    const double nowUtc = UnixMsToDateTime(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
     for (const auto& c : testsupport::OfferVerdictCases()) {
         SCOPED_TRACE(c.name);
         const std::string offer = (dir.path / "offer.ini").string();

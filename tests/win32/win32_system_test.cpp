@@ -146,7 +146,7 @@ TEST(Win32System, ErrorTextsClockAndLocale)
     EXPECT_TRUE(sep == '.' || sep == ',') << sep;
     const TDateTime a = sys.Now();
     sys.Sleep(120);
-    const double elapsedMs = (sys.Now() - a) * 86400000.0;
+    const double elapsedMs = MillisecondsBetween(a, sys.Now());
     EXPECT_GE(elapsedMs, 100);
     EXPECT_LT(elapsedMs, 5000);
     EXPECT_LE(std::abs(sys.UtcBiasMinutes()), 14 * 60);

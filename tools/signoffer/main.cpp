@@ -19,8 +19,8 @@
 
 #include "platform/posix/OpenSslCrypto.h"
 #include "platform/runtime/Base64.h"
-#include "platform/runtime/Convert.h"
 #include "platform/runtime/DateTime.h"
+#include "platform/runtime/Decimal.h"
 #include "platform/runtime/Exception.h"
 #include "platform/system/ProfileParser.h"
 #include "update/Settings.h"
@@ -69,7 +69,7 @@ TDateTime NowUtc()
 {
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    return 25569.0 + static_cast<double>(ms) / 86400000.0; // days since 1899-12-30
+    return UnixMsToDateTime(ms);
 }
 
 int KeyGen(const std::string& path)
@@ -125,6 +125,12 @@ std::optional<std::string> ReadArguments(int argc, char** argv, const std::vecto
     return std::nullopt;
 }
 
+// The days of --expires-days: 1 to kMaxExpiresDays in digits only, else 0.
+int ExpiryDays(const Options& opts)
+{
+    return static_cast<int>(ParseDecimal(opts.at("--expires-days"), kMaxExpiresDays).value_or(0));
+}
+
 // The usage problem of a complete sign command line, if any: every option and one
 // installer are there, and every value reads back unchanged.
 // The usage problem of the expiry options, if any: one of the two, well formed.
@@ -137,10 +143,7 @@ std::optional<std::string> ExpiryProblem(const Options& opts)
         return ParseUtcTimestamp(opts.at("--expires"))
                    ? std::nullopt
                    : std::optional<std::string>("--expires must be a UTC time YYYY-MM-DDTHH:MM:SSZ");
-    const std::string& daysText = opts.at("--expires-days");
-    const auto count = TryStrToInt(daysText);
-    if (!count || *count < 1 || *count > kMaxExpiresDays ||
-        daysText.find_first_not_of("0123456789") != std::string::npos)
+    if (ExpiryDays(opts) < 1)
         return "--expires-days must be a whole number from 1 to " + std::to_string(kMaxExpiresDays);
     return std::nullopt;
 }
@@ -180,9 +183,8 @@ int PrintSignedOffer(const Options& opts, const std::string& installerPath)
                                       opts.at("--url"),
                                       std::to_string(installer.size()),
                                       Sha256Hex(hash->Final()),
-                                      opts.count("--expires")
-                                          ? opts.at("--expires")
-                                          : FormatUtcTimestamp(NowUtc() + StrToInt(opts.at("--expires-days")))};
+                                      opts.count("--expires") ? opts.at("--expires")
+                                                              : FormatUtcTimestamp(NowUtc() + ExpiryDays(opts))};
     const std::string message = SignedOfferMessage(FieldsLookup(fields));
     const std::string signature = platform::SignEcdsaP256Sha256(key, message);
     // Checked once more with the public half, so a publisher never ships an offer that its
