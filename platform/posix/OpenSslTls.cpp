@@ -78,7 +78,7 @@ public:
 
     TlsStatus Handshake() override
     {
-        if (failure_ != TlsFailure::None)
+        if (failure_.Kind != TlsFailureKind::None)
             return TlsStatus::Failed;
         ERR_clear_error();
         const int rc = SSL_do_handshake(ssl_);
@@ -95,52 +95,59 @@ public:
             return TlsStatus::WantRead;
         if (rejectedReason_ != X509_V_OK)
             return CertificateFailure(rejectedReason_, rejectedSubject_);
-        return Fail(TlsFailure::Handshake,
-                    "TLS handshake with " + host_ + " failed: " + LibraryReason("the server's answer is not TLS"));
+        return Fail({.Kind = TlsFailureKind::Handshake,
+                     .Reason = TlsReason::Other,
+                     .Detail = LibraryReason("the server's answer is not TLS")});
+    }
+
+    TlsStatus Available() override
+    {
+        if (failure_.Kind != TlsFailureKind::None)
+            return TlsStatus::Failed;
+        ERR_clear_error();
+        // A peek decrypts the next record in the library's own buffer, where the Read that
+        // follows takes it from: the decrypted bytes are held in one place only.
+        char byte = 0;
+        std::size_t got = 0;
+        if (SSL_peek_ex(ssl_, &byte, 1, &got) == 1)
+            return TlsStatus::Done;
+        return ReadError(SSL_get_error(ssl_, 0));
     }
 
     TlsStatus Read(void* buffer, std::size_t length, std::size_t& got) override
     {
         got = 0;
-        if (failure_ != TlsFailure::None)
+        if (failure_.Kind != TlsFailureKind::None)
             return TlsStatus::Failed;
         ERR_clear_error();
         if (SSL_read_ex(ssl_, buffer, length, &got) == 1)
             return TlsStatus::Done;
-        switch (SSL_get_error(ssl_, 0)) {
-        case SSL_ERROR_WANT_READ:
-            return TlsStatus::WantRead;
-        case SSL_ERROR_ZERO_RETURN:
-            return TlsStatus::Closed;
-        default:
-            return Fail(TlsFailure::Stream,
-                        "TLS error on the connection to " + host_ + ": " + LibraryReason("a record could not be read"));
-        }
+        return ReadError(SSL_get_error(ssl_, 0));
     }
 
     TlsStatus Write(const void* data, std::size_t count) override
     {
-        if (failure_ != TlsFailure::None)
+        if (failure_.Kind != TlsFailureKind::None)
             return TlsStatus::Failed;
         ERR_clear_error();
         std::size_t written = 0;
         // The output is a memory buffer, so a write takes every byte at once.
         if (count == 0 || (SSL_write_ex(ssl_, data, count, &written) == 1 && written == count))
             return TlsStatus::Done;
-        return Fail(TlsFailure::Stream, "TLS error on the connection to " + host_ + ": " +
-                                            LibraryReason("the data could not be encrypted"));
+        return Fail({.Kind = TlsFailureKind::Stream,
+                     .Reason = TlsReason::Other,
+                     .Detail = LibraryReason("the data could not be encrypted")});
     }
 
     void CloseNotify() override
     {
-        if (ssl_ && failure_ == TlsFailure::None && SSL_is_init_finished(ssl_)) {
+        if (ssl_ && failure_.Kind == TlsFailureKind::None && SSL_is_init_finished(ssl_)) {
             ERR_clear_error();
             SSL_shutdown(ssl_);
         }
     }
 
-    TlsFailure FailureKind() const override { return failure_; }
-    std::string ErrorText() const override { return errorText_; }
+    const TlsFailure& Failure() const override { return failure_; }
 
     std::string Protocol() const override { return ssl_ ? SSL_get_version(ssl_) : ""; }
 
@@ -150,7 +157,8 @@ private:
         ERR_clear_error();
         ctx_ = SSL_CTX_new(TLS_client_method());
         if (!ctx_) {
-            Fail(TlsFailure::Setup, "TLS is not available: " + LibraryReason("no TLS context"));
+            Fail(
+                {.Kind = TlsFailureKind::Setup, .Reason = TlsReason::Other, .Detail = LibraryReason("no TLS context")});
             return;
         }
         SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
@@ -160,8 +168,9 @@ private:
         SSL_CTX_set_default_verify_paths(ctx_);
         if (!options.CAFile.empty() && SSL_CTX_load_verify_locations(ctx_, options.CAFile.c_str(), nullptr) != 1) {
             const bool readable = std::ifstream(options.CAFile).good();
-            Fail(TlsFailure::Setup, "Cannot load the trusted certificates of \"" + options.CAFile +
-                                        "\": " + (readable ? "no PEM certificate in it" : "the file cannot be read"));
+            Fail({.Kind = TlsFailureKind::Setup,
+                  .Reason = readable ? TlsReason::CAFileWithoutCertificates : TlsReason::CAFileUnreadable,
+                  .Detail = LibraryReason("")});
             return;
         }
         ssl_ = SSL_new(ctx_);
@@ -171,7 +180,8 @@ private:
             BIO_free(in_);
             BIO_free(out_);
             in_ = out_ = nullptr;
-            Fail(TlsFailure::Setup, "TLS is not available: " + LibraryReason("no TLS session"));
+            Fail(
+                {.Kind = TlsFailureKind::Setup, .Reason = TlsReason::Other, .Detail = LibraryReason("no TLS session")});
             return;
         }
         // An empty input buffer means "wait for more", not the end of the stream: the end
@@ -191,7 +201,7 @@ private:
             SSL_set_tlsext_host_name(ssl_, host_.c_str());
         }
         if (!nameSet)
-            Fail(TlsFailure::Setup, "Cannot check a certificate for the host \"" + host_ + "\"");
+            Fail({.Kind = TlsFailureKind::Setup, .Reason = TlsReason::HostNotCheckable, .Detail = LibraryReason("")});
     }
 
     // Keeps the first rejection of the chain, with the subject of the certificate it was
@@ -219,18 +229,53 @@ private:
         return subject;
     }
 
-    TlsStatus CertificateFailure(long reason, const std::string& subject)
+    TlsStatus ReadError(int error)
     {
-        return Fail(TlsFailure::Certificate, "The certificate of " + host_ + " was rejected: " +
-                                                 X509_verify_cert_error_string(reason) + " (subject: " + subject + ")");
+        switch (error) {
+        case SSL_ERROR_WANT_READ:
+            return TlsStatus::WantRead;
+        case SSL_ERROR_ZERO_RETURN:
+            return TlsStatus::Closed;
+        default:
+            return Fail({.Kind = TlsFailureKind::Stream,
+                         .Reason = TlsReason::Other,
+                         .Detail = LibraryReason("a record could not be read")});
+        }
     }
 
-    TlsStatus Fail(TlsFailure kind, std::string text)
+    TlsStatus CertificateFailure(long error, std::string subject)
     {
-        if (failure_ == TlsFailure::None) {
-            failure_ = kind;
-            errorText_ = std::move(text);
+        return Fail({.Kind = TlsFailureKind::Certificate,
+                     .Reason = CertificateReason(error),
+                     .Detail = X509_verify_cert_error_string(error),
+                     .Subject = std::move(subject)});
+    }
+
+    static TlsReason CertificateReason(long error)
+    {
+        switch (error) {
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+            return TlsReason::UnknownIssuer;
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+            return TlsReason::Expired;
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+            return TlsReason::NotYetValid;
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH:
+            return TlsReason::NameMismatch;
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+            return TlsReason::SelfSigned;
+        default:
+            return TlsReason::Other;
         }
+    }
+
+    TlsStatus Fail(TlsFailure failure)
+    {
+        if (failure_.Kind == TlsFailureKind::None)
+            failure_ = std::move(failure);
         ERR_clear_error();
         return TlsStatus::Failed;
     }
@@ -242,8 +287,7 @@ private:
     BIO* out_ = nullptr; // owned by ssl_ once attached
     long rejectedReason_ = X509_V_OK;
     std::string rejectedSubject_;
-    TlsFailure failure_ = TlsFailure::None;
-    std::string errorText_;
+    TlsFailure failure_;
 };
 
 } // namespace
