@@ -116,7 +116,8 @@ void TIdTLSIOHandlerSocket::ConnectTo(const std::string& host, int port, int tim
     session_.reset();
     established_ = false;
     // The inner transport reports the connect's progress (resolving, connecting) to the same listener.
-    inner_->OnStatus = OnStatus;
+    if (OnStatus)
+        inner_->OnStatus = OnStatus;
     inner_->ConnectingText = ConnectingText;
     inner_->ConnectTo(host, port, timeout, boundIP, boundPort, portMin, portMax);
     // A connect cancelled by a close from a handler returns without an open transport;
