@@ -8,6 +8,8 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -58,8 +60,12 @@ public:
 
     void PutReceived(const void* data, std::size_t count) override
     {
-        if (in_ && count > 0)
-            BIO_write(in_, data, static_cast<int>(count));
+        // What the library took goes first; that leaves at most part of a record to move.
+        if (inAt_ > 0) {
+            received_.erase(0, inAt_);
+            inAt_ = 0;
+        }
+        received_.append(static_cast<const char*>(data), count);
     }
 
     std::string TakeToSend() override
@@ -174,7 +180,7 @@ private:
             return;
         }
         ssl_ = SSL_new(ctx_);
-        in_ = BIO_new(BIO_s_mem());
+        in_ = InputMethod() ? BIO_new(InputMethod()) : nullptr;
         out_ = BIO_new(BIO_s_mem());
         if (!ssl_ || !in_ || !out_) {
             BIO_free(in_);
@@ -184,9 +190,8 @@ private:
                 {.Kind = TlsFailureKind::Setup, .Reason = TlsReason::Other, .Detail = LibraryReason("no TLS session")});
             return;
         }
-        // An empty input buffer means "wait for more", not the end of the stream: the end
-        // comes from the socket, which the caller watches.
-        BIO_set_mem_eof_return(in_, -1);
+        BIO_set_data(in_, this);
+        BIO_set_init(in_, 1);
         SSL_set_bio(ssl_, in_, out_);
         SSL_set_connect_state(ssl_);
         SSL_set_app_data(ssl_, this);
@@ -202,6 +207,55 @@ private:
         }
         if (!nameSet)
             Fail({.Kind = TlsFailureKind::Setup, .Reason = TlsReason::HostNotCheckable, .Detail = LibraryReason("")});
+    }
+
+    // The library reads the received bytes through a source of this kind, straight from
+    // the session's buffer: a memory buffer would copy them once more, and clear its space
+    // before each write too.
+    static BIO_METHOD* InputMethod()
+    {
+        static BIO_METHOD* const method = [] {
+            BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "received bytes");
+            if (m && (BIO_meth_set_read_ex(m, &OpenSslSession::ReadReceived) != 1 ||
+                      BIO_meth_set_ctrl(m, &OpenSslSession::ControlReceived) != 1)) {
+                BIO_meth_free(m);
+                m = nullptr;
+            }
+            return m;
+        }();
+        return method;
+    }
+
+    // An empty buffer means "wait for more", not the end of the stream: the end comes from
+    // the transport, which the caller watches.
+    static int ReadReceived(BIO* bio, char* out, std::size_t length, std::size_t* read)
+    {
+        auto* self = static_cast<OpenSslSession*>(BIO_get_data(bio));
+        BIO_clear_retry_flags(bio);
+        const std::size_t available = self->received_.size() - self->inAt_;
+        if (available == 0 || length == 0) {
+            BIO_set_retry_read(bio);
+            *read = 0;
+            return 0;
+        }
+        const std::size_t n = std::min(length, available);
+        std::memcpy(out, self->received_.data() + self->inAt_, n);
+        self->inAt_ += n;
+        *read = n;
+        return 1;
+    }
+
+    static long ControlReceived(BIO* bio, int command, long, void*)
+    {
+        const auto* self = static_cast<const OpenSslSession*>(BIO_get_data(bio));
+        switch (command) {
+        case BIO_CTRL_PENDING:
+            return static_cast<long>(self->received_.size() - self->inAt_);
+        case BIO_CTRL_FLUSH:
+            return 1;
+        default:
+            return 0;
+        }
     }
 
     // Keeps the first rejection of the chain, with the subject of the certificate it was
@@ -283,7 +337,9 @@ private:
     std::string host_;
     SSL_CTX* ctx_ = nullptr;
     SSL* ssl_ = nullptr;
-    BIO* in_ = nullptr;  // owned by ssl_ once attached
+    BIO* in_ = nullptr;    // owned by ssl_ once attached
+    std::string received_; // received bytes; the library has read those before inAt_
+    std::size_t inAt_ = 0;
     BIO* out_ = nullptr; // owned by ssl_ once attached
     long rejectedReason_ = X509_V_OK;
     std::string rejectedSubject_;
