@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -112,11 +114,8 @@ TEST(TlsWrapper, AStreamCutShortOrBrokenMidwayIsNeverASuccess)
          .error = "EIdTLSStreamCutShort: The TLS stream ended without a close-notify before the body was complete.",
          .body = "abc"},
         {.name = "an alert in the middle of the body",
-         .script = Script()
-                       .Send(kHello)
-                       .ExpectRequest()
-                       .Send(FakeTls::Record('D', head + "abc") + FakeTls::Record('A', "bad record mac") +
-                             FakeTls::Record('D', "def")),
+         .script = Script().Send(kHello).ExpectRequest().Send(
+             FakeTls::Record('D', head + "abc") + FakeTls::Record('A', "bad record mac") + FakeTls::Record('D', "def")),
          .error = "EIdTLSError: TLS error on the connection to 127.0.0.1: bad record mac",
          .body = "abc"},
         {.name = "a record cut by the close",
@@ -207,6 +206,76 @@ TEST(TlsWrapper, EachHandshakeFailureIsOneSentenceAndClosesTheConnection)
         EXPECT_FALSE(c.handler.IsHandleOpen()) << k.name;
         // Nothing of the request went out.
         EXPECT_EQ(c.peer.Connections()[0].Written.find("GET "), std::string::npos) << k.name;
+    }
+}
+
+// Owned by the client and playing the borrowed peer: a tunnel needs a transport that the
+// client owns, since its TLS takes the connection over.
+class OwnedPeer : public TIdIOHandler {
+public:
+    explicit OwnedPeer(TIdIOHandler& peer) : TIdIOHandler(nullptr), peer_(peer) {}
+    void PrepareHandle() override { peer_.PrepareHandle(); }
+    void ConnectTo(const std::string& host, int port, int timeout, const std::string& boundIP, int boundPort,
+                   int portMin, int portMax) override
+    {
+        peer_.ConnectTo(host, port, timeout, boundIP, boundPort, portMin, portMax);
+    }
+    bool IsHandleOpen() const override { return peer_.IsHandleOpen(); }
+    bool WaitReadable(int ms) override { return peer_.WaitReadable(ms); }
+    std::int64_t ReceiveSome(void* buffer, std::size_t length) override { return peer_.ReceiveSome(buffer, length); }
+    std::int64_t SendSome(const void* buffer, std::size_t length) override { return peer_.SendSome(buffer, length); }
+    void ShutHandle() override { peer_.ShutHandle(); }
+
+private:
+    TIdIOHandler& peer_;
+};
+
+class ProxiedClient : public TIdHTTP {
+public:
+    ProxiedClient(platform::System& system, TIdIOHandler& peer) : TIdHTTP(nullptr, system), peer_(peer) {}
+
+protected:
+    std::unique_ptr<TIdIOHandler> NewIOHandler() override { return std::make_unique<OwnedPeer>(peer_); }
+
+private:
+    TIdIOHandler& peer_;
+};
+
+TEST(TlsWrapper, ATunnelGetsItsTlsAfterTheConnectAndAFailedHandshakeEndsIt)
+{
+    const std::string established = "HTTP/1.1 200 Connection established\r\n\r\n";
+    MemoryIOHandler peer({Script().ExpectRequest().Send(established).Send(FakeTls::Record('A', "bad certificate")),
+                          Script()
+                              .ExpectRequest()
+                              .Send(established)
+                              .Send(kHello)
+                              .ExpectRequest()
+                              .Send(FakeTls::Record('D', "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"))});
+    FakeSystem system;
+    FakeTls tls;
+    ProxiedClient http(system, peer);
+    http.SetTls(&tls);
+    http.ProxyParams().ProxyServer = "127.0.0.9";
+    http.ProxyParams().ProxyPort = 3128;
+    TMemoryStream stream;
+    try {
+        http.Get("https://origin.test/x", stream);
+        ADD_FAILURE() << "the first handshake succeeded";
+    } catch (const EIdTLSHandshakeFailed& e) {
+        EXPECT_EQ(e.Message(), "TLS handshake with origin.test failed: bad certificate");
+    }
+    // The failed tunnel is closed, never reused: the next Get opens a new one.
+    http.Get("https://origin.test/x", stream);
+    EXPECT_EQ(stream.ToString(), "ok");
+    ASSERT_EQ(peer.Accepted(), 2);
+    EXPECT_TRUE(peer.Connections()[0].ClosedByClient);
+    for (const auto& connection : peer.Connections()) {
+        EXPECT_EQ(connection.Host, "127.0.0.9");
+        // The CONNECT in plain, then the hello for the origin inside the tunnel.
+        const std::string connect = "CONNECT origin.test:443 HTTP/1.1\r\n";
+        EXPECT_EQ(connection.Written.rfind(connect, 0), 0u) << connection.Written;
+        const auto head = connection.Written.find("\r\n\r\n");
+        EXPECT_EQ(connection.Written.find(FakeTls::Record('H', "origin.test")), head + 4) << connection.Written;
     }
 }
 

@@ -125,8 +125,8 @@ private:
         {
             if (in_.size() < 3)
                 return false;
-            const std::size_t n =
-                (static_cast<std::size_t>(static_cast<unsigned char>(in_[1])) << 8) | static_cast<unsigned char>(in_[2]);
+            const std::size_t n = (static_cast<std::size_t>(static_cast<unsigned char>(in_[1])) << 8) |
+                                  static_cast<unsigned char>(in_[2]);
             if (in_.size() < 3 + n)
                 return false;
             type = in_[0];
