@@ -280,8 +280,7 @@ Verdict TrustStatusVerdict(DWORD errors, const CERT_SIMPLE_CHAIN& chain)
     for (const auto& o : order)
         if (errors & o.status)
             return PolicyVerdict(o.error, chain);
-    return Rejected(TlsReason::Other, "the certificate chain does not verify (trust status)",
-                    static_cast<long>(errors));
+    return Rejected(TlsReason::Other, "the certificate chain does not verify: trust status", static_cast<long>(errors));
 }
 
 // The chain of `cert` built from the system's stores as they are now, with the server's
