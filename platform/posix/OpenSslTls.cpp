@@ -54,7 +54,7 @@ public:
 
     ~OpenSslSession() override
     {
-        SSL_free(ssl_); // frees both memory buffers too
+        SSL_free(ssl_); // frees both BIOs too
         SSL_CTX_free(ctx_);
     }
 
