@@ -122,11 +122,9 @@ void TIdHTTP::SetCookieManager(std::unique_ptr<TIdCookieManager> manager)
 
 std::unique_ptr<TIdIOHandler> TIdHTTP::NewIOHandler()
 {
-    if (IsSecure(url_) && tls_) {
-        auto handler = std::make_unique<TIdTLSIOHandlerSocket>(nullptr, *tls_, caFile_);
-        handler->SetTunnel(ViaProxy());
-        return handler;
-    }
+    // Through a proxy the connection opens in plain: OpenRoute puts TLS over the tunnel.
+    if (IsSecure(url_) && tls_ && !ViaProxy())
+        return std::make_unique<TIdTLSIOHandlerSocket>(nullptr, *tls_, caFile_);
     return TIdTCPClient::NewIOHandler();
 }
 
@@ -235,7 +233,6 @@ bool TIdHTTP::ConnectToHost()
         throw EIdIOHandlerPropInvalid();
     const std::string route = RouteKey(port);
     SelectEndpoint(port, route);
-    SelectTransport(secure);
     request_.UseProxy = ViaProxy() ? (secure ? ctSSLProxy : ctProxy) : ctNormal;
 
     // The previous answer decides whether its connection may carry this request.
@@ -247,7 +244,7 @@ bool TIdHTTP::ConnectToHost()
     const bool kept = IsOpen();
     if (!kept) {
         SetConnectingText(ConnectingTextFor(port));
-        OpenRoute(secure && ViaProxy(), port);
+        OpenRoute(secure, port);
         connectionRoute_ = route;
     }
     answerComplete_ = true;
@@ -302,22 +299,17 @@ void TIdHTTP::SelectEndpoint(int port, const std::string& route)
 
 void TIdHTTP::SelectTransport(bool secure)
 {
-    // A connection is reused only for the same scheme and way: an owned transport of
-    // another kind goes, and OpenConnection makes the right one.
-    const auto* tlsHandler = dynamic_cast<TIdTLSIOHandlerSocket*>(IOHandler());
-    if (IOHandler() && (tlsHandler != nullptr) != secure) {
-        if (!OwnsIOHandler()) {
-            if (secure)
-                throw EIdIOHandlerPropInvalid();
-        } else if (IsOpen()) {
-            CloseConnection();
-        } else {
-            SetIOHandler(nullptr);
-        }
-    } else if (tlsHandler && OwnsIOHandler() && tlsHandler->Tunnel() != ViaProxy()) {
-        if (IsOpen())
-            CloseConnection();
-        SetIOHandler(nullptr);
+    // A connection opens with TLS only straight to an https origin; through a proxy it
+    // opens in plain, and OpenRoute puts TLS over the tunnel once the proxy has made it.
+    TIdIOHandler* const handler = IOHandler();
+    const bool isTls = dynamic_cast<TIdTLSIOHandlerSocket*>(handler) != nullptr;
+    if (handler && !OwnsIOHandler()) {
+        // A borrowed transport is used as it is: https needs a TLS one, and a tunnel, whose
+        // TLS wraps the connection, one that the client owns.
+        if (secure && (!isTls || ViaProxy()))
+            throw EIdIOHandlerPropInvalid();
+    } else if (handler && isTls != (secure && !ViaProxy())) {
+        SetIOHandler(nullptr); // OpenConnection makes the right one
     }
 }
 
@@ -363,18 +355,23 @@ std::string TIdHTTP::ConnectingTextFor(int port) const
     return url_.Host + ":" + std::to_string(port) + " (direct, from " + directSource_ + ")";
 }
 
-void TIdHTTP::OpenRoute(bool tunnel, int port)
+void TIdHTTP::OpenRoute(bool secure, int port)
 {
+    SelectTransport(secure);
     if (!ViaProxy()) {
         OpenConnection(ReadTimeout());
         return;
     }
     OpenProxyConnection();
-    if (!tunnel)
+    if (!secure)
         return;
     OpenTunnel(port);
-    if (auto* handler = dynamic_cast<TIdTLSIOHandlerSocket*>(IOHandler()))
-        handler->StartTls(url_.Host, ReadTimeout());
+    // The origin's TLS over the open tunnel, verified exactly as on a direct connection.
+    auto tunnel = std::make_unique<TIdTLSIOHandlerSocket>(nullptr, *tls_, caFile_, TakeIOHandler());
+    tunnel->OnStatus = OnStatus;
+    TIdTLSIOHandlerSocket& handler = *tunnel;
+    SetIOHandler(std::move(tunnel));
+    handler.StartTls(url_.Host, ReadTimeout());
 }
 
 void TIdHTTP::OpenProxyConnection()

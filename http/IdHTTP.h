@@ -161,7 +161,7 @@ public:
 protected:
     // Every close also resets the proxy's scheme object.
     void DoOnDisconnected() override;
-    // A TLS transport for an "https" current URL, else the plain one.
+    // A TLS transport for an "https" current URL reached directly, else the plain one.
     std::unique_ptr<TIdIOHandler> NewIOHandler() override;
 
 private:
@@ -179,13 +179,14 @@ private:
     std::string RouteKey(int port) const;
     // Points the client at the proxy or the origin, closing a connection of another route.
     void SelectEndpoint(int port, const std::string& route);
-    // Lets go of an owned transport of the wrong kind (plain, TLS, TLS in a tunnel).
+    // Before a connection opens: lets go of an owned transport of the wrong kind; raises
+    // EIdIOHandlerPropInvalid for a borrowed one that cannot serve the route.
     void SelectTransport(bool secure);
     // Asks the resolver for the current URL's route and fills ProxyParams from it.
     void ResolveRoute();
     // Opens the connection of this cycle: to the origin, or to the proxy (whose failures
-    // are reported as the proxy's), then the tunnel and its handshake for https.
-    void OpenRoute(bool tunnel, int port);
+    // are reported as the proxy's), then for https the tunnel, wrapped in TLS.
+    void OpenRoute(bool secure, int port);
     void OpenProxyConnection();
     // CONNECT host:port through the open proxy connection, with the proxy's 407 road.
     void OpenTunnel(int port);

@@ -59,6 +59,14 @@ void TIdTCPConnection::SetIOHandler(TIdIOHandler* handler)
     ioHandler_ = handler;
 }
 
+std::unique_ptr<TIdIOHandler> TIdTCPConnection::TakeIOHandler()
+{
+    if (!OwnsIOHandler())
+        return nullptr;
+    ioHandler_ = nullptr;
+    return std::move(ownedIOHandler_);
+}
+
 void TIdTCPConnection::DoOnDisconnected()
 {
     if (OnDisconnected)

@@ -66,6 +66,9 @@ public:
     // Lets go of the attached handler (freed when it was owned).
     void SetIOHandler(std::nullptr_t) { DetachIOHandler(); }
     bool OwnsIOHandler() const { return ioHandler_ != nullptr && ioHandler_ == ownedIOHandler_.get(); }
+    // Hands the attached owned handler to the caller as it stands (open or not) and
+    // detaches it; null, with nothing detached, when the attached one is borrowed or none.
+    std::unique_ptr<TIdIOHandler> TakeIOHandler();
 
     // --- State --------------------------------------------------------------------------
     TIdManagedBuffer& InputQueue() { return inputQueue_; }

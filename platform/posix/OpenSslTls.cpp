@@ -8,6 +8,8 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -52,14 +54,18 @@ public:
 
     ~OpenSslSession() override
     {
-        SSL_free(ssl_); // frees both memory buffers too
+        SSL_free(ssl_); // frees both BIOs too
         SSL_CTX_free(ctx_);
     }
 
     void PutReceived(const void* data, std::size_t count) override
     {
-        if (in_ && count > 0)
-            BIO_write(in_, data, static_cast<int>(count));
+        // What the library took goes first; that leaves at most part of a record to move.
+        if (inAt_ > 0) {
+            received_.erase(0, inAt_);
+            inAt_ = 0;
+        }
+        received_.append(static_cast<const char*>(data), count);
     }
 
     std::string TakeToSend() override
@@ -78,7 +84,7 @@ public:
 
     TlsStatus Handshake() override
     {
-        if (failure_ != TlsFailure::None)
+        if (failure_.Kind != TlsFailureKind::None)
             return TlsStatus::Failed;
         ERR_clear_error();
         const int rc = SSL_do_handshake(ssl_);
@@ -95,52 +101,59 @@ public:
             return TlsStatus::WantRead;
         if (rejectedReason_ != X509_V_OK)
             return CertificateFailure(rejectedReason_, rejectedSubject_);
-        return Fail(TlsFailure::Handshake,
-                    "TLS handshake with " + host_ + " failed: " + LibraryReason("the server's answer is not TLS"));
+        return Fail({.Kind = TlsFailureKind::Handshake,
+                     .Reason = TlsReason::Other,
+                     .Detail = LibraryReason("the server's answer is not TLS")});
+    }
+
+    TlsStatus Available() override
+    {
+        if (failure_.Kind != TlsFailureKind::None)
+            return TlsStatus::Failed;
+        ERR_clear_error();
+        // A peek decrypts the next record in the library's own buffer, where the Read that
+        // follows takes it from: the decrypted bytes are held in one place only.
+        char byte = 0;
+        std::size_t got = 0;
+        if (SSL_peek_ex(ssl_, &byte, 1, &got) == 1)
+            return TlsStatus::Done;
+        return ReadError(SSL_get_error(ssl_, 0));
     }
 
     TlsStatus Read(void* buffer, std::size_t length, std::size_t& got) override
     {
         got = 0;
-        if (failure_ != TlsFailure::None)
+        if (failure_.Kind != TlsFailureKind::None)
             return TlsStatus::Failed;
         ERR_clear_error();
         if (SSL_read_ex(ssl_, buffer, length, &got) == 1)
             return TlsStatus::Done;
-        switch (SSL_get_error(ssl_, 0)) {
-        case SSL_ERROR_WANT_READ:
-            return TlsStatus::WantRead;
-        case SSL_ERROR_ZERO_RETURN:
-            return TlsStatus::Closed;
-        default:
-            return Fail(TlsFailure::Stream,
-                        "TLS error on the connection to " + host_ + ": " + LibraryReason("a record could not be read"));
-        }
+        return ReadError(SSL_get_error(ssl_, 0));
     }
 
     TlsStatus Write(const void* data, std::size_t count) override
     {
-        if (failure_ != TlsFailure::None)
+        if (failure_.Kind != TlsFailureKind::None)
             return TlsStatus::Failed;
         ERR_clear_error();
         std::size_t written = 0;
         // The output is a memory buffer, so a write takes every byte at once.
         if (count == 0 || (SSL_write_ex(ssl_, data, count, &written) == 1 && written == count))
             return TlsStatus::Done;
-        return Fail(TlsFailure::Stream, "TLS error on the connection to " + host_ + ": " +
-                                            LibraryReason("the data could not be encrypted"));
+        return Fail({.Kind = TlsFailureKind::Stream,
+                     .Reason = TlsReason::Other,
+                     .Detail = LibraryReason("the data could not be encrypted")});
     }
 
     void CloseNotify() override
     {
-        if (ssl_ && failure_ == TlsFailure::None && SSL_is_init_finished(ssl_)) {
+        if (ssl_ && failure_.Kind == TlsFailureKind::None && SSL_is_init_finished(ssl_)) {
             ERR_clear_error();
             SSL_shutdown(ssl_);
         }
     }
 
-    TlsFailure FailureKind() const override { return failure_; }
-    std::string ErrorText() const override { return errorText_; }
+    const TlsFailure& Failure() const override { return failure_; }
 
     std::string Protocol() const override { return ssl_ ? SSL_get_version(ssl_) : ""; }
 
@@ -150,7 +163,8 @@ private:
         ERR_clear_error();
         ctx_ = SSL_CTX_new(TLS_client_method());
         if (!ctx_) {
-            Fail(TlsFailure::Setup, "TLS is not available: " + LibraryReason("no TLS context"));
+            Fail(
+                {.Kind = TlsFailureKind::Setup, .Reason = TlsReason::Other, .Detail = LibraryReason("no TLS context")});
             return;
         }
         SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
@@ -160,23 +174,24 @@ private:
         SSL_CTX_set_default_verify_paths(ctx_);
         if (!options.CAFile.empty() && SSL_CTX_load_verify_locations(ctx_, options.CAFile.c_str(), nullptr) != 1) {
             const bool readable = std::ifstream(options.CAFile).good();
-            Fail(TlsFailure::Setup, "Cannot load the trusted certificates of \"" + options.CAFile +
-                                        "\": " + (readable ? "no PEM certificate in it" : "the file cannot be read"));
+            Fail({.Kind = TlsFailureKind::Setup,
+                  .Reason = readable ? TlsReason::CAFileWithoutCertificates : TlsReason::CAFileUnreadable,
+                  .Detail = LibraryReason("")});
             return;
         }
         ssl_ = SSL_new(ctx_);
-        in_ = BIO_new(BIO_s_mem());
+        in_ = InputMethod() ? BIO_new(InputMethod()) : nullptr;
         out_ = BIO_new(BIO_s_mem());
         if (!ssl_ || !in_ || !out_) {
             BIO_free(in_);
             BIO_free(out_);
             in_ = out_ = nullptr;
-            Fail(TlsFailure::Setup, "TLS is not available: " + LibraryReason("no TLS session"));
+            Fail(
+                {.Kind = TlsFailureKind::Setup, .Reason = TlsReason::Other, .Detail = LibraryReason("no TLS session")});
             return;
         }
-        // An empty input buffer means "wait for more", not the end of the stream: the end
-        // comes from the socket, which the caller watches.
-        BIO_set_mem_eof_return(in_, -1);
+        BIO_set_data(in_, this);
+        BIO_set_init(in_, 1);
         SSL_set_bio(ssl_, in_, out_);
         SSL_set_connect_state(ssl_);
         SSL_set_app_data(ssl_, this);
@@ -191,7 +206,56 @@ private:
             SSL_set_tlsext_host_name(ssl_, host_.c_str());
         }
         if (!nameSet)
-            Fail(TlsFailure::Setup, "Cannot check a certificate for the host \"" + host_ + "\"");
+            Fail({.Kind = TlsFailureKind::Setup, .Reason = TlsReason::HostNotCheckable, .Detail = LibraryReason("")});
+    }
+
+    // The library reads the received bytes through a source of this kind, straight from
+    // the session's buffer: a memory buffer would copy them once more, and clear its space
+    // before each write too.
+    static BIO_METHOD* InputMethod()
+    {
+        static BIO_METHOD* const method = [] {
+            BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "received bytes");
+            if (m && (BIO_meth_set_read_ex(m, &OpenSslSession::ReadReceived) != 1 ||
+                      BIO_meth_set_ctrl(m, &OpenSslSession::ControlReceived) != 1)) {
+                BIO_meth_free(m);
+                m = nullptr;
+            }
+            return m;
+        }();
+        return method;
+    }
+
+    // An empty buffer means "wait for more", not the end of the stream: the end comes from
+    // the transport, which the caller watches.
+    static int ReadReceived(BIO* bio, char* out, std::size_t length, std::size_t* read)
+    {
+        auto* self = static_cast<OpenSslSession*>(BIO_get_data(bio));
+        BIO_clear_retry_flags(bio);
+        const std::size_t available = self->received_.size() - self->inAt_;
+        if (available == 0 || length == 0) {
+            BIO_set_retry_read(bio);
+            *read = 0;
+            return 0;
+        }
+        const std::size_t n = std::min(length, available);
+        std::memcpy(out, self->received_.data() + self->inAt_, n);
+        self->inAt_ += n;
+        *read = n;
+        return 1;
+    }
+
+    static long ControlReceived(BIO* bio, int command, long, void*)
+    {
+        const auto* self = static_cast<const OpenSslSession*>(BIO_get_data(bio));
+        switch (command) {
+        case BIO_CTRL_PENDING:
+            return static_cast<long>(self->received_.size() - self->inAt_);
+        case BIO_CTRL_FLUSH:
+            return 1;
+        default:
+            return 0;
+        }
     }
 
     // Keeps the first rejection of the chain, with the subject of the certificate it was
@@ -219,18 +283,53 @@ private:
         return subject;
     }
 
-    TlsStatus CertificateFailure(long reason, const std::string& subject)
+    TlsStatus ReadError(int error)
     {
-        return Fail(TlsFailure::Certificate, "The certificate of " + host_ + " was rejected: " +
-                                                 X509_verify_cert_error_string(reason) + " (subject: " + subject + ")");
+        switch (error) {
+        case SSL_ERROR_WANT_READ:
+            return TlsStatus::WantRead;
+        case SSL_ERROR_ZERO_RETURN:
+            return TlsStatus::Closed;
+        default:
+            return Fail({.Kind = TlsFailureKind::Stream,
+                         .Reason = TlsReason::Other,
+                         .Detail = LibraryReason("a record could not be read")});
+        }
     }
 
-    TlsStatus Fail(TlsFailure kind, std::string text)
+    TlsStatus CertificateFailure(long error, std::string subject)
     {
-        if (failure_ == TlsFailure::None) {
-            failure_ = kind;
-            errorText_ = std::move(text);
+        return Fail({.Kind = TlsFailureKind::Certificate,
+                     .Reason = CertificateReason(error),
+                     .Detail = X509_verify_cert_error_string(error),
+                     .Subject = std::move(subject)});
+    }
+
+    static TlsReason CertificateReason(long error)
+    {
+        switch (error) {
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+            return TlsReason::UnknownIssuer;
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+            return TlsReason::Expired;
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+            return TlsReason::NotYetValid;
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH:
+            return TlsReason::NameMismatch;
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+            return TlsReason::SelfSigned;
+        default:
+            return TlsReason::Other;
         }
+    }
+
+    TlsStatus Fail(TlsFailure failure)
+    {
+        if (failure_.Kind == TlsFailureKind::None)
+            failure_ = std::move(failure);
         ERR_clear_error();
         return TlsStatus::Failed;
     }
@@ -238,12 +337,13 @@ private:
     std::string host_;
     SSL_CTX* ctx_ = nullptr;
     SSL* ssl_ = nullptr;
-    BIO* in_ = nullptr;  // owned by ssl_ once attached
+    BIO* in_ = nullptr;    // owned by ssl_ once attached
+    std::string received_; // received bytes; the library has read those before inAt_
+    std::size_t inAt_ = 0;
     BIO* out_ = nullptr; // owned by ssl_ once attached
     long rejectedReason_ = X509_V_OK;
     std::string rejectedSubject_;
-    TlsFailure failure_ = TlsFailure::None;
-    std::string errorText_;
+    TlsFailure failure_;
 };
 
 } // namespace

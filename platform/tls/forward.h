@@ -5,5 +5,6 @@
 namespace platform {
 class Tls;
 struct TlsClientOptions;
+struct TlsFailure;
 class TlsSession;
 } // namespace platform

@@ -13,6 +13,7 @@
 #include <security.h>
 #include <sspi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -202,6 +203,168 @@ bool StoreHolds(HCERTSTORE store, PCCERT_CONTEXT cert)
     return false;
 }
 
+// A certificate chain built for the server's certificate, freed with it.
+class Chain {
+public:
+    Chain() = default;
+    Chain(const Chain&) = delete;
+    Chain& operator=(const Chain&) = delete;
+    ~Chain()
+    {
+        if (context)
+            CertFreeCertificateChain(context);
+    }
+    PCCERT_CHAIN_CONTEXT context = nullptr;
+};
+
+// What the checks found wrong with a certificate; Reason None when nothing.
+struct Verdict {
+    TlsReason Reason = TlsReason::None;
+    std::string Detail = {};
+};
+
+Verdict Rejected(TlsReason reason, const char* words, long code)
+{
+    return {reason, std::string(words) + " (" + Hex(code) + ")"};
+}
+
+// The chain's error `error` (a CERT_E_ code, or one the trust status stands for) as a verdict.
+Verdict PolicyVerdict(long error, const CERT_SIMPLE_CHAIN& chain)
+{
+    const CERT_CHAIN_ELEMENT* top = chain.rgpElement[chain.cElement - 1];
+    switch (error) {
+    case CERT_E_UNTRUSTEDROOT:
+        if (!(top->TrustStatus.dwInfoStatus & CERT_TRUST_IS_SELF_SIGNED))
+            return Rejected(TlsReason::UnknownIssuer, "the issuer is not trusted", error);
+        if (chain.cElement == 1)
+            return Rejected(TlsReason::SelfSigned, "the certificate signed itself", error);
+        return Rejected(TlsReason::Other, "self-signed certificate in certificate chain", error);
+    case CERT_E_CHAINING:
+        return Rejected(TlsReason::UnknownIssuer, "the issuer is not known", error);
+    case CERT_E_EXPIRED:
+    case CERT_E_VALIDITYPERIODNESTING:
+        for (DWORD i = 0; i < chain.cElement; ++i)
+            if (CertVerifyTimeValidity(nullptr, chain.rgpElement[i]->pCertContext->pCertInfo) < 0)
+                return Rejected(TlsReason::NotYetValid, "not valid yet", error);
+        return Rejected(TlsReason::Expired, "expired", error);
+    case CERT_E_CN_NO_MATCH:
+        return Rejected(TlsReason::NameMismatch, "the name does not match", error);
+    case CERT_E_WRONG_USAGE:
+        return Rejected(TlsReason::Other, "unsupported certificate purpose", error);
+    case TRUST_E_CERT_SIGNATURE:
+        return Rejected(TlsReason::Other, "certificate signature failure", error);
+    case CRYPT_E_REVOKED:
+        return Rejected(TlsReason::Other, "certificate revoked", error);
+    default:
+        return Rejected(TlsReason::Other, "the certificate chain does not verify", error);
+    }
+}
+
+// The verdict for the first of the chain's trust errors that matters most.
+Verdict TrustStatusVerdict(DWORD errors, const CERT_SIMPLE_CHAIN& chain)
+{
+    static const struct {
+        DWORD status;
+        long error;
+    } order[] = {
+        {CERT_TRUST_IS_PARTIAL_CHAIN, CERT_E_CHAINING},
+        {CERT_TRUST_IS_UNTRUSTED_ROOT, CERT_E_UNTRUSTEDROOT},
+        {CERT_TRUST_IS_NOT_SIGNATURE_VALID, TRUST_E_CERT_SIGNATURE},
+        {CERT_TRUST_IS_NOT_TIME_VALID, CERT_E_EXPIRED},
+        {CERT_TRUST_IS_REVOKED, CRYPT_E_REVOKED},
+        {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, CERT_E_WRONG_USAGE},
+    };
+    if (errors == 0)
+        return {};
+    for (const auto& o : order)
+        if (errors & o.status)
+            return PolicyVerdict(o.error, chain);
+    return Rejected(TlsReason::Other, "the certificate chain does not verify: trust status", static_cast<long>(errors));
+}
+
+// The chain of `cert` built from the system's stores as they are now, with the server's
+// own intermediates (in the certificate's store) and the CA file's certificates offered
+// beside them. False, with GetLastError's code, when it cannot be built.
+bool BuildChain(PCCERT_CONTEXT cert, HCERTSTORE caStore, Chain& chain)
+{
+    HCERTSTORE extra = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
+    if (extra) {
+        if (cert->hCertStore)
+            CertAddStoreToCollection(extra, cert->hCertStore, 0, 0);
+        if (caStore)
+            CertAddStoreToCollection(extra, caStore, 0, 0);
+    }
+    char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
+    char* usages[] = {serverAuth};
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof para;
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    // An engine of its own reads the system's stores as they are now: the process-wide
+    // one may keep the trust of its first use (wine's does), missing a root added since.
+    CERT_CHAIN_ENGINE_CONFIG config{};
+    config.cbSize = sizeof config;
+    HCERTCHAINENGINE engine = nullptr;
+    if (!CertCreateCertificateChainEngine(&config, &engine))
+        engine = nullptr; // the process-wide engine, then
+    const BOOL built = CertGetCertificateChain(engine, cert, nullptr, extra, &para, 0, nullptr, &chain.context);
+    if (extra)
+        CertCloseStore(extra, 0);
+    if (engine)
+        CertFreeCertificateChainEngine(engine);
+    return built && chain.context && chain.context->cChain > 0 && chain.context->rgpChain[0]->cElement > 0;
+}
+
+// The system's SSL policy for the chain: the name (for a host name) and the usage; a chain
+// anchored in the CA file passes as if its root were in the system's store.
+Verdict SslPolicyVerdict(PCCERT_CHAIN_CONTEXT chain, bool anchored, const std::wstring* serverName)
+{
+    std::wstring name = serverName ? *serverName : std::wstring();
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+    ssl.cbSize = sizeof ssl;
+    ssl.dwAuthType = AUTHTYPE_SERVER;
+    ssl.fdwChecks = anchored ? SECURITY_FLAG_IGNORE_UNKNOWN_CA : 0;
+    ssl.pwszServerName = serverName ? name.data() : nullptr;
+    CERT_CHAIN_POLICY_PARA policy{};
+    policy.cbSize = sizeof policy;
+    policy.dwFlags = anchored ? CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG : 0;
+    policy.pvExtraPolicyPara = &ssl;
+    CERT_CHAIN_POLICY_STATUS result{};
+    result.cbSize = sizeof result;
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &result))
+        return Rejected(TlsReason::Other, "the certificate chain cannot be checked", static_cast<long>(GetLastError()));
+    if (result.dwError != 0)
+        return PolicyVerdict(static_cast<long>(result.dwError), *chain->rgpChain[0]);
+    return {};
+}
+
+// The certificates between BEGIN and END lines of a PEM text, into `store`; the count added.
+int AddPemCertificates(const std::string& text, HCERTSTORE store)
+{
+    static const std::string begin = "-----BEGIN CERTIFICATE-----";
+    static const std::string end = "-----END CERTIFICATE-----";
+    int loaded = 0;
+    for (std::size_t at = text.find(begin); at != std::string::npos; at = text.find(begin, at)) {
+        const std::size_t stop = text.find(end, at);
+        if (stop == std::string::npos)
+            break;
+        const std::string block = text.substr(at, stop + end.size() - at);
+        at = stop + end.size();
+        DWORD size = 0;
+        if (!CryptStringToBinaryA(block.data(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER, nullptr,
+                                  &size, nullptr, nullptr))
+            continue;
+        std::vector<BYTE> der(size);
+        if (CryptStringToBinaryA(block.data(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER, der.data(),
+                                 &size, nullptr, nullptr) &&
+            CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size, CERT_STORE_ADD_USE_EXISTING,
+                                             nullptr))
+            ++loaded;
+    }
+    return loaded;
+}
+
 class SchannelSession : public TlsSession {
 public:
     explicit SchannelSession(const TlsClientOptions& options)
@@ -222,6 +385,11 @@ public:
 
     void PutReceived(const void* data, std::size_t count) override
     {
+        // What the provider took, and the decrypted bytes once read, go before more comes.
+        if (plainAt_ == plainEnd_ && inAt_ > 0) {
+            in_.erase(0, inAt_);
+            inAt_ = plainAt_ = plainEnd_ = 0;
+        }
         in_.append(static_cast<const char*>(data), count);
     }
 
@@ -234,96 +402,67 @@ public:
 
     TlsStatus Handshake() override
     {
-        if (failure_ != TlsFailure::None)
+        if (failure_.Kind != TlsFailureKind::None)
             return TlsStatus::Failed;
         if (established_)
             return TlsStatus::Done;
         for (int retries = 0;;) {
             // The first step has nothing to answer; every later one needs the server's bytes.
-            if (haveContext_ && in_.empty())
+            if (haveContext_ && !HaveInput())
                 return TlsStatus::WantRead;
             const SECURITY_STATUS status = Step();
-            switch (status) {
-            case SEC_E_OK:
-                established_ = true;
-                if (QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK)
-                    return Fail(TlsFailure::Handshake,
-                                "TLS handshake with " + host_ + " failed: the record sizes are unknown.");
-                return VerifyServer() ? TlsStatus::Done : TlsStatus::Failed;
-            case SEC_I_CONTINUE_NEEDED:
+            // The server asked for a client certificate; there is none to give, and the
+            // server decides whether to go on without one.
+            if (status == SEC_I_CONTINUE_NEEDED ||
+                (status == SEC_I_INCOMPLETE_CREDENTIALS && ++retries <= kMaxCredentialRetries))
                 continue;
-            case SEC_E_INCOMPLETE_MESSAGE:
+            if (status == SEC_E_OK)
+                return Established();
+            if (status == SEC_E_INCOMPLETE_MESSAGE)
                 return TlsStatus::WantRead;
-            case SEC_I_INCOMPLETE_CREDENTIALS:
-                // The server asked for a client certificate; there is none to give, and the
-                // server decides whether to go on without one.
-                if (++retries <= kMaxCredentialRetries)
-                    continue;
-                [[fallthrough]];
-            default:
-                return Fail(TlsFailure::Handshake, "TLS handshake with " + host_ + " failed: " + StatusText(status));
-            }
+            return Fail({.Kind = TlsFailureKind::Handshake, .Reason = TlsReason::Other, .Detail = StatusText(status)});
+        }
+    }
+
+    TlsStatus Available() override
+    {
+        if (failure_.Kind != TlsFailureKind::None)
+            return TlsStatus::Failed;
+        for (;;) {
+            if (plainAt_ < plainEnd_)
+                return TlsStatus::Done;
+            if (closed_)
+                return TlsStatus::Closed;
+            const TlsStatus status = renegotiating_ ? Renegotiate() : HaveInput() ? DecryptOne() : TlsStatus::WantRead;
+            if (status != TlsStatus::Done)
+                return status;
         }
     }
 
     TlsStatus Read(void* buffer, std::size_t length, std::size_t& got) override
     {
         got = 0;
-        if (failure_ != TlsFailure::None)
-            return TlsStatus::Failed;
-        for (;;) {
-            if (plainAt_ < plain_.size()) {
-                got = std::min(length, plain_.size() - plainAt_);
-                std::memcpy(buffer, plain_.data() + plainAt_, got);
-                plainAt_ += got;
-                return TlsStatus::Done;
-            }
-            if (closed_)
-                return TlsStatus::Closed;
-            if (renegotiating_) {
-                if (in_.empty())
-                    return TlsStatus::WantRead;
-                const SECURITY_STATUS status = Step();
-                if (status == SEC_E_OK)
-                    renegotiating_ = false;
-                else if (status == SEC_E_INCOMPLETE_MESSAGE)
-                    return TlsStatus::WantRead;
-                else if (status != SEC_I_CONTINUE_NEEDED)
-                    return Fail(TlsFailure::Stream,
-                                "TLS error on the connection to " + host_ + ": " + StatusText(status));
-                continue;
-            }
-            if (in_.empty())
-                return TlsStatus::WantRead;
-            if (const TlsStatus status = DecryptOne(); status != TlsStatus::Done)
-                return status;
-        }
+        const TlsStatus status = Available();
+        if (status != TlsStatus::Done)
+            return status;
+        got = std::min(length, plainEnd_ - plainAt_);
+        std::memcpy(buffer, in_.data() + plainAt_, got);
+        plainAt_ += got;
+        return TlsStatus::Done;
     }
 
     TlsStatus Write(const void* data, std::size_t count) override
     {
-        if (failure_ != TlsFailure::None)
+        if (failure_.Kind != TlsFailureKind::None)
             return TlsStatus::Failed;
         if (!established_)
-            return Fail(TlsFailure::Stream, "TLS error on the connection to " + host_ + ": no session yet");
+            return Fail({.Kind = TlsFailureKind::Stream, .Reason = TlsReason::Other, .Detail = "no session yet"});
         const auto* bytes = static_cast<const char*>(data);
-        std::string record;
         while (count > 0) {
             const std::size_t n = std::min<std::size_t>(count, sizes_.cbMaximumMessage);
-            record.assign(sizes_.cbHeader + n + sizes_.cbTrailer, '\0');
-            std::memcpy(record.data() + sizes_.cbHeader, bytes, n);
-            SecBuffer buffers[4] = {
-                {sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
-                {static_cast<unsigned long>(n), SECBUFFER_DATA, record.data() + sizes_.cbHeader},
-                {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + n},
-                {0, SECBUFFER_EMPTY, nullptr},
-            };
-            SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
-            const SECURITY_STATUS status = EncryptMessage(&context_, 0, &description, 0);
+            const SECURITY_STATUS status = EncryptRecord(bytes, n);
             if (status != SEC_E_OK)
-                return Fail(TlsFailure::Stream, "TLS error on the connection to " + host_ + ": " + StatusText(status));
-            for (int i = 0; i < 3; ++i)
-                out_.append(static_cast<const char*>(buffers[i].pvBuffer), buffers[i].cbBuffer);
+                return Fail({.Kind = TlsFailureKind::Stream, .Reason = TlsReason::Other, .Detail = StatusText(status)});
             bytes += n;
             count -= n;
         }
@@ -332,7 +471,7 @@ public:
 
     void CloseNotify() override
     {
-        if (!established_ || failure_ != TlsFailure::None)
+        if (!established_ || failure_.Kind != TlsFailureKind::None)
             return;
         DWORD type = SCHANNEL_SHUTDOWN;
         SecBuffer token{sizeof type, SECBUFFER_TOKEN, &type};
@@ -342,8 +481,7 @@ public:
         Step(false); // produces the alert
     }
 
-    TlsFailure FailureKind() const override { return failure_; }
-    std::string ErrorText() const override { return errorText_; }
+    const TlsFailure& Failure() const override { return failure_; }
 
     std::string Protocol() const override
     {
@@ -386,7 +524,7 @@ private:
                 break;
         }
         if (status != SEC_E_OK) {
-            Fail(TlsFailure::Setup, "TLS is not available: " + StatusText(status));
+            Fail({.Kind = TlsFailureKind::Setup, .Reason = TlsReason::Other, .Detail = StatusText(status)});
             return;
         }
         haveCredentials_ = true;
@@ -401,42 +539,25 @@ private:
         if (file)
             text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
         if (!file && !file.eof()) {
-            Fail(TlsFailure::Setup,
-                 "Cannot load the trusted certificates of \"" + path + "\": the file cannot be read");
+            Fail({.Kind = TlsFailureKind::Setup, .Reason = TlsReason::CAFileUnreadable});
             return false;
         }
         caStore_ = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
         if (!caStore_) {
-            Fail(TlsFailure::Setup, "TLS is not available: no certificate store (" + Hex(GetLastError()) + ")");
+            Fail({.Kind = TlsFailureKind::Setup,
+                  .Reason = TlsReason::Other,
+                  .Detail = "no certificate store (" + Hex(static_cast<long>(GetLastError())) + ")"});
             return false;
         }
-        static const std::string begin = "-----BEGIN CERTIFICATE-----";
-        static const std::string end = "-----END CERTIFICATE-----";
-        int loaded = 0;
-        for (std::size_t at = text.find(begin); at != std::string::npos; at = text.find(begin, at)) {
-            const std::size_t stop = text.find(end, at);
-            if (stop == std::string::npos)
-                break;
-            const std::string block = text.substr(at, stop + end.size() - at);
-            at = stop + end.size();
-            DWORD size = 0;
-            if (!CryptStringToBinaryA(block.data(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
-                                      nullptr, &size, nullptr, nullptr))
-                continue;
-            std::vector<BYTE> der(size);
-            if (CryptStringToBinaryA(block.data(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
-                                     der.data(), &size, nullptr, nullptr) &&
-                CertAddEncodedCertificateToStore(caStore_, X509_ASN_ENCODING, der.data(), size,
-                                                 CERT_STORE_ADD_USE_EXISTING, nullptr))
-                ++loaded;
-        }
-        if (loaded == 0) {
-            Fail(TlsFailure::Setup,
-                 "Cannot load the trusted certificates of \"" + path + "\": no PEM certificate in it");
+        if (AddPemCertificates(text, caStore_) == 0) {
+            Fail({.Kind = TlsFailureKind::Setup, .Reason = TlsReason::CAFileWithoutCertificates});
             return false;
         }
         return true;
     }
+
+    // Received bytes the provider has not taken yet.
+    bool HaveInput() const { return inAt_ < in_.size(); }
 
     // One call of the handshake machine with what has been received (feed) or with nothing
     // (the first call, the close); what it produces is queued for sending, and what it did
@@ -444,6 +565,9 @@ private:
     SECURITY_STATUS Step(bool feed = true)
     {
         feed = feed && haveContext_;
+        // The machine takes the received bytes from the start of the buffer.
+        in_.erase(0, inAt_);
+        inAt_ = plainAt_ = plainEnd_ = 0;
         SecBuffer input[2] = {
             {static_cast<unsigned long>(in_.size()), SECBUFFER_TOKEN, in_.data()},
             {0, SECBUFFER_EMPTY, nullptr},
@@ -466,21 +590,49 @@ private:
             FreeContextBuffer(output.pvBuffer);
         }
         if (status != SEC_E_INCOMPLETE_MESSAGE && feed) {
-            if (input[1].BufferType == SECBUFFER_EXTRA && input[1].cbBuffer > 0 && input[1].cbBuffer <= in_.size())
-                in_.erase(0, in_.size() - input[1].cbBuffer);
-            else
-                in_.clear();
+            const bool extra = input[1].BufferType == SECBUFFER_EXTRA && input[1].cbBuffer <= in_.size();
+            inAt_ = extra ? in_.size() - input[1].cbBuffer : in_.size();
         }
         return status;
     }
 
-    // Decrypts the first record of what has been received. Done when the record was
-    // application data (possibly none: the caller looks again) or a message of the protocol
-    // that was handled; WantRead, Closed or Failed otherwise.
+    // The handshake is done: the record sizes, then the server's certificate.
+    TlsStatus Established()
+    {
+        established_ = true;
+        if (QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK)
+            return Fail({.Kind = TlsFailureKind::Handshake,
+                         .Reason = TlsReason::Other,
+                         .Detail = "the record sizes are unknown."});
+        return VerifyServer();
+    }
+
+    // A message of the protocol after the handshake, in the handshake machine: Done when
+    // it took a step (the caller looks again), WantRead or Failed.
+    TlsStatus Renegotiate()
+    {
+        if (!HaveInput())
+            return TlsStatus::WantRead;
+        const SECURITY_STATUS status = Step();
+        if (status == SEC_E_OK)
+            renegotiating_ = false;
+        else if (status == SEC_E_INCOMPLETE_MESSAGE)
+            return TlsStatus::WantRead;
+        else if (status != SEC_I_CONTINUE_NEEDED)
+            return Fail({.Kind = TlsFailureKind::Stream, .Reason = TlsReason::Other, .Detail = StatusText(status)});
+        return TlsStatus::Done;
+    }
+
+    // Decrypts the first record of what has been received, in place: its bytes become the
+    // decrypted ones, read from there. Done when the record was application data (possibly
+    // none: the caller looks again) or a message of the protocol that was handled;
+    // WantRead, Closed or Failed otherwise.
     TlsStatus DecryptOne()
     {
+        char* const record = in_.data() + inAt_;
+        const std::size_t size = in_.size() - inAt_;
         SecBuffer buffers[4] = {
-            {static_cast<unsigned long>(in_.size()), SECBUFFER_DATA, in_.data()},
+            {static_cast<unsigned long>(size), SECBUFFER_DATA, record},
             {0, SECBUFFER_EMPTY, nullptr},
             {0, SECBUFFER_EMPTY, nullptr},
             {0, SECBUFFER_EMPTY, nullptr},
@@ -490,26 +642,25 @@ private:
         if (status == SEC_E_INCOMPLETE_MESSAGE)
             return TlsStatus::WantRead;
         if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED)
-            return Fail(TlsFailure::Stream, "TLS error on the connection to " + host_ + ": " + StatusText(status));
-        std::string data;
-        std::string extra;
+            return Fail({.Kind = TlsFailureKind::Stream, .Reason = TlsReason::Other, .Detail = StatusText(status)});
+        std::size_t extra = 0;
+        plainAt_ = plainEnd_ = 0;
         for (const SecBuffer& b : buffers) {
-            if (b.BufferType == SECBUFFER_DATA && b.pvBuffer)
-                data.assign(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
-            else if (b.BufferType == SECBUFFER_EXTRA && b.pvBuffer)
-                extra.assign(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
+            if (b.BufferType == SECBUFFER_DATA && b.pvBuffer) {
+                plainAt_ = static_cast<std::size_t>(static_cast<const char*>(b.pvBuffer) - in_.data());
+                plainEnd_ = plainAt_ + b.cbBuffer;
+            } else if (b.BufferType == SECBUFFER_EXTRA) {
+                extra = std::min<std::size_t>(b.cbBuffer, size); // the last bytes of the input
+            }
         }
-        // The decrypted bytes lie inside the received ones: copied out before those go.
-        plain_ = std::move(data);
-        plainAt_ = 0;
-        in_ = std::move(extra);
+        inAt_ = in_.size() - extra;
         if (status == SEC_I_CONTEXT_EXPIRED) {
             closed_ = true; // the server's close-notify
         } else if (status == SEC_I_RENEGOTIATE) {
             // A message of the protocol after the handshake (a new session ticket, a key
             // update, a renegotiation): the handshake machine takes the rest of the bytes.
             renegotiating_ = true;
-        } else if (plain_.empty() && in_.empty()) {
+        } else if (plainAt_ == plainEnd_ && !HaveInput()) {
             // Some implementations of the system's TLS answer the close-notify this way,
             // with no data and nothing left over, instead of with SEC_I_CONTEXT_EXPIRED.
             closed_ = true;
@@ -517,154 +668,79 @@ private:
         return TlsStatus::Done;
     }
 
-    // The server's certificate after the handshake: its chain against the system's trust
-    // and the CA file, its dates and usage, its name or address.
-    bool VerifyServer()
+    // Encrypts n bytes into one record at the end of what is to be sent.
+    SECURITY_STATUS EncryptRecord(const char* bytes, std::size_t n)
     {
-        PCCERT_CONTEXT cert = nullptr;
-        if (QueryContextAttributesA(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) != SEC_E_OK || !cert) {
-            Fail(TlsFailure::Certificate,
-                 "The certificate of " + host_ + " was rejected: the server sent none (subject: (none))");
-            return false;
-        }
-        const std::string reason = ChainReason(cert);
-        if (!reason.empty())
-            Fail(TlsFailure::Certificate,
-                 "The certificate of " + host_ + " was rejected: " + reason + " (subject: " + SubjectText(cert) + ")");
-        CertFreeCertificateContext(cert);
-        return reason.empty();
+        std::string record(sizes_.cbHeader + n + sizes_.cbTrailer, '\0');
+        std::memcpy(record.data() + sizes_.cbHeader, bytes, n);
+        SecBuffer buffers[4] = {
+            {sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
+            {static_cast<unsigned long>(n), SECBUFFER_DATA, record.data() + sizes_.cbHeader},
+            {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + n},
+            {0, SECBUFFER_EMPTY, nullptr},
+        };
+        SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
+        const SECURITY_STATUS status = EncryptMessage(&context_, 0, &description, 0);
+        if (status == SEC_E_OK)
+            for (int i = 0; i < 3; ++i)
+                out_.append(static_cast<const char*>(buffers[i].pvBuffer), buffers[i].cbBuffer);
+        return status;
     }
 
-    // Empty when the certificate is good, else the reason it is not.
-    std::string ChainReason(PCCERT_CONTEXT cert)
+    // The server's certificate after the handshake: its chain against the system's trust
+    // and the CA file, its dates and usage, its name or address.
+    TlsStatus VerifyServer()
     {
-        // The server's own intermediates travel in the certificate's store; the CA file's
-        // certificates are offered beside them.
-        HCERTSTORE extra = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
-        if (extra) {
-            if (cert->hCertStore)
-                CertAddStoreToCollection(extra, cert->hCertStore, 0, 0);
-            if (caStore_)
-                CertAddStoreToCollection(extra, caStore_, 0, 0);
-        }
-        char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
-        char* usages[] = {serverAuth};
-        CERT_CHAIN_PARA para{};
-        para.cbSize = sizeof para;
-        para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-        para.RequestedUsage.Usage.cUsageIdentifier = 1;
-        para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-        // An engine of its own reads the system's stores as they are now: the process-wide
-        // one may keep the trust of its first use (wine's does), missing a root added since.
-        CERT_CHAIN_ENGINE_CONFIG config{};
-        config.cbSize = sizeof config;
-        HCERTCHAINENGINE engine = nullptr;
-        if (!CertCreateCertificateChainEngine(&config, &engine))
-            engine = nullptr; // the process-wide engine, then
-        PCCERT_CHAIN_CONTEXT chain = nullptr;
-        const BOOL built = CertGetCertificateChain(engine, cert, nullptr, extra, &para, 0, nullptr, &chain);
-        if (extra)
-            CertCloseStore(extra, 0);
-        if (engine)
-            CertFreeCertificateChainEngine(engine);
-        if (!built || !chain || chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
-            if (chain)
-                CertFreeCertificateChain(chain);
-            return "the certificate chain cannot be built (" + Hex(GetLastError()) + ")";
-        }
-        const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
-        const CERT_CHAIN_ELEMENT* top = simple->rgpElement[simple->cElement - 1];
+        PCCERT_CONTEXT cert = nullptr;
+        if (QueryContextAttributesA(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) != SEC_E_OK || !cert)
+            return Fail({.Kind = TlsFailureKind::Certificate,
+                         .Reason = TlsReason::NoCertificate,
+                         .Detail = "the server sent no certificate"});
+        Verdict verdict = Verify(cert);
+        std::string subject = verdict.Reason == TlsReason::None ? std::string() : SubjectText(cert);
+        CertFreeCertificateContext(cert);
+        if (verdict.Reason == TlsReason::None)
+            return TlsStatus::Done;
+        return Fail({.Kind = TlsFailureKind::Certificate,
+                     .Reason = verdict.Reason,
+                     .Detail = std::move(verdict.Detail),
+                     .Subject = std::move(subject)});
+    }
+
+    // Reason None when the certificate is good.
+    Verdict Verify(PCCERT_CONTEXT cert) const
+    {
+        Chain chain;
+        if (!BuildChain(cert, caStore_, chain))
+            return Rejected(TlsReason::Other, "the certificate chain cannot be built",
+                            static_cast<long>(GetLastError()));
+        const CERT_SIMPLE_CHAIN& simple = *chain.context->rgpChain[0];
+        const CERT_CHAIN_ELEMENT* top = simple.rgpElement[simple.cElement - 1];
         // A chain that ends in a certificate of the CA file is trusted as if that certificate
         // were in the system's store; the rest of the checks still apply.
         const bool anchored = caStore_ && StoreHolds(caStore_, top->pCertContext);
-
-        std::wstring serverName = Wide(host_);
-        SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-        ssl.cbSize = sizeof ssl;
-        ssl.dwAuthType = AUTHTYPE_SERVER;
-        ssl.fdwChecks = anchored ? SECURITY_FLAG_IGNORE_UNKNOWN_CA : 0;
-        ssl.pwszServerName = isAddress_ ? nullptr : serverName.data();
-        CERT_CHAIN_POLICY_PARA policy{};
-        policy.cbSize = sizeof policy;
-        policy.dwFlags = anchored ? CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG : 0;
-        policy.pvExtraPolicyPara = &ssl;
-        CERT_CHAIN_POLICY_STATUS result{};
-        result.cbSize = sizeof result;
-        // The chain's own verdict first: not every implementation of the SSL policy below
-        // treats a chain that stops short of any root (an unknown issuer) as untrusted.
-        DWORD errors = chain->TrustStatus.dwErrorStatus;
-        // Revocation is not asked for, as on Linux; an unknown status is no verdict.
+        // The chain's own verdict first: not every implementation of the SSL policy treats
+        // a chain that stops short of any root (an unknown issuer) as untrusted. Revocation
+        // is not asked for, as on Linux; an unknown status is no verdict.
+        DWORD errors = chain.context->TrustStatus.dwErrorStatus;
         errors &= ~static_cast<DWORD>(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
         if (anchored)
             errors &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
-        std::string reason = ChainStatusReason(errors, *simple);
-        if (!reason.empty())
-            ; // the chain failed already
-        else if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &result))
-            reason = "the certificate chain cannot be checked (" + Hex(GetLastError()) + ")";
-        else if (result.dwError != 0)
-            reason = PolicyReason(static_cast<long>(result.dwError), *simple);
-        else if (isAddress_ && !NamesAddress(cert, address_))
-            reason = "IP address mismatch";
-        CertFreeCertificateChain(chain);
-        return reason;
+        Verdict verdict = TrustStatusVerdict(errors, simple);
+        if (verdict.Reason != TlsReason::None)
+            return verdict;
+        const std::wstring serverName = Wide(host_);
+        verdict = SslPolicyVerdict(chain.context, anchored, isAddress_ ? nullptr : &serverName);
+        // The system's name check is made for host names; an address is checked here.
+        if (verdict.Reason == TlsReason::None && isAddress_ && !NamesAddress(cert, address_))
+            return {TlsReason::NameMismatch, "the address is not among the certificate's IP entries"};
+        return verdict;
     }
 
-    // The reason for the first of the chain's errors that matters most, empty for none.
-    std::string ChainStatusReason(DWORD errors, const CERT_SIMPLE_CHAIN& chain) const
+    TlsStatus Fail(TlsFailure failure)
     {
-        if (errors == 0)
-            return std::string();
-        if (errors & CERT_TRUST_IS_PARTIAL_CHAIN)
-            return PolicyReason(CERT_E_CHAINING, chain);
-        if (errors & CERT_TRUST_IS_UNTRUSTED_ROOT)
-            return PolicyReason(CERT_E_UNTRUSTEDROOT, chain);
-        if (errors & CERT_TRUST_IS_NOT_SIGNATURE_VALID)
-            return PolicyReason(TRUST_E_CERT_SIGNATURE, chain);
-        if (errors & CERT_TRUST_IS_NOT_TIME_VALID)
-            return PolicyReason(CERT_E_EXPIRED, chain);
-        if (errors & CERT_TRUST_IS_REVOKED)
-            return PolicyReason(CRYPT_E_REVOKED, chain);
-        if (errors & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)
-            return PolicyReason(CERT_E_WRONG_USAGE, chain);
-        return "the certificate chain does not verify (trust status " + Hex(static_cast<long>(errors)) + ")";
-    }
-
-    std::string PolicyReason(long error, const CERT_SIMPLE_CHAIN& chain) const
-    {
-        const CERT_CHAIN_ELEMENT* top = chain.rgpElement[chain.cElement - 1];
-        switch (error) {
-        case CERT_E_UNTRUSTEDROOT:
-            if (!(top->TrustStatus.dwInfoStatus & CERT_TRUST_IS_SELF_SIGNED))
-                return "unable to get local issuer certificate";
-            return chain.cElement == 1 ? "self-signed certificate" : "self-signed certificate in certificate chain";
-        case CERT_E_CHAINING:
-            return "unable to get local issuer certificate";
-        case CERT_E_EXPIRED:
-        case CERT_E_VALIDITYPERIODNESTING:
-            for (DWORD i = 0; i < chain.cElement; ++i)
-                if (CertVerifyTimeValidity(nullptr, chain.rgpElement[i]->pCertContext->pCertInfo) < 0)
-                    return "certificate is not yet valid";
-            return "certificate has expired";
-        case CERT_E_CN_NO_MATCH:
-            return isAddress_ ? "IP address mismatch" : "hostname mismatch";
-        case CERT_E_WRONG_USAGE:
-            return "unsupported certificate purpose";
-        case TRUST_E_CERT_SIGNATURE:
-            return "certificate signature failure";
-        case CRYPT_E_REVOKED:
-            return "certificate revoked";
-        default:
-            return "the certificate chain does not verify (" + Hex(error) + ")";
-        }
-    }
-
-    TlsStatus Fail(TlsFailure kind, std::string text)
-    {
-        if (failure_ == TlsFailure::None) {
-            failure_ = kind;
-            errorText_ = std::move(text);
-        }
+        if (failure_.Kind == TlsFailureKind::None)
+            failure_ = std::move(failure);
         return TlsStatus::Failed;
     }
 
@@ -680,12 +756,14 @@ private:
     bool established_ = false;
     bool renegotiating_ = false;
     bool closed_ = false;
-    std::string in_;    // received, not yet consumed by the provider
-    std::string out_;   // produced, not yet taken for sending
-    std::string plain_; // decrypted, not yet read
+    // Received bytes: in_[inAt_, end) not yet taken by the provider; before inAt_, the
+    // records decrypted in place, whose bytes in_[plainAt_, plainEnd_) are not yet read.
+    std::string in_;
+    std::size_t inAt_ = 0;
     std::size_t plainAt_ = 0;
-    TlsFailure failure_ = TlsFailure::None;
-    std::string errorText_;
+    std::size_t plainEnd_ = 0;
+    std::string out_; // produced, not yet taken for sending
+    TlsFailure failure_;
 };
 
 } // namespace
