@@ -1,5 +1,10 @@
 #include "platform/headless/HeadlessApplication.h"
 
+#include "platform/sockets/Sockets.h"
+
+#include <algorithm>
+#include <chrono>
+
 namespace platform {
 
 HeadlessApplication::HeadlessApplication() : mainThread_(std::this_thread::get_id()) {}
@@ -54,6 +59,29 @@ bool HeadlessApplication::PeekMessage()
 {
     std::lock_guard lock(mutex_);
     return !queue_.empty();
+}
+
+bool HeadlessApplication::WaitSocketOrMessage(std::intptr_t socket, int timeoutMs)
+{
+    if (!sockets_ || !IsMainThread())
+        return false;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    while (!PeekMessage()) {
+        int slice = MessageCheckMs;
+        if (timeoutMs >= 0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                break;
+            slice = static_cast<int>(std::min<std::int64_t>(slice, left));
+        }
+        std::vector<TSocket> sockets{socket};
+        // Readable, closed or failed: the caller's own check of the socket tells which.
+        if (sockets_->SelectReadable(sockets, slice) != 0)
+            break;
+    }
+    ProcessMessages();
+    return true;
 }
 
 void HeadlessApplication::Terminate()

@@ -1,8 +1,11 @@
 #pragma once
 // An application without a display: a queue of posted messages (functions), message
 // boxes answered by a script and recorded. Used by the command-line tool and by tests
-// that run the window logic without a toolkit.
+// that run the window logic without a toolkit. Given the platform's sockets, its socket
+// waits sleep on the socket, looking at the queue every MessageCheckMs meanwhile (a posted
+// message cannot wake the socket's wait).
 
+#include "platform/sockets/forward.h"
 #include "platform/ui/Application.h"
 
 #include <condition_variable>
@@ -26,7 +29,13 @@ public:
     };
     using Answerer = std::function<int(const Box&)>;
 
+    static constexpr int MessageCheckMs = 50;
+
     HeadlessApplication();
+
+    // Lets WaitSocketOrMessage wait on sockets through `sockets` (null: it cannot, and the
+    // caller waits in slices with a pump after each).
+    void SetSockets(Sockets* sockets) { sockets_ = sockets; }
 
     // Queues a message; safe from any thread.
     void Post(std::function<void()> message);
@@ -34,6 +43,7 @@ public:
     void ProcessMessages() override;
     bool HandleMessage() override;
     bool PeekMessage() override;
+    bool WaitSocketOrMessage(std::intptr_t socket, int timeoutMs) override;
     void Terminate() override;
     bool Terminated() const override { return terminated_; }
     void Run() override;
@@ -70,6 +80,7 @@ private:
     std::vector<Box> boxes_;
     TForm* activeWindow_ = nullptr;
     int processCount_ = 0;
+    Sockets* sockets_ = nullptr;
 };
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/win32/Win32Application.h"
 
 #include "platform/ui/Form.h"
+#include "platform/win32/Win32Sockets.h"
 #include "platform/win32/Win32UiBackend.h"
 #include "platform/win32/WindowsHeaders.h"
 
@@ -35,6 +36,7 @@ bool Win32Application::Dispatch(void* m)
 
 void Win32Application::ProcessMessages()
 {
+    ++processCount_;
     MSG msg;
     while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
         Dispatch(&msg);
@@ -60,6 +62,20 @@ bool Win32Application::PeekMessage()
 {
     MSG msg;
     return ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE) != FALSE;
+}
+
+bool Win32Application::WaitSocketOrMessage(std::intptr_t socket, int timeoutMs)
+{
+    if (!IsMainThread())
+        return false;
+    const SocketWaitEnd end = WaitSocketOrQueue(static_cast<TSocket>(socket), timeoutMs);
+    if (end == SocketWaitEnd::Failed) {
+        // A socket that cannot be waited on (a handler closed it): the caller sees that at
+        // its next check. Meanwhile one short wait on the queue alone, as a slice would.
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs == 0 ? 0 : 1, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+    ProcessMessages();
+    return true;
 }
 
 void Win32Application::Terminate()

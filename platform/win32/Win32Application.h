@@ -22,6 +22,9 @@ public:
     void ProcessMessages() override;
     bool HandleMessage() override;
     bool PeekMessage() override;
+    // One wait of the system on the socket's event and the message queue together, then
+    // the messages that arrived are handled; on another thread than the main one, false.
+    bool WaitSocketOrMessage(std::intptr_t socket, int timeoutMs) override;
     void Terminate() override;
     bool Terminated() const override { return terminated_; }
     void Run() override;
@@ -37,6 +40,10 @@ public:
     bool ShowMainForm() const override { return showMainForm_; }
     bool IsMainThread() const override;
 
+    // How often the waiting messages have been handled (ProcessMessages, which every wait
+    // ends with): a wait on a silent server costs one, not one per slice.
+    int ProcessCount() const { return processCount_; }
+
     // The native window of a form that has a Win32 peer; null otherwise.
     static void* WindowOf(TForm* form);
 
@@ -49,6 +56,7 @@ private:
     bool showMainForm_ = true;
     unsigned long mainThread_;
     bool comInitialised_ = false;
+    int processCount_ = 0;
 };
 
 } // namespace platform

@@ -20,7 +20,7 @@ constexpr const char* kLibraryName = "WS2_32.DLL";
     X(WSAStartup) X(WSACleanup) X(WSAGetLastError) X(WSASetLastError) X(socket) X(bind) X(connect) \
     X(select) X(recv) X(send) X(shutdown) X(closesocket) X(gethostbyname) X(getsockname)            \
     X(getpeername) X(setsockopt) X(getsockopt) X(ioctlsocket) X(htons) X(ntohs) X(htonl) X(ntohl)   \
-    X(inet_addr) X(__WSAFDIsSet)
+    X(inet_addr) X(__WSAFDIsSet) X(WSACreateEvent) X(WSACloseEvent) X(WSAEventSelect)
 // clang-format on
 
 enum Entry {
@@ -304,6 +304,36 @@ int Win32Sockets::SelectReadable(std::vector<TSocket>& sockets, int timeoutMs)
         ready.push_back(static_cast<TSocket>(readable.fd_array[i]));
     sockets = std::move(ready);
     return static_cast<int>(sockets.size());
+}
+
+SocketWaitEnd WaitSocketOrQueue(TSocket s, int timeoutMs)
+{
+    WSAEVENT event = WS2(WSACreateEvent)();
+    if (event == WSA_INVALID_EVENT)
+        return SocketWaitEnd::Failed;
+    // Data already waiting, or a close already received, signals the event at once.
+    if (WS2(WSAEventSelect)(Native(s), event, FD_READ | FD_CLOSE) != 0) {
+        WS2(WSACloseEvent)(event);
+        return SocketWaitEnd::Failed;
+    }
+    // Messages that are in the queue already, seen or not, end the wait too.
+    const DWORD r = ::MsgWaitForMultipleObjectsEx(1, &event, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs),
+                                                  QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    // Event mode made the socket non-blocking; the reads after the wait expect it blocking.
+    WS2(WSAEventSelect)(Native(s), nullptr, 0);
+    u_long nonBlocking = 0;
+    WS2(ioctlsocket)(Native(s), FIONBIO, &nonBlocking);
+    WS2(WSACloseEvent)(event);
+    switch (r) {
+    case WAIT_OBJECT_0:
+        return SocketWaitEnd::Socket;
+    case WAIT_OBJECT_0 + 1:
+        return SocketWaitEnd::Messages;
+    case WAIT_TIMEOUT:
+        return SocketWaitEnd::TimeUp;
+    default:
+        return SocketWaitEnd::Failed;
+    }
 }
 
 int Win32Sockets::GetHostByName(const std::string& name, std::string& dotted)

@@ -53,6 +53,15 @@ private:
     bool started_ = false;
 };
 
+// What ended a WaitSocketOrQueue.
+enum class SocketWaitEnd { Socket, Messages, TimeUp, Failed };
+
+// Sleeps until the socket has data or its peer's close to read, a message is in the calling
+// thread's queue, or `timeoutMs` passes (-1: no limit), in one wait of the system (no slices).
+// The socket is in event mode only for the wait and blocking again afterwards. Failed: the
+// socket could not be waited on (closed, or not a socket).
+SocketWaitEnd WaitSocketOrQueue(TSocket s, int timeoutMs);
+
 // The names the entry table resolves, in table order.
 const std::vector<const char*>& SocketEntryNames();
 

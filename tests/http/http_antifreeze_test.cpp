@@ -5,6 +5,7 @@
 #include "http/IdTCPClient.h"
 #include "platform/headless/HeadlessApplication.h"
 #include "platform/runtime/Exception.h"
+#include "platform/sockets/Sockets.h"
 #include "tests/support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
@@ -244,4 +245,27 @@ TEST(AntiFreeze, InactiveOrOffTheMainThreadAWaitIsOneSelectWithoutPumping)
     std::thread([&] { ready = w.Binding().WaitReadable(TimeoutInfinite); }).join();
     EXPECT_TRUE(ready);
     EXPECT_EQ(app.ProcessCount(), 0);
+}
+
+TEST(AntiFreeze, AHeadlessApplicationWithSocketsSleepsOnTheSocketAndStillHandlesPosts)
+{
+    platform::HeadlessApplication app;
+    app.SetSockets(&platform::SystemSockets());
+    TIdAntiFreeze af(nullptr, app);
+    af.SetIdleTimeOut(1);
+    ConnectedWait w(400);
+    w.client.OpenConnection();
+
+    // A silent server: one look at the queue per MessageCheckMs, not one pump per slice.
+    int before = app.ProcessCount();
+    EXPECT_FALSE(w.Binding().WaitReadable(120));
+    EXPECT_LE(app.ProcessCount() - before, 2);
+
+    // A message posted from another thread is handled while the wait goes on.
+    bool handled = false;
+    std::thread([&] { app.Post([&] { handled = true; }); }).join();
+    before = app.ProcessCount();
+    EXPECT_TRUE(w.Binding().WaitReadable(TimeoutInfinite));
+    EXPECT_TRUE(handled);
+    EXPECT_LE(app.ProcessCount() - before, 400 / platform::HeadlessApplication::MessageCheckMs + 2);
 }

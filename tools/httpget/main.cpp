@@ -26,6 +26,7 @@
 #include "http/IdHTTP.h"
 #include "platform/headless/HeadlessApplication.h"
 #include "platform/runtime/MemoryStream.h"
+#include "platform/sockets/Sockets.h"
 #include "tools/httpget/Output.h"
 #include "update/FileDownload.h"
 #include "update/UpdateClientSettings.h"
@@ -207,6 +208,9 @@ int Run(const Options& options)
         antiFreeze = std::make_unique<TIdAntiFreeze>(nullptr, application);
         antiFreeze->SetIdleTimeOut(1);
         antiFreeze->SetActive(true);
+        // A read wait sleeps on the socket, as the updater's does, instead of waking every
+        // millisecond to pump a queue that nothing posts to.
+        application.SetSockets(&platform::SystemSockets());
     }
 
     // Outlives the client, which borrows it.
